@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstdint>
+
+namespace zumo {
+
+// The sink for decoded 16-bit PCM. The synthesis filters append samples
+// channel by channel; the decoders call WriteBuffer once per decoded frame.
+class OBuffer {
+public:
+    virtual ~OBuffer() = default;
+    // Stores one sample for a channel.
+    virtual void Append(int32_t channel, int16_t sample) = 0;
+    // End of one decoded frame.
+    virtual void WriteBuffer() = 0;
+    // Drops everything queued and starts empty.
+    virtual void ClearBuffer() = 0;
+    // Makes the destructor discard queued audio instead of playing it out.
+    virtual void SetStopFlag() = 0;
+    // Pauses the sound device at once (queued audio stops) and restarts it
+    // from the same sample. Buffers without a device ignore both.
+    virtual void Pause() {}
+    virtual void Restart() {}
+};
+
+} // namespace zumo

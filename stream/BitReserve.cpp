@@ -1,0 +1,1 @@
+#include "stream/BitReserve.h"

@@ -1,0 +1,1 @@
+#include "stream/Crc16.h"

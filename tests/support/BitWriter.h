@@ -1,0 +1,50 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace zumo::test {
+
+// Builds a byte string bit by bit, most significant bit first.
+class BitWriter {
+public:
+    void Put(uint32_t value, int bits);
+    void PutBytes(const std::vector<uint8_t>& data);
+    void PadToByte();
+    // Zero bits up to a total of byteCount bytes.
+    void PadTo(size_t byteCount);
+    size_t BitCount() const { return bitCount; }
+    const std::vector<uint8_t>& Bytes() const { return bytes; }
+
+private:
+    std::vector<uint8_t> bytes;
+    size_t bitCount = 0;
+};
+
+// The fields of a frame header.
+struct FrameSpec {
+    int version = 1;        // 1 MPEG-1, 0 MPEG-2
+    int layer = 3;          // 1..3
+    int protection = 1;     // 0: CRC word follows
+    int bitrateIndex = 9;
+    int sampleFrequency = 0;
+    int padding = 0;
+    int mode = 0;
+    int modeExtension = 0;
+};
+
+// The 32-bit header value, sync bits at the top.
+uint32_t HeaderWord(const FrameSpec& spec);
+// Body length in bytes (frame length less the 4 header bytes) by the
+// frame-size rule of the header reader.
+int FrameBodySize(const FrameSpec& spec);
+// Appends one frame: header, then body bytes padded with zeros (or cut) to
+// the frame's body size.
+void AppendFrame(std::vector<uint8_t>& file, const FrameSpec& spec, const std::vector<uint8_t>& body = {});
+
+// Writes bytes to a fresh file under the test temporary folder; returns its path.
+std::string WriteTempFile(const std::string& name, const std::vector<uint8_t>& bytes);
+std::vector<uint8_t> ReadFileBytes(const std::string& path);
+
+} // namespace zumo::test
