@@ -1,0 +1,116 @@
+#pragma once
+
+#include "output/OBuffer.h"
+#include "stream/BitReserve.h"
+#include "stream/Bitstream.h"
+#include "stream/Header.h"
+#include "synth/SynthFilter.h"
+
+#include <cstdint>
+
+namespace zumo {
+
+// Side information of one granule of one channel. Field names are those of
+// the MPEG audio standard.
+struct GranuleInfo {
+    int32_t part2_3_length = 0;
+    int32_t big_values = 0;
+    int32_t global_gain = 0;
+    int32_t scalefac_compress = 0;
+    int32_t window_switching_flag = 0;
+    int32_t block_type = 0;
+    int32_t mixed_block_flag = 0;
+    int32_t table_select[3] = {};
+    int32_t subblock_gain[3] = {};
+    int32_t region0_count = 0;
+    int32_t region1_count = 0;
+    int32_t preflag = 0;
+    int32_t scalefac_scale = 0;
+    int32_t count1table_select = 0;
+};
+
+struct ChannelSideInfo {
+    int32_t scfsi[4] = {};
+    GranuleInfo gr[2];
+};
+
+struct SideInfo {
+    int32_t main_data_begin = 0;
+    int32_t private_bits = 0;
+    ChannelSideInfo ch[2];
+};
+
+// Scale factors of one channel, kept across granules and frames.
+struct ScaleFactors {
+    int32_t longFactors[23] = {};
+    int32_t shortFactors[3][13] = {};
+};
+
+// Decodes one Layer III frame at a time into subband samples and feeds them
+// to the synthesis filters. Holds the state Layer III needs from frame to
+// frame: the bit reservoir, the scale factors and the overlap of the hybrid
+// filter bank.
+class Layer3Decoder {
+public:
+    Layer3Decoder(Bitstream& stream, Header& header, SynthFilter& filter0, SynthFilter& filter1, OBuffer& output,
+                  uint8_t channelChoice);
+
+    // Decodes the frame whose header has just been read.
+    void DecodeFrame();
+
+    // Steps of DecodeFrame (Layer3Decoder.cpp): side information from the
+    // frame body; false when the frame's side information is unusable.
+    bool ReadSideInfo();
+
+    // Scale factors (Layer3ScaleFactors.cpp).
+    void ReadScaleFactors(int ch, int gr);
+    void ReadLsfScaleFactors(int ch, int gr);
+
+    // Huffman decoding of one granule and channel into huffSamples (Layer3Huffman.cpp).
+    void DecodeSamples(int ch, int gr);
+
+    // Dequantisation and stereo processing (Layer3Dequantize.cpp, Layer3Stereo.cpp).
+    void Dequantize(int ch, int gr);
+    void ProcessStereo(int gr);
+    void ComputeLsfIntensityFactors(int32_t position, int32_t scaleBit, int32_t line);
+
+    // Reordering, alias reduction, hybrid synthesis and the hand-off to a
+    // synthesis filter (Layer3Hybrid.cpp).
+    void Reorder(const float* source, int ch, int gr);
+    void Antialias(int ch, int gr);
+    void Hybrid(int ch, int gr);
+    void FrequencyInversion();
+    void HandOff(SynthFilter& filter);
+    // 18 input values of one subband (may be overwritten) -> 36 outputs.
+    static void InvMdct(float* input, float* output, int blockType);
+
+    // Working data; public so that the tests can drive single steps.
+    float dequantSamples[2][576] = {};
+    float stereoSamples[2][576] = {};
+    int32_t huffSamples[576] = {};
+    float hybridOut[576] = {};
+    float overlap[2][576] = {};
+    float intensityFactorsLeft[576] = {};
+    float intensityFactorsRight[576] = {};
+    int32_t nonZeroCount[2] = {576, 576};
+
+    Bitstream* stream;
+    Header* header;
+    SynthFilter* filter0;
+    SynthFilter* filter1;
+    OBuffer* output;
+    uint8_t channelChoice;
+
+    BitReserve reservoir;
+    SideInfo sideInfo;
+    ScaleFactors scaleFactors[2];
+    int32_t granuleCount = 2;
+    int32_t frameStart = 0;
+    int32_t part2Start = 0;
+    int32_t channelCount = 2;
+    int32_t firstChannel = 0;
+    int32_t lastChannel = 1;
+    int32_t frequencyIndex = 0;
+};
+
+} // namespace zumo
