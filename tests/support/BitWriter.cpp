@@ -29,7 +29,7 @@ void BitWriter::PadTo(size_t byteCount) {
 }
 
 uint32_t HeaderWord(const FrameSpec& s) {
-    uint32_t h = 0xFFE00000u;
+    uint32_t h = 0xFFF00000u;
     h |= static_cast<uint32_t>(s.version & 1) << 19;
     h |= static_cast<uint32_t>((4 - s.layer) & 3) << 17;
     h |= static_cast<uint32_t>(s.protection & 1) << 16;
