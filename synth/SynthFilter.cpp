@@ -1,15 +1,139 @@
 #include "synth/SynthFilter.h"
 
-// Placeholder until the filter is built: keeps the library linkable.
+#include "synth/SynthWindow.h"
+
+#include <cmath>
+#include <numbers>
+
 namespace zumo {
 
-SynthFilter::SynthFilter(int32_t ch, float s) : channel(ch), scale(s) {}
+namespace {
 
-void SynthFilter::SynthesizeBlock(OBuffer& out) {
-    for (int j = 0; j < 32; ++j) out.Append(channel, 0);
-    for (float& v : subbandIn) v = 0.0f;
+// Where each stage's multipliers start in the DctScale table, by stage size.
+constexpr int ScaleOffset(int n) { return n == 32 ? 0 : n == 16 ? 16 : n == 8 ? 24 : n == 4 ? 28 : 30; }
+
+// One N-point stage of the fast cosine transform: the sums of mirrored
+// inputs give the even outputs through an N/2-point transform, the scaled
+// differences give the odd ones, each the sum of two neighbouring results.
+template <int N>
+inline void Cosine(const float* x, float* out, const float* scales) {
+    if constexpr (N == 1) {
+        out[0] = x[0];
+    } else {
+        constexpr int H = N / 2;
+        const float* s = scales + ScaleOffset(N);
+        float a[H], b[H], ea[H], eb[H];
+        for (int n = 0; n < H; ++n) {
+            a[n] = x[n] + x[N - 1 - n];
+            b[n] = (x[n] - x[N - 1 - n]) * s[n];
+        }
+        Cosine<H>(a, ea, scales);
+        Cosine<H>(b, eb, scales);
+        for (int k = 0; k < H - 1; ++k) {
+            out[2 * k] = ea[k];
+            out[2 * k + 1] = eb[k] + eb[k + 1];
+        }
+        out[N - 2] = ea[H - 1];
+        out[N - 1] = eb[H - 1];
+    }
 }
 
-int16_t ToPcm16(float) { return 0; }
+std::array<float, 31> ComputeDctScale() {
+    std::array<float, 31> table{};
+    int i = 0;
+    // Stage of N points uses k = (2n + 1) * 32 / N, n = 0 .. N/2 - 1.
+    for (int n = 32; n >= 2; n /= 2) {
+        for (int j = 0; j < n / 2; ++j) {
+            const long double k = static_cast<long double>((2 * j + 1) * (32 / n));
+            const long double angle = k * std::numbers::pi_v<long double> / 64.0L;
+            table[i++] = static_cast<float>(1.0L / (2.0L * std::cos(angle)));
+        }
+    }
+    return table;
+}
+
+// Built while the program starts, before any filter runs.
+[[maybe_unused]] const std::array<float, 31>& startupScales = DctScale();
+
+} // namespace
+
+const std::array<float, 31>& DctScale() {
+    static const std::array<float, 31> table = ComputeDctScale();
+    return table;
+}
+
+void FastCosine32(const float* in, float* out) { Cosine<32>(in, out, DctScale().data()); }
+
+SynthFilter::SynthFilter(int32_t ch, float s) : dctScale(DctScale().data()), channel(ch), scale(s) { ClearHistory(); }
+
+void SynthFilter::ClearHistory() {
+    historyA.fill(0.0f);
+    historyB.fill(0.0f);
+    subbandIn.fill(0.0f);
+    currentStore = historyA.data();
+    writeSlot = 15;
+}
+
+// Computes the 64 matrixed values V[0..63] of the block from the 32-point
+// cosine transform X of the subband samples and writes V[r] into row r of
+// the current store and V[32 + r] into row r of the other, both in the
+// block's slot.
+void SynthFilter::MatrixBlock() {
+    float x[32];
+    Cosine<32>(subbandIn.data(), x, dctScale);
+    float* cur = currentStore + writeSlot;
+    float* other = (currentStore == historyA.data() ? historyB.data() : historyA.data()) + writeSlot;
+    for (int i = 0; i < 16; ++i) cur[16 * i] = x[16 + i];
+    cur[16 * 16] = 0.0f;
+    for (int t = 1; t < 16; ++t) cur[16 * (16 + t)] = -x[32 - t];
+    for (int s = 0; s <= 16; ++s) other[16 * s] = -x[16 - s];
+    for (int t = 1; t < 16; ++t) other[16 * (16 + t)] = -x[t];
+}
+
+// The window sums of the block just matrixed. Slot (Slot - m) mod 16 of the
+// current store holds the values of the block m blocks back; the slot is a
+// template argument so that the index arithmetic folds away.
+template <int Slot>
+void SynthFilter::WindowBlock(OBuffer& out) {
+    const float* v = currentStore;
+    const float* w = synthWindow;
+    for (int j = 0; j < 32; ++j, v += 16, w += 16) {
+        double sum = 0.0;
+        for (int m = 0; m < 16; ++m) sum += static_cast<double>(v[(Slot - m) & 15]) * static_cast<double>(w[m]);
+        out.Append(channel, ToPcm16(static_cast<float>(sum * static_cast<double>(scale))));
+    }
+}
+
+void SynthFilter::SynthesizeBlock(OBuffer& out) {
+    MatrixBlock();
+    switch (writeSlot) {
+    case 0: WindowBlock<0>(out); break;
+    case 1: WindowBlock<1>(out); break;
+    case 2: WindowBlock<2>(out); break;
+    case 3: WindowBlock<3>(out); break;
+    case 4: WindowBlock<4>(out); break;
+    case 5: WindowBlock<5>(out); break;
+    case 6: WindowBlock<6>(out); break;
+    case 7: WindowBlock<7>(out); break;
+    case 8: WindowBlock<8>(out); break;
+    case 9: WindowBlock<9>(out); break;
+    case 10: WindowBlock<10>(out); break;
+    case 11: WindowBlock<11>(out); break;
+    case 12: WindowBlock<12>(out); break;
+    case 13: WindowBlock<13>(out); break;
+    case 14: WindowBlock<14>(out); break;
+    default: WindowBlock<15>(out); break;
+    }
+    writeSlot = (writeSlot + 1) & 15;
+    currentStore = currentStore == historyA.data() ? historyB.data() : historyA.data();
+    subbandIn.fill(0.0f);
+}
+
+int16_t ToPcm16(float x) {
+    // Clamping first keeps the conversion defined for any input; values
+    // beyond the range round to the limits either way.
+    const float clamped = std::fmin(std::fmax(x, -32768.0f), 32767.0f);
+    return static_cast<int16_t>(std::lrint(clamped));
+}
 
 } // namespace zumo

@@ -2,25 +2,56 @@
 
 #include "output/OBuffer.h"
 
+#include <array>
 #include <cstdint>
 
 namespace zumo {
 
 // The 32-band polyphase synthesis filter of one channel: blocks of 32
 // subband samples become 32 PCM samples appended to an output buffer.
+//
+// The 1024-value V history of the filter bank is kept in two stores of
+// 32 rows x 16 slots. Each block writes one slot of both stores (its first
+// 32 values into the current store, its last 32 into the other), then the
+// slot advances and the stores swap roles, so the history never moves.
 class SynthFilter {
 public:
     SynthFilter(int32_t channel, float scale);
+    SynthFilter(const SynthFilter&) = delete;
+    SynthFilter& operator=(const SynthFilter&) = delete;
 
+    // Subbands that get no sample before the next block count as 0.0.
     void SetSubbandSample(int32_t subband, float value) { subbandIn[subband] = value; }
+    // Synthesises the pending block: 32 Append calls on out, in time order.
     void SynthesizeBlock(OBuffer& out);
 
-    // (interface sketch: the synthesis issue fills in the rest)
+    int32_t Channel() const { return channel; }
+    // Slot the next block writes (0..15) and whether store A is current.
+    int32_t WriteSlot() const { return writeSlot; }
+    bool StoreAIsCurrent() const { return currentStore == historyA.data(); }
+
 private:
-    float subbandIn[32] = {};
+    void ClearHistory();
+    void MatrixBlock();
+    template <int Slot> void WindowBlock(OBuffer& out);
+
+    alignas(64) std::array<float, 512> historyA;
+    alignas(64) std::array<float, 512> historyB;
+    float* currentStore = nullptr;
+    int32_t writeSlot = 15;
+    std::array<float, 32> subbandIn;
+    const float* dctScale; // the shared transform multipliers, looked up once
     int32_t channel;
     float scale;
 };
+
+// The 32-point cosine transform X[k] = sum over n of in[n] * cos((2n + 1) k pi / 64),
+// k = 0..31, by the fast even/odd factorisation in single precision.
+void FastCosine32(const float* in, float* out);
+
+// The 31 multipliers 1 / (2 cos(k pi / 64)) of the fast transform, by stage:
+// k = 1, 3, ..., 31; then 2, 6, ..., 30; 4, 12, 20, 28; 8, 24; 16.
+const std::array<float, 31>& DctScale();
 
 // Rounds to the nearest integer, ties to even, and saturates to 16 bits.
 int16_t ToPcm16(float x);

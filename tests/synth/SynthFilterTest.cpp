@@ -1,0 +1,203 @@
+// The polyphase synthesis filter: known responses of the filter bank, the
+// fast cosine transform, the window table and the PCM conversion.
+#include <cstddef> // CaptureBuffer.h uses size_t
+
+#include "synth/SynthFilter.h"
+#include "synth/SynthWindow.h"
+#include "support/CaptureBuffer.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+#include <random>
+#include <vector>
+
+using namespace zumo;
+using zumo::test::CaptureBuffer;
+
+namespace {
+
+// Runs blocks with a constant value in one subband; returns block b's 32 samples.
+std::vector<std::vector<int>> ConstantInput(int subband, float value, int blocks) {
+    SynthFilter filter(0, 32768.0f);
+    CaptureBuffer out(1);
+    for (int b = 0; b < blocks; ++b) {
+        filter.SetSubbandSample(subband, value);
+        filter.SynthesizeBlock(out);
+    }
+    std::vector<std::vector<int>> result(blocks);
+    for (int b = 0; b < blocks; ++b)
+        for (int j = 0; j < 32; ++j) result[b].push_back(out.samples[32 * b + j]);
+    return result;
+}
+
+} // namespace
+
+TEST(SynthFilter, ConstantInSubbandZeroSettlesAtUnityGain) {
+    const auto blocks = ConstantInput(0, 0.5f, 40);
+    for (int b = 15; b < 40; ++b)
+        for (int j = 0; j < 32; ++j) EXPECT_NEAR(blocks[b][j], 16384, 1) << "block " << b << " sample " << j;
+    // The step response overshoots on its way up.
+    int peak = 0;
+    for (int j = 0; j < 32; ++j) peak = std::max(peak, blocks[7][j]);
+    EXPECT_NEAR(peak, 22500, 600);
+}
+
+TEST(SynthFilter, ConstantInSubbandOneGivesOnePeriodOfASinusoid) {
+    const auto blocks = ConstantInput(1, 0.5f, 40);
+    for (int b = 15; b < 40; ++b) {
+        EXPECT_NEAR(blocks[b][0], -16384, 1) << b;
+        EXPECT_NEAR(blocks[b][4], -23171, 1) << b;
+        EXPECT_NEAR(blocks[b][12], 0, 1) << b;
+        EXPECT_NEAR(blocks[b][20], 23171, 1) << b;
+        EXPECT_NEAR(blocks[b][28], 0, 1) << b;
+        for (int j = 0; j < 32; ++j) EXPECT_NEAR(blocks[b][j], blocks[15][j], 1) << b << " " << j;
+    }
+}
+
+TEST(SynthFilter, FirstBlockImpulseIsTheFirstWindowTaps) {
+    SynthFilter filter(1, 32768.0f);
+    CaptureBuffer out(2);
+    filter.SetSubbandSample(0, 1.0f);
+    filter.SynthesizeBlock(out);
+    ASSERT_EQ(out.written[1], 32u);
+    EXPECT_EQ(out.written[0], 0u);
+    for (int j = 0; j < 32; ++j) {
+        const double expected = 32768.0 * std::cos((16 + j) * std::numbers::pi / 64) * synthWindow[16 * j];
+        EXPECT_EQ(out.samples[2 * j + 1], ToPcm16(static_cast<float>(expected))) << j;
+    }
+}
+
+TEST(SynthFilter, WithoutInputTheHistoryDecaysToSilenceWithinSixteenBlocks) {
+    SynthFilter filter(0, 32768.0f);
+    CaptureBuffer out(1);
+    std::mt19937 rng(7);
+    std::uniform_real_distribution<float> dist(-1.0f, 1.0f);
+    for (int b = 0; b < 21; ++b) { // crosses the slot wrap with real data
+        for (int sb = 0; sb < 32; ++sb) filter.SetSubbandSample(sb, dist(rng));
+        filter.SynthesizeBlock(out);
+    }
+    out.samples.clear();
+    out.written[0] = 0;
+    for (int b = 0; b < 16; ++b) filter.SynthesizeBlock(out);
+    ASSERT_EQ(out.samples.size(), 16u * 32u);
+    bool someTail = false;
+    for (int j = 0; j < 32; ++j) someTail |= out.samples[j] != 0;
+    EXPECT_TRUE(someTail);
+    for (int j = 0; j < 32; ++j) EXPECT_EQ(out.samples[15 * 32 + j], 0) << j;
+}
+
+TEST(SynthFilter, InputIsConsumedByEachBlock) {
+    // A sample set once feeds exactly one block: the next blocks match a
+    // filter that got the sample and then nothing, not one that got it twice.
+    SynthFilter once(0, 32768.0f), twice(0, 32768.0f);
+    CaptureBuffer a(1), b(1);
+    once.SetSubbandSample(3, 0.8f);
+    twice.SetSubbandSample(3, 0.8f);
+    once.SynthesizeBlock(a);
+    twice.SynthesizeBlock(b);
+    once.SynthesizeBlock(a);
+    twice.SetSubbandSample(3, 0.8f);
+    twice.SynthesizeBlock(b);
+    EXPECT_NE(a.samples, b.samples);
+    SynthFilter reference(0, 32768.0f);
+    CaptureBuffer c(1);
+    reference.SetSubbandSample(3, 0.8f);
+    reference.SynthesizeBlock(c);
+    reference.SynthesizeBlock(c);
+    EXPECT_EQ(a.samples, c.samples);
+}
+
+TEST(SynthFilter, SlotAndStoreFollowTheBlockCount) {
+    SynthFilter filter(0, 32768.0f);
+    CaptureBuffer out(1);
+    EXPECT_EQ(filter.WriteSlot(), 15);
+    EXPECT_TRUE(filter.StoreAIsCurrent());
+    for (int n = 1; n <= 40; ++n) {
+        filter.SynthesizeBlock(out);
+        EXPECT_EQ(filter.WriteSlot(), (15 + n) % 16);
+        EXPECT_EQ(filter.StoreAIsCurrent(), n % 2 == 0);
+    }
+    EXPECT_EQ(out.written[0], 40u * 32u);
+}
+
+TEST(SynthFilter, TwoFiltersKeepSeparateHistories) {
+    SynthFilter left(0, 32768.0f), right(1, 32768.0f), alone(1, 32768.0f);
+    CaptureBuffer both(2), single(2);
+    std::mt19937 rng(3);
+    std::uniform_real_distribution<float> dist(-0.5f, 0.5f);
+    for (int b = 0; b < 30; ++b) {
+        // The left filter is busy for a while before the right one starts.
+        for (int sb = 0; sb < 32; ++sb) left.SetSubbandSample(sb, dist(rng));
+        left.SynthesizeBlock(both);
+        if (b >= 10) {
+            const float v = dist(rng);
+            right.SetSubbandSample(5, v);
+            alone.SetSubbandSample(5, v);
+            right.SynthesizeBlock(both);
+            alone.SynthesizeBlock(single);
+        }
+    }
+    ASSERT_EQ(both.written[1], single.written[1]);
+    for (size_t k = 0; k < both.written[1]; ++k) EXPECT_EQ(both.samples[2 * k + 1], single.samples[2 * k + 1]) << k;
+}
+
+TEST(SynthFilter, FastCosineMatchesTheDirectSum) {
+    std::mt19937 rng(11);
+    std::uniform_real_distribution<float> dist(-1.0f, 1.0f);
+    for (int trial = 0; trial < 200; ++trial) {
+        float in[32], out[32];
+        double magnitude = 0;
+        for (float& v : in) {
+            v = trial == 0 ? 1.0f : dist(rng);
+            magnitude += std::fabs(v);
+        }
+        FastCosine32(in, out);
+        for (int k = 0; k < 32; ++k) {
+            double direct = 0;
+            for (int n = 0; n < 32; ++n) direct += in[n] * std::cos((2 * n + 1) * k * std::numbers::pi / 64);
+            EXPECT_NEAR(out[k], direct, magnitude * 1e-6) << "trial " << trial << " k " << k;
+        }
+    }
+}
+
+TEST(SynthFilter, TransformMultipliersAreInStageOrder) {
+    const auto& scale = DctScale();
+    const int ks[31] = {1, 3, 5, 7, 9, 11, 13, 15, 17, 19, 21, 23, 25, 27, 29, 31, 2, 6, 10, 14, 18, 22, 26, 30, 4, 12, 20, 28, 8, 24, 16};
+    for (int i = 0; i < 31; ++i)
+        EXPECT_FLOAT_EQ(scale[i], static_cast<float>(1.0 / (2.0 * std::cos(ks[i] * std::numbers::pi / 64)))) << i;
+}
+
+TEST(SynthWindow, TableIsTheStandardWindowRegrouped) {
+    const float row0[16] = {0.000000000f, -0.000442505f, 0.003250122f, -0.007003784f, 0.031082153f, -0.078628540f,
+                            0.100311279f, -0.572036743f, 1.144989014f, 0.572036743f, 0.100311279f, 0.078628540f,
+                            0.031082153f, 0.007003784f, 0.003250122f, 0.000442505f};
+    for (int m = 0; m < 16; ++m) EXPECT_EQ(synthWindow[m], row0[m]) << m;
+    // Column 0 holds D[0..31]: zero, then -1/65536 six times.
+    EXPECT_EQ(synthWindow[0], 0.0f);
+    for (int j = 1; j <= 6; ++j) EXPECT_NEAR(synthWindow[16 * j], -1.0 / 65536, 1e-9) << j;
+    for (int j = 1; j < 32; ++j)
+        for (int m = 0; m < 16; ++m)
+            EXPECT_EQ(synthWindow[16 * (32 - j) + 15 - m], -synthWindow[16 * j + m]) << j << " " << m;
+    for (int i = 0; i < 512; ++i) {
+        const double units = synthWindow[i] * 65536.0;
+        EXPECT_NEAR(units, std::round(units), 0.001) << i;
+    }
+}
+
+TEST(ToPcm16, RoundsTiesToEvenAndSaturates) {
+    EXPECT_EQ(ToPcm16(2.5f), 2);
+    EXPECT_EQ(ToPcm16(3.5f), 4);
+    EXPECT_EQ(ToPcm16(-2.5f), -2);
+    EXPECT_EQ(ToPcm16(-3.5f), -4);
+    EXPECT_EQ(ToPcm16(0.49999997f), 0);
+    EXPECT_EQ(ToPcm16(32767.4f), 32767);
+    EXPECT_EQ(ToPcm16(32767.5f), 32767);
+    EXPECT_EQ(ToPcm16(40000.0f), 32767);
+    EXPECT_EQ(ToPcm16(-32768.0f), -32768);
+    EXPECT_EQ(ToPcm16(-32768.6f), -32768);
+    EXPECT_EQ(ToPcm16(-1.0e10f), -32768);
+    EXPECT_EQ(ToPcm16(INFINITY), 32767);
+    EXPECT_EQ(ToPcm16(-INFINITY), -32768);
+}
