@@ -1,0 +1,206 @@
+#include "engine/MPEGPlayer.h"
+
+#include "stream/FileStream.h"
+
+#include <chrono>
+#include <cmath>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace zumo {
+
+namespace {
+
+constexpr float kOutputScale = 32768.0f;
+
+// The decode thread runs at a raised priority where the system permits it,
+// so that a busy desktop does not starve the sound device; a refusal is fine.
+void RaiseThreadPriority() {
+    const auto tid = static_cast<id_t>(::syscall(SYS_gettid));
+    (void)::setpriority(PRIO_PROCESS, tid, -10);
+}
+
+} // namespace
+
+MPEGPlayer::MPEGPlayer() : filter0(0, kOutputScale), filter1(1, kOutputScale) {
+    args.header = std::make_unique<Header>();
+}
+
+MPEGPlayer::~MPEGPlayer() {
+    Stop();
+    WaitForEnd();
+    // The Layer III decoder refers to the output buffer and the filters: it goes first.
+    layer3.reset();
+    // The output buffer plays out what was queued (or drops it after a Stop).
+    output.reset();
+    args.stream.reset();
+    args.header.reset();
+}
+
+uint64_t MPEGPlayer::NowMs() const {
+    using namespace std::chrono;
+    return static_cast<uint64_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+uint32_t MPEGPlayer::ElapsedSeconds() {
+    if (!started.load()) return 0;
+    std::lock_guard<std::mutex> lock(pauseLock);
+    const uint64_t now = NowMs();
+    uint64_t idle = pausedMs.load();
+    if (paused.load()) idle += now - pauseBegan;
+    const uint64_t played = now - startTick.load();
+    return static_cast<uint32_t>((played > idle ? played - idle : 0) / 1000);
+}
+
+int64_t MPEGPlayer::TotalSeconds() { return totalSeconds.load(); }
+uint8_t MPEGPlayer::Mode() { return mode.load(); }
+uint8_t MPEGPlayer::WhichChannels() { return args.channelChoice; }
+uint8_t MPEGPlayer::Version() { return version.load(); }
+int32_t MPEGPlayer::Layer() { return layer.load(); }
+int32_t MPEGPlayer::Frequency() { return frequency.load(); }
+int32_t MPEGPlayer::Bitrate() { return bitrate.load(); }
+bool MPEGPlayer::Playing() { return playing.load(); }
+bool MPEGPlayer::RepeatMode() { return repeatMode.load(); }
+void MPEGPlayer::SetRepeatMode(bool on) { repeatMode.store(on); }
+
+void MPEGPlayer::Open(const std::string& name) { OpenStream(std::make_unique<FileStream>(name), name); }
+
+void MPEGPlayer::OpenStream(std::unique_ptr<Stream> source, const std::string& name) {
+    fileName = name;
+    args.channelChoice = kBothChannels;
+    try {
+        args.stream = std::make_unique<Bitstream>(std::move(source));
+        headerOk = NextHeader();
+    } catch (const std::exception&) {
+        headerOk = false;
+    }
+    Header& h = *args.header;
+    if (args.stream) {
+        const double ms = static_cast<double>(h.TotalMs(*args.stream));
+        totalSeconds.store(static_cast<int64_t>(std::nearbyint(ms / 1000.0)));
+    }
+}
+
+// Reads the next frame and publishes what the other threads may ask about it.
+bool MPEGPlayer::NextHeader() {
+    Header& h = *args.header;
+    const bool ok = h.ReadHeader(*args.stream, frameCrc);
+    mode.store(h.mode, std::memory_order_relaxed);
+    version.store(h.version, std::memory_order_relaxed);
+    layer.store(h.layer, std::memory_order_relaxed);
+    frequency.store(h.Frequency(), std::memory_order_relaxed);
+    bitrate.store(h.Bitrate(), std::memory_order_relaxed);
+    return ok;
+}
+
+void MPEGPlayer::SetOutput(std::unique_ptr<OBuffer> buffer) { output = std::move(buffer); }
+
+void MPEGPlayer::Play() {
+    std::lock_guard<std::mutex> lock(threadLock);
+    if (threadStarted.load()) return; // Play runs once per player
+    playing.store(true);
+    {
+        std::lock_guard<std::mutex> pl(pauseLock);
+        startTick.store(NowMs());
+        pausedMs.store(0);
+    }
+    started.store(true);
+    threadStarted.store(true);
+    decodeThread = std::thread([this] { DecodeLoop(); });
+}
+
+void MPEGPlayer::DecodeLoop() {
+    RaiseThreadPriority();
+    try {
+        bool ok = headerOk && output && args.stream;
+        while (ok && !stopRequested.load(std::memory_order_relaxed)) {
+            PlayFrame();
+            framesDecoded.fetch_add(1, std::memory_order_relaxed);
+            ok = NextHeader();
+            if (repeatMode.load(std::memory_order_relaxed)) {
+                Bitstream& bs = *args.stream;
+                Header& h = *args.header;
+                const int32_t idx = bs.FrameIndex();
+                const int32_t n = h.FrameCount(bs);
+                if ((!ok && n <= idx + 20) || n <= idx) {
+                    bs.Reset();
+                    ok = NextHeader();
+                }
+                const auto total = static_cast<uint64_t>(std::llround(static_cast<double>(h.TotalMs(bs))));
+                std::lock_guard<std::mutex> lock(pauseLock);
+                const uint64_t now = NowMs();
+                if (now - startTick.load() - pausedMs.load() >= total) {
+                    startTick.store(now);
+                    pausedMs.store(0);
+                }
+            }
+            if (paused.load(std::memory_order_relaxed) && !WaitWhilePaused()) break;
+            std::this_thread::yield();
+        }
+    } catch (...) {
+        // A read error of the stream (the file shrank, a device failure) ends the track, not the program.
+    }
+    playing.store(false);
+    threadEnded.store(true);
+}
+
+bool MPEGPlayer::WaitWhilePaused() {
+    std::unique_lock<std::mutex> lock(pauseLock);
+    pauseChanged.wait(lock, [this] { return !paused.load() || stopRequested.load(); });
+    return !stopRequested.load();
+}
+
+void MPEGPlayer::PlayFrame() {
+    Header& h = *args.header;
+    Bitstream& bs = *args.stream;
+    if (h.layer != currentLayer) {
+        if (h.layer == 3) {
+            layer3 = std::make_unique<Layer3Decoder>(bs, h, filter0, filter1, *output, args.channelChoice);
+        } else if (currentLayer == 3) {
+            layer3.reset();
+        }
+        currentLayer = h.layer;
+    }
+    if (currentLayer == 3) {
+        layer3->DecodeFrame();
+        return;
+    }
+    subbands.Decode(bs, h, frameCrc, filter0, filter1, *output, args.channelChoice);
+}
+
+void MPEGPlayer::Pause() {
+    std::lock_guard<std::mutex> lock(pauseLock);
+    if (!threadStarted.load() || threadEnded.load() || paused.load()) return;
+    paused.store(true);
+    pauseBegan = NowMs();
+    // The device stops at once, so the pause is heard at once rather than
+    // after the two blocks queued ahead of the decoder.
+    if (output) output->Pause();
+}
+
+void MPEGPlayer::Resume() {
+    std::lock_guard<std::mutex> lock(pauseLock);
+    if (!paused.load()) return;
+    paused.store(false);
+    pausedMs.fetch_add(NowMs() - pauseBegan);
+    if (output) output->Restart();
+    pauseChanged.notify_all();
+}
+
+void MPEGPlayer::Stop() {
+    std::lock_guard<std::mutex> lock(pauseLock);
+    if (!threadStarted.load() || threadEnded.load()) return;
+    stopRequested.store(true);
+    playing.store(false);
+    // A stopped track is abandoned: the queued audio is dropped instead of played out.
+    if (output) output->SetStopFlag();
+    pauseChanged.notify_all();
+}
+
+void MPEGPlayer::WaitForEnd() {
+    std::lock_guard<std::mutex> lock(threadLock);
+    if (decodeThread.joinable()) decodeThread.join();
+}
+
+} // namespace zumo

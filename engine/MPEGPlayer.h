@@ -1,0 +1,106 @@
+#pragma once
+
+#include "engine/Args.h"
+#include "layer3/Layer3Decoder.h"
+#include "output/OBuffer.h"
+#include "subband/SubBandFrame.h"
+#include "synth/SynthFilter.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace zumo {
+
+// Plays one MPEG audio file: owns every decoding object, decodes one frame
+// per turn of a loop on a thread of its own, and answers questions about
+// the stream and the playing time. Pause and Stop take effect between
+// frames; both are safe from any thread and in every state.
+class MPEGPlayer {
+public:
+    MPEGPlayer();
+    virtual ~MPEGPlayer(); // Destroy: stops, waits for the decode thread, then frees everything
+    MPEGPlayer(const MPEGPlayer&) = delete;
+    MPEGPlayer& operator=(const MPEGPlayer&) = delete;
+
+    // Seconds played so far, not counting time spent paused; 0 before Play.
+    virtual uint32_t ElapsedSeconds();
+    virtual int64_t TotalSeconds();
+    virtual uint8_t Mode();
+    virtual uint8_t WhichChannels();
+    virtual uint8_t Version();
+    virtual int32_t Layer();
+    virtual int32_t Frequency();
+    virtual int32_t Bitrate();
+    virtual bool Playing();
+    virtual bool RepeatMode();
+    virtual void SetRepeatMode(bool on);
+    virtual void Open(const std::string& fileName);
+    virtual void SetOutput(std::unique_ptr<OBuffer> buffer);
+    virtual void Play();
+    virtual void Pause();
+    virtual void Stop();
+    void Resume();
+
+    // Opens a stream that is not a file (tests, fuzzing, the benchmark).
+    void OpenStream(std::unique_ptr<Stream> source, const std::string& name);
+    // Sets the channel choice; honoured when set before Play.
+    void SetChannelChoice(uint8_t choice) { args.channelChoice = choice; }
+    // Blocks until the decode loop has ended (at the end of the file or after Stop).
+    void WaitForEnd();
+    // Frames decoded so far (for the tools).
+    int64_t FramesDecoded() const { return framesDecoded.load(std::memory_order_relaxed); }
+    const std::string& FileName() const { return fileName; }
+
+private:
+    void DecodeLoop();
+    void PlayFrame();
+    bool NextHeader();
+    // Waits while paused; false when the player was stopped meanwhile.
+    bool WaitWhilePaused();
+    uint64_t NowMs() const;
+
+    std::string fileName;
+    Args args;
+    SynthFilter filter0;
+    SynthFilter filter1;
+    Crc16* frameCrc = nullptr;        // borrowed from the header
+    std::unique_ptr<OBuffer> output;
+    int32_t currentLayer = 0;
+    std::unique_ptr<Layer3Decoder> layer3;
+    SubBandFrame subbands;            // storage for the Layer I and II per-frame objects
+    std::atomic<bool> repeatMode{false};
+    std::atomic<bool> playing{false};
+    std::atomic<bool> stopRequested{false};
+    std::atomic<bool> threadStarted{false};
+    std::atomic<bool> threadEnded{false};
+    bool headerOk = false;
+    std::atomic<int64_t> framesDecoded{0};
+
+    // Header answers copied after each frame so that other threads read
+    // single words, never the header the decode thread is writing.
+    std::atomic<uint8_t> mode{0};
+    std::atomic<uint8_t> version{0};
+    std::atomic<int32_t> layer{0};
+    std::atomic<int32_t> frequency{0};
+    std::atomic<int32_t> bitrate{0};
+    std::atomic<int64_t> totalSeconds{0};
+
+    // Elapsed time: milliseconds of a monotonic clock.
+    std::atomic<bool> started{false};
+    std::atomic<uint64_t> startTick{0};
+    std::atomic<uint64_t> pausedMs{0};    // time spent paused, accumulated
+    uint64_t pauseBegan = 0;              // under pauseLock
+
+    std::mutex pauseLock;                 // guards paused and pauseBegan; never taken by the decode loop per frame
+    std::condition_variable pauseChanged;
+    std::atomic<bool> paused{false};
+    std::mutex threadLock;                // guards the thread object against Stop/WaitForEnd/destroy races
+    std::thread decodeThread;
+};
+
+} // namespace zumo

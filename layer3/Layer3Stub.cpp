@@ -1,1 +1,0 @@
-// Placeholder translation unit so the library exists before its sources do; delete when real sources land.
