@@ -10,4 +10,6 @@ Layer3Decoder::Layer3Decoder(Bitstream& stream, Header& header, SynthFilter& fil
 // Layer III frames are skipped until the decoder's stages exist.
 void Layer3Decoder::DecodeFrame() {}
 
+bool Layer3Decoder::ReadSideInfo() { return false; }
+
 } // namespace zumo
