@@ -55,6 +55,8 @@ public:
     // Frames decoded so far (for the tools).
     int64_t FramesDecoded() const { return framesDecoded.load(std::memory_order_relaxed); }
     const std::string& FileName() const { return fileName; }
+    // True when Open found a first frame.
+    bool HasFrame() const { return headerOk; }
 
 private:
     void DecodeLoop();

@@ -1,12 +1,17 @@
 // zumo-decode: the command-line companion of the player.
 //
 //   zumo-decode --info FILE    walk every frame and print what the player knows of the file
+//   zumo-decode FILE OUT       decode FILE to OUT.wav, OUT.raw or - (raw PCM on stdout)
+#include "engine/MPEGPlayer.h"
 #include "stream/Bitstream.h"
 #include "stream/FileStream.h"
 #include "stream/Header.h"
 #include "stream/StreamError.h"
+#include "tools/PcmFileBuffer.h"
 
+#include <cctype>
 #include <cmath>
+#include <memory>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -17,8 +22,13 @@ namespace {
 
 const char* kUsage =
     "usage: zumo-decode --info FILE\n"
+    "       zumo-decode [--channels both|left|right|mix] FILE OUT\n"
     "  --info FILE   walk every frame of FILE and print its layer, version, mode,\n"
-    "                sampling rate, bit rate, frame counts and playing time\n";
+    "                sampling rate, bit rate, frame counts and playing time\n"
+    "  FILE OUT      decode FILE as fast as possible into OUT: a .wav file, any\n"
+    "                other name for raw 16-bit little-endian PCM, or - for raw\n"
+    "                PCM on stdout (channels interleaved)\n"
+    "  --channels    both (default), left, right, or mix (both mixed into one)\n";
 
 const char* ModeName(int mode) {
     switch (mode) {
@@ -73,6 +83,54 @@ int Info(const std::string& path) {
     }
 }
 
+bool EndsWithWav(const std::string& name) {
+    if (name.size() < 4) return false;
+    std::string ext = name.substr(name.size() - 4);
+    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ext == ".wav";
+}
+
+bool ParseChannels(const char* text, uint8_t& choice) {
+    const std::string s = text;
+    if (s == "both") choice = kBothChannels;
+    else if (s == "left") choice = kLeftOnly;
+    else if (s == "right") choice = kRightOnly;
+    else if (s == "mix") choice = kMixedDown;
+    else return false;
+    return true;
+}
+
+// Decodes through the player's own decode loop into a PCM file.
+int Decode(const std::string& path, const std::string& out, uint8_t choice) {
+    if (!FileStream(path).IsOpen()) {
+        std::fprintf(stderr, "zumo-decode: cannot open %s\n", path.c_str());
+        return 1;
+    }
+    MPEGPlayer player;
+    player.Open(path);
+    if (!player.HasFrame()) {
+        std::fprintf(stderr, "zumo-decode: no MPEG audio frame found in %s\n", path.c_str());
+        return 1;
+    }
+    player.SetChannelChoice(choice);
+    const int channels = (player.Mode() == 3 || choice != kBothChannels) ? 1 : 2;
+    auto buffer = std::make_unique<PcmFileBuffer>(out, out != "-" && EndsWithWav(out), channels, player.Frequency());
+    if (!buffer->IsOpen() || !buffer->Ok()) {
+        std::fprintf(stderr, "zumo-decode: cannot write %s\n", out.c_str());
+        return 1;
+    }
+    PcmFileBuffer* pcm = buffer.get();
+    player.SetOutput(std::move(buffer));
+    player.Play();
+    player.WaitForEnd();
+    // The decode thread has ended: the buffer is ours to finish.
+    if (!pcm->Close()) {
+        std::fprintf(stderr, "zumo-decode: cannot write %s\n", out.c_str());
+        return 1;
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -81,6 +139,16 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (argc == 3 && std::strcmp(argv[1], "--info") == 0) return Info(argv[2]);
+    uint8_t choice = kBothChannels;
+    int first = 1;
+    if (argc >= 3 && std::strcmp(argv[1], "--channels") == 0) {
+        if (!ParseChannels(argv[2], choice)) {
+            std::fprintf(stderr, "zumo-decode: unknown channel choice %s\n", argv[2]);
+            return 2;
+        }
+        first = 3;
+    }
+    if (argc - first == 2 && argv[first][0] != '-') return Decode(argv[first], argv[first + 1], choice);
     std::fputs(kUsage, stderr);
     return 2;
 }
