@@ -1,0 +1,13 @@
+#pragma once
+
+#include <array>
+
+namespace zumo {
+
+// Layer I requantisation by allocation code a (1..14; entry 0 is unused):
+// an (a + 1)-bit code v becomes v * layer1Factor[a] + layer1Offset[a],
+// which is (2v + 2 - 2^n) / (2^n - 1) with n = a + 1.
+extern const std::array<float, 15> layer1Factor;
+extern const std::array<float, 15> layer1Offset;
+
+} // namespace zumo

@@ -1,0 +1,53 @@
+#pragma once
+
+#include "stream/Bitstream.h"
+#include "stream/Crc16.h"
+#include "stream/Header.h"
+#include "synth/SynthFilter.h"
+
+#include <cstdint>
+
+namespace zumo {
+
+// Channel-choice codes as the subband decoders read them (the same byte the
+// player shares with every decoder).
+constexpr uint8_t kChoiceBoth = 0;  // left to filter0, right to filter1
+constexpr uint8_t kChoiceLeft = 1;  // left only, into filter0
+constexpr uint8_t kChoiceRight = 2; // right only, into filter0
+constexpr uint8_t kChoiceMix = 3;   // both channels averaged, into filter0
+
+// The decoder of one subband of a Layer I or Layer II frame. One object per
+// subband lives for one frame; the frame decoder calls each section
+// operation on all objects in subband order, so that every object reads its
+// own fields of each section of the frame body in turn.
+class SubBand {
+public:
+    explicit SubBand(int32_t subband) : subband(subband) {}
+    SubBand(const SubBand&) = default;
+    SubBand& operator=(const SubBand&) = default;
+    virtual ~SubBand() = default;
+
+    // Reads this subband's allocation field(s); adds them to crc when given.
+    virtual void ParseAllocation(Bitstream& stream, const Header& header, Crc16* crc) = 0;
+    // Reads this subband's scale-factor field(s).
+    virtual void ParseScaleFactors(Bitstream& stream, const Header& header) = 0;
+    // Reads this subband's codes of the next time slot (Layer I) or group
+    // (Layer II); true when that was the frame's last one.
+    virtual bool ParseSamples(Bitstream& stream) = 0;
+    // Hands the next dequantised, scaled sample of each channel to the
+    // filters; true when nothing of the current slot or group is left.
+    virtual bool EmitSample(uint8_t choice, SynthFilter& filter0, SynthFilter& filter1) = 0;
+
+    int32_t Subband() const { return subband; }
+
+protected:
+    int32_t subband;
+};
+
+// Delivers one subband's left and right values by the channel choice. A
+// channel without samples passes has = false and delivers nothing; the mix
+// averages the two channels (a silent channel counts as 0.0).
+void DeliverPair(int32_t subband, uint8_t choice, bool hasLeft, double left, bool hasRight, double right,
+                 SynthFilter& filter0, SynthFilter& filter1);
+
+} // namespace zumo

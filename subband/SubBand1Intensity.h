@@ -1,0 +1,20 @@
+#pragma once
+
+#include "subband/SubBand1Mono.h"
+
+namespace zumo {
+
+// A Layer I joint-stereo subband at or above the bound: one allocation and
+// one code per slot shared by both channels, each with its own scale factor.
+class SubBand1Intensity : public SubBand1Mono {
+public:
+    explicit SubBand1Intensity(int32_t subband = 0) : SubBand1Mono(subband) {}
+
+    void ParseScaleFactors(Bitstream& stream, const Header& header) override;
+    bool EmitSample(uint8_t choice, SynthFilter& filter0, SynthFilter& filter1) override;
+
+protected:
+    float scaleFactor2 = 0.0f;
+};
+
+} // namespace zumo

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "subband/SubBand.h"
+
+namespace zumo {
+
+// A Layer I subband of a single-channel frame; also the left channel of the
+// two-channel kinds, which extend it.
+class SubBand1Mono : public SubBand {
+public:
+    explicit SubBand1Mono(int32_t subband = 0) : SubBand(subband) {}
+
+    void ParseAllocation(Bitstream& stream, const Header& header, Crc16* crc) override;
+    void ParseScaleFactors(Bitstream& stream, const Header& header) override;
+    bool ParseSamples(Bitstream& stream) override;
+    bool EmitSample(uint8_t choice, SynthFilter& filter0, SynthFilter& filter1) override;
+
+    int32_t Allocation() const { return allocation; }
+    float ScaleFactorValue() const { return scaleFactor; }
+
+protected:
+    // Reads one 4-bit allocation field and adds it to crc. Code 15 is
+    // forbidden in Layer I and has no requantisation entry: the channel
+    // then carries nothing this frame, as with code 0.
+    static int32_t ReadAllocation(Bitstream& stream, Crc16* crc);
+    // Bits per code, factor and offset of an allocation code 1..14.
+    static void SetUp(int32_t allocation, int32_t& bits, float& factor, float& offset);
+    // The requantised code, scaled, at extended precision.
+    static double Requantise(float value, float factor, float offset, float scale) {
+        return (static_cast<double>(value) * factor + offset) * scale;
+    }
+    // Counts the slot just read; true after the 12th of the frame.
+    bool CountSample();
+
+    int32_t sampleCount = 0;
+    int32_t allocation = 0;
+    float scaleFactor = 0.0f;
+    int32_t sampleBits = 0;
+    float sampleValue = 0.0f;
+    float factor = 0.0f;
+    float offset = 0.0f;
+};
+
+} // namespace zumo

@@ -1,0 +1,29 @@
+#pragma once
+
+#include "subband/SubBand1Mono.h"
+
+namespace zumo {
+
+// A Layer I subband with its own allocation, scale factor and codes for
+// each channel (stereo, dual channel, and joint stereo below the bound).
+class SubBand1Stereo : public SubBand1Mono {
+public:
+    explicit SubBand1Stereo(int32_t subband = 0) : SubBand1Mono(subband) {}
+
+    void ParseAllocation(Bitstream& stream, const Header& header, Crc16* crc) override;
+    void ParseScaleFactors(Bitstream& stream, const Header& header) override;
+    bool ParseSamples(Bitstream& stream) override;
+    bool EmitSample(uint8_t choice, SynthFilter& filter0, SynthFilter& filter1) override;
+
+    int32_t Allocation2() const { return allocation2; }
+
+protected:
+    int32_t allocation2 = 0;
+    float scaleFactor2 = 0.0f;
+    int32_t sampleBits2 = 0;
+    float sampleValue2 = 0.0f;
+    float factor2 = 0.0f;
+    float offset2 = 0.0f;
+};
+
+} // namespace zumo
