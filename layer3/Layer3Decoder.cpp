@@ -1,15 +1,149 @@
 #include "layer3/Layer3Decoder.h"
 
+#include "layer3/HuffmanTables.h"
+
 namespace zumo {
 
 Layer3Decoder::Layer3Decoder(Bitstream& stream, Header& header, SynthFilter& filter0, SynthFilter& filter1,
                              OBuffer& output, uint8_t channelChoice)
     : stream(&stream), header(&header), filter0(&filter0), filter1(&filter1), output(&output),
-      channelChoice(channelChoice) {}
+      channelChoice(channelChoice) {
+    // These header fields stay the same for the whole stream: the locked
+    // frame search only accepts frames that agree with the first one.
+    channelCount = header.mode == 3 ? 1 : 2;
+    granuleCount = header.version == 1 ? 2 : 1;
+    const int32_t rate = header.sampleFrequency < 3 ? header.sampleFrequency : 0;
+    frequencyIndex = rate + (header.version == 1 ? 3 : 0);
 
-// Layer III frames are skipped until the decoder's stages exist.
-void Layer3Decoder::DecodeFrame() {}
+    firstChannel = 0;
+    lastChannel = channelCount - 1;
+    if (channelCount == 2) {
+        if (channelChoice == 1 || channelChoice == 3) lastChannel = 0;
+        if (channelChoice == 2) firstChannel = 1;
+    }
+    HuffTables(); // build the code tables now rather than inside the first frame
+}
 
-bool Layer3Decoder::ReadSideInfo() { return false; }
+uint32_t Layer3Decoder::ReadMain(int n) { return ReadMainBits(reservoir, mainDataLimit, n); }
+
+void Layer3Decoder::DecodeFrame() {
+    const int32_t slots = header->nSlots > 0 ? header->nSlots : 0;
+    const bool sideInfoOk = ReadSideInfo();
+
+    for (int32_t i = 0; i < slots; ++i) reservoir.PutByte(static_cast<int32_t>(stream->GetBits(8)));
+
+    // Step to the next whole byte: mainDataEnd is the byte count up to which
+    // earlier frames' main data has been read.
+    const int32_t p = reservoir.totalBits;
+    int32_t mainDataEnd = p / 8;
+    if (p % 8 != 0) {
+        reservoir.GetBits(static_cast<uint32_t>(8 - p % 8));
+        mainDataEnd += 1;
+    }
+
+    const int32_t bytesToDiscard = frameStart - mainDataEnd - sideInfo.main_data_begin;
+    frameStart += slots;
+    if (bytesToDiscard < 0) {
+        // The frame's main data begins in bytes the reservoir never received.
+        ++skippedFrames;
+        return;
+    }
+
+    if (mainDataEnd > BitReserve::kSize) {
+        frameStart -= BitReserve::kSize;
+        reservoir.RewindBytes(BitReserve::kSize);
+    }
+    for (int32_t i = 0; i < bytesToDiscard; ++i) reservoir.GetBits(8);
+    mainDataLimit = frameStart * 8;
+
+    if (!sideInfoOk) {
+        // Window switching with block type 0 is not a valid block: the rest
+        // of the side information cannot be trusted, so the frame gives no
+        // audio. The reservoir already stands at its main data, so the next
+        // frame finds its own main data as usual.
+        ++skippedFrames;
+        return;
+    }
+
+    for (int32_t gr = 0; gr < granuleCount; ++gr) {
+        for (int32_t ch = 0; ch < channelCount; ++ch) {
+            part2Start = reservoir.totalBits;
+            if (header->version == 1)
+                ReadScaleFactors(ch, gr);
+            else
+                ReadLsfScaleFactors(ch, gr);
+            DecodeSamples(ch, gr);
+            Dequantize(ch, gr);
+        }
+
+        ProcessStereo(gr);
+
+        if (channelChoice == 3 && channelCount > 1) {
+            for (int i = 0; i < 576; ++i) stereoSamples[0][i] = (stereoSamples[0][i] + stereoSamples[1][i]) * 0.5f;
+        }
+
+        for (int32_t ch = firstChannel; ch <= lastChannel; ++ch) {
+            Reorder(stereoSamples[ch], ch, gr);
+            Antialias(ch, gr);
+            Hybrid(ch, gr);
+            FrequencyInversion();
+            HandOff(ch == 0 || channelChoice == 2 ? *filter0 : *filter1);
+        }
+    }
+
+    ++decodedFrames;
+    output->WriteBuffer();
+}
+
+bool Layer3Decoder::ReadSideInfo() {
+    Bitstream& bs = *stream;
+    const bool mpeg1 = header->version == 1;
+    auto get = [&bs](int n) { return static_cast<int32_t>(bs.GetBits(n)); };
+
+    if (mpeg1) {
+        sideInfo.main_data_begin = get(9);
+        sideInfo.private_bits = get(channelCount == 1 ? 5 : 3);
+        for (int32_t ch = 0; ch < channelCount; ++ch)
+            for (int32_t band = 0; band < 4; ++band) sideInfo.ch[ch].scfsi[band] = get(1);
+    } else {
+        sideInfo.main_data_begin = get(8);
+        sideInfo.private_bits = get(channelCount == 1 ? 1 : 2);
+    }
+
+    for (int32_t gr = 0; gr < granuleCount; ++gr) {
+        for (int32_t ch = 0; ch < channelCount; ++ch) {
+            GranuleInfo& g = sideInfo.ch[ch].gr[gr];
+            g.part2_3_length = get(12);
+            g.big_values = get(9);
+            g.global_gain = get(8);
+            g.scalefac_compress = get(mpeg1 ? 4 : 9);
+            g.window_switching_flag = get(1);
+            if (g.window_switching_flag) {
+                g.block_type = get(2);
+                g.mixed_block_flag = get(1);
+                g.table_select[0] = get(5);
+                g.table_select[1] = get(5);
+                g.subblock_gain[0] = get(3);
+                g.subblock_gain[1] = get(3);
+                g.subblock_gain[2] = get(3);
+                if (g.block_type == 0) return false;
+                g.region0_count = g.block_type == 2 && g.mixed_block_flag == 0 ? 8 : 7;
+                g.region1_count = 20 - g.region0_count;
+            } else {
+                g.table_select[0] = get(5);
+                g.table_select[1] = get(5);
+                g.table_select[2] = get(5);
+                g.region0_count = get(4);
+                g.region1_count = get(3);
+                g.block_type = 0;
+                g.mixed_block_flag = 0;
+            }
+            if (mpeg1) g.preflag = get(1);
+            g.scalefac_scale = get(1);
+            g.count1table_select = get(1);
+        }
+    }
+    return true;
+}
 
 } // namespace zumo

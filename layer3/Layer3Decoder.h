@@ -111,6 +111,22 @@ public:
     int32_t firstChannel = 0;
     int32_t lastChannel = 1;
     int32_t frequencyIndex = 0;
+
+    // Main data, scale factors and Huffman decoding (front stages).
+    // Reservoir position (in its totalBits count) of the end of the main data
+    // put in so far: every main-data read stops there, and bits beyond it
+    // read as zero. Set by DecodeFrame; tests that drive single steps may set it.
+    int32_t mainDataLimit = 0x7FFFFFFF;
+    // Diagnosis counts: granules whose scale factors or Huffman codes ran
+    // past part2_3_length (the reader was put back), and
+    // granules whose part2_3_length reached beyond the main data put in.
+    int32_t overrunGranules = 0;
+    int32_t truncatedGranules = 0;
+    // Frames decoded into samples, and frames skipped because their main
+    // data was not in the reservoir or their side information was unusable.
+    int32_t decodedFrames = 0;
+    int32_t skippedFrames = 0;
+    uint32_t ReadMain(int n);
 };
 
 } // namespace zumo

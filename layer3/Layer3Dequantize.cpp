@@ -1,7 +1,84 @@
+#include "layer3/BandTable.h"
 #include "layer3/Layer3Decoder.h"
+#include "layer3/Layer3Tables.h"
+
+#include <algorithm>
+#include <cmath>
 
 namespace zumo {
 
-void Layer3Decoder::Dequantize(int, int) {}
+namespace {
+
+// The long part of a mixed block always ends at line 36, at every rate: at
+// MPEG-1 rates that is long bands 0..7, at LSF rates long bands 0..5. From
+// there short bands 3..12 follow.
+constexpr int32_t kMixedLongEnd = 36;
+
+float Pow43(int32_t v) {
+    const int32_t magnitude = std::min(v < 0 ? -static_cast<int64_t>(v) : static_cast<int64_t>(v),
+                                       static_cast<int64_t>(kPow43Size - 1));
+    return pow43Table[magnitude];
+}
+
+// The product gain * 2^(-e/2) at double precision; e comes from the
+// bitstream and is clamped to the table.
+double BandScale(double gain, int32_t e) { return gain * pow2HalfTable[std::clamp(e, 0, kPow2HalfSize - 1)]; }
+
+} // namespace
+
+// Turns the quantised integers of one granule and channel into spectral
+// values: sign * |v|^(4/3) * 2^((global_gain - 210)/4) * 2^(-e/2), with the
+// exponent e from the scale factor of the line's band. Lines keep the
+// bitstream order (short windows are reordered later).
+void Layer3Decoder::Dequantize(int ch, int gr) {
+    const GranuleInfo& gi = sideInfo.ch[ch].gr[gr];
+    const ScaleFactors& sf = scaleFactors[ch];
+    const BandRow& bands = bandTable[std::clamp(frequencyIndex, 0, 5)];
+    float* out = dequantSamples[ch];
+
+    const int32_t count = std::clamp(nonZeroCount[ch], 0, 576);
+    const bool shortBlock = gi.window_switching_flag != 0 && gi.block_type == 2;
+    const bool mixed = shortBlock && gi.mixed_block_flag != 0;
+    const int32_t shift = gi.scalefac_scale != 0 ? 1 : 0;
+    const double gain = static_cast<float>(std::exp2((gi.global_gain - 210) / 4.0));
+
+    auto scaleLines = [&](int32_t begin, int32_t end, double scale) {
+        end = std::min(end, count);
+        for (int32_t j = begin; j < end; ++j) {
+            const int32_t v = huffSamples[j];
+            if (v == 0) {
+                out[j] = 0.0f;
+            } else {
+                const double magnitude = scale * Pow43(v);
+                out[j] = static_cast<float>(v > 0 ? magnitude : -magnitude);
+            }
+        }
+    };
+
+    int32_t shortFrom = 0; // first line that follows the short-block rule
+    int32_t firstShortBand = 0;
+    if (!shortBlock || mixed) {
+        const int32_t longEnd = mixed ? kMixedLongEnd : 576;
+        for (int32_t band = 0; band < 22 && bands.longStart[band] < longEnd; ++band) {
+            int32_t e = sf.longFactors[band];
+            if (gi.preflag != 0) e += pretabTable[band];
+            scaleLines(bands.longStart[band], std::min(bands.longStart[band + 1], longEnd), BandScale(gain, e << shift));
+        }
+        shortFrom = longEnd;
+        firstShortBand = 3;
+    }
+    if (shortBlock) {
+        for (int32_t band = firstShortBand; band < 13; ++band) {
+            const int32_t start = 3 * bands.shortStart[band];
+            const int32_t width = bands.shortStart[band + 1] - bands.shortStart[band];
+            if (start < shortFrom) continue;
+            for (int32_t w = 0; w < 3; ++w) {
+                const int32_t e = (sf.shortFactors[w][band] << shift) + 4 * std::clamp(gi.subblock_gain[w], 0, 7);
+                scaleLines(start + w * width, start + (w + 1) * width, BandScale(gain, e));
+            }
+        }
+    }
+    std::fill(out + count, out + 576, 0.0f);
+}
 
 } // namespace zumo

@@ -1,12 +1,182 @@
+#include "layer3/BandTable.h"
 #include "layer3/Layer3Decoder.h"
+#include "layer3/Layer3Tables.h"
+
+#include <algorithm>
 
 namespace zumo {
 
-void Layer3Decoder::Reorder(const float*, int, int) {}
-void Layer3Decoder::Antialias(int, int) {}
-void Layer3Decoder::Hybrid(int, int) {}
-void Layer3Decoder::FrequencyInversion() {}
-void Layer3Decoder::HandOff(SynthFilter&) {}
-void Layer3Decoder::InvMdct(float*, float*, int) {}
+// Buffers between the last stages: Reorder writes hybridOut from the
+// channel's stereoSamples; Antialias, Hybrid (with overlap[ch]) and
+// FrequencyInversion then work on hybridOut in place, and HandOff reads it.
+
+namespace {
+
+// sqrt(3)/2 of the 3-point DFT.
+constexpr float kHalfSqrt3 = 0.86602540378443864676f;
+
+struct Complex {
+    float re;
+    float im;
+};
+
+// z * e^(-i angle), the angle given by its cosine and sine.
+inline Complex RotateBack(Complex z, Rotation r) { return {z.re * r.c + z.im * r.s, z.im * r.c - z.re * r.s}; }
+
+// Forward 3-point DFT of (a, b, c) in place.
+inline void Dft3(Complex& a, Complex& b, Complex& c) {
+    const Complex t{b.re + c.re, b.im + c.im};
+    const Complex d{(b.re - c.re) * kHalfSqrt3, (b.im - c.im) * kHalfSqrt3};
+    const Complex m{a.re - 0.5f * t.re, a.im - 0.5f * t.im};
+    a = {a.re + t.re, a.im + t.im};
+    b = {m.re + d.im, m.im - d.re};
+    c = {m.re - d.im, m.im + d.re};
+}
+
+// DCT-IV of 18 values, Z[m] = sum X[k] cos(pi/72 (2m + 1)(2k + 1)), through
+// a 9-point complex DFT: the even inputs and the reversed odd inputs form
+// 9 complex values, rotated before and after the DFT. The DFT itself is
+// two stages of 3-point DFTs with one twiddle stage between them.
+void Dct4Size18(const float* x, float* z) {
+    Complex v[9];
+    for (int n = 0; n < 9; ++n) v[n] = RotateBack({x[2 * n], x[17 - 2 * n]}, dct18Twiddle[n]);
+    // Stage 1: 3-point DFTs over n1 for each n2 (index 3 n1 + n2).
+    for (int n2 = 0; n2 < 3; ++n2) Dft3(v[n2], v[n2 + 3], v[n2 + 6]);
+    // Twiddles e^(-2 pi i p1 n2 / 9); v[3 p1 + n2] holds output p1 of DFT n2.
+    v[4] = RotateBack(v[4], dft9Twiddle[1]);
+    v[5] = RotateBack(v[5], dft9Twiddle[2]);
+    v[7] = RotateBack(v[7], dft9Twiddle[2]);
+    v[8] = RotateBack(v[8], dft9Twiddle[4]);
+    // Stage 2: 3-point DFTs over n2 for each p1; output p = p1 + 3 p2.
+    for (int p1 = 0; p1 < 3; ++p1) Dft3(v[3 * p1], v[3 * p1 + 1], v[3 * p1 + 2]);
+    for (int p1 = 0; p1 < 3; ++p1) {
+        for (int p2 = 0; p2 < 3; ++p2) {
+            const int p = p1 + 3 * p2;
+            const Complex s = RotateBack(v[3 * p1 + p2], dct18Twiddle[p]);
+            z[2 * p] = s.re;
+            z[17 - 2 * p] = -s.im;
+        }
+    }
+}
+
+// DCT-IV of 6 values, Z[m] = sum X[k] cos(pi/24 (2m + 1)(2k + 1)), the same
+// way through one 3-point DFT.
+void Dct4Size6(const float* x, float* z) {
+    Complex v[3];
+    for (int n = 0; n < 3; ++n) v[n] = RotateBack({x[2 * n], x[5 - 2 * n]}, dct6Twiddle[n]);
+    Dft3(v[0], v[1], v[2]);
+    for (int p = 0; p < 3; ++p) {
+        const Complex s = RotateBack(v[p], dct6Twiddle[p]);
+        z[2 * p] = s.re;
+        z[5 - 2 * p] = -s.im;
+    }
+}
+
+bool IsShort(const GranuleInfo& gi) { return gi.window_switching_flag != 0 && gi.block_type == 2; }
+bool IsMixed(const GranuleInfo& gi) { return IsShort(gi) && gi.mixed_block_flag != 0; }
+
+} // namespace
+
+// The inverse MDCT of one subband: 18 inputs to 36 windowed outputs. The
+// 36 outputs of the long transform are the 18 DCT-IV values extended by
+// their symmetries: y[i] = Z[9 + i] for i < 9, -Z[26 - i] for 9..26 and
+// -Z[i - 27] for 27..35. The short transform does the same with 6 inputs
+// and 12 outputs per window, the three windows overlapping by half.
+void Layer3Decoder::InvMdct(float* input, float* output, int blockType) {
+    if (blockType == 2) {
+        std::fill(output, output + 36, 0.0f);
+        for (int w = 0; w < 3; ++w) {
+            float x[6];
+            float z[6];
+            for (int k = 0; k < 6; ++k) x[k] = input[3 * k + w];
+            Dct4Size6(x, z);
+            float* y = output + 6 * w + 6;
+            for (int i = 0; i < 3; ++i) y[i] += imdctShortWindow[i] * z[i + 3];
+            for (int i = 3; i < 9; ++i) y[i] -= imdctShortWindow[i] * z[8 - i];
+            for (int i = 9; i < 12; ++i) y[i] -= imdctShortWindow[i] * z[i - 9];
+        }
+        return;
+    }
+    const auto& window = imdctLongWindow[blockType == 1 || blockType == 3 ? blockType : 0];
+    float z[18];
+    Dct4Size18(input, z);
+    for (int i = 0; i < 9; ++i) output[i] = window[i] * z[9 + i];
+    for (int i = 9; i < 27; ++i) output[i] = -window[i] * z[26 - i];
+    for (int i = 27; i < 36; ++i) output[i] = -window[i] * z[i - 27];
+}
+
+void Layer3Decoder::Reorder(const float* source, int ch, int gr) {
+    const GranuleInfo& gi = sideInfo.ch[ch].gr[gr];
+    if (!IsShort(gi)) {
+        std::copy(source, source + 576, hybridOut);
+        return;
+    }
+    const int32_t row = std::clamp(frequencyIndex, 0, 5);
+    if (!IsMixed(gi)) {
+        const auto& order = reorderTable[row];
+        for (int32_t i = 0; i < 576; ++i) hybridOut[i] = source[order[i]];
+        return;
+    }
+    // Mixed: the long part (lines 0..35) stays, short bands 3..12 are
+    // interleaved by window; the table does exactly that above line 36.
+    std::copy(source, source + 36, hybridOut);
+    const auto& order = reorderTable[row];
+    for (int32_t i = 36; i < 576; ++i) hybridOut[i] = source[order[i]];
+}
+
+void Layer3Decoder::Antialias(int ch, int gr) {
+    const GranuleInfo& gi = sideInfo.ch[ch].gr[gr];
+    if (IsShort(gi) && !IsMixed(gi)) return;
+    const int32_t boundaries = IsMixed(gi) ? 1 : 31;
+    for (int32_t sb = 0; sb < boundaries; ++sb) {
+        float* up = hybridOut + 18 * sb + 17;
+        float* down = hybridOut + 18 * sb + 18;
+        for (int i = 0; i < 8; ++i) {
+            const float bu = up[-i];
+            const float bd = down[i];
+            up[-i] = bu * aliasCs[i] - bd * aliasCa[i];
+            down[i] = bd * aliasCs[i] + bu * aliasCa[i];
+        }
+    }
+}
+
+void Layer3Decoder::Hybrid(int ch, int gr) {
+    const GranuleInfo& gi = sideInfo.ch[ch].gr[gr];
+    float* prev = overlap[ch];
+    const int32_t blockType = std::clamp(gi.block_type, 0, 3);
+    const bool mixedLow = gi.window_switching_flag != 0 && gi.mixed_block_flag != 0;
+    for (int32_t sb = 0; sb < 32; ++sb) {
+        float* lines = hybridOut + 18 * sb;
+        float* carry = prev + 18 * sb;
+        // A subband without signal transforms to zeros: only the overlap
+        // of the previous granule remains.
+        if (std::all_of(lines, lines + 18, [](float v) { return v == 0.0f; })) {
+            std::copy(carry, carry + 18, lines);
+            std::fill(carry, carry + 18, 0.0f);
+            continue;
+        }
+        float r[36];
+        InvMdct(lines, r, mixedLow && sb < 2 ? 0 : blockType);
+        for (int k = 0; k < 18; ++k) {
+            lines[k] = r[k] + carry[k];
+            carry[k] = r[18 + k];
+        }
+    }
+}
+
+// Negates the odd time slots of the odd subbands, undoing the frequency
+// reversal the analysis filter bank leaves in them.
+void Layer3Decoder::FrequencyInversion() {
+    for (int32_t sb = 1; sb < 32; sb += 2)
+        for (int32_t k = 1; k < 18; k += 2) hybridOut[18 * sb + k] = -hybridOut[18 * sb + k];
+}
+
+// 18 time slots of 32 subband samples, one PCM block per slot.
+void Layer3Decoder::HandOff(SynthFilter& filter) {
+    for (int32_t ss = 0; ss < 18; ++ss) {
+        for (int32_t sb = 0; sb < 32; ++sb) filter.SetSubbandSample(sb, hybridOut[18 * sb + ss]);
+        filter.SynthesizeBlock(*output);
+    }
+}
 
 } // namespace zumo

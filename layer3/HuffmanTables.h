@@ -1,0 +1,73 @@
+#pragma once
+
+#include "stream/BitReserve.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace zumo {
+
+// One code word of the Layer III Huffman code list: the low `length` bits of
+// `code`, first bit most significant, stand for the pair (x, y); for the
+// count1 tables 32 and 33, x is 0 and y holds the four bits v w x y.
+struct HuffCodeWord {
+    uint8_t table;
+    uint8_t x;
+    uint8_t y;
+    uint8_t length;
+    uint32_t code;
+};
+
+// The full code list (tables 1-13, 15, 16, 24, 32, 33).
+extern const HuffCodeWord huffCodeWords[];
+extern const size_t huffCodeWordCount;
+
+// A code table. The codes are held as a multi-level lookup: the first
+// `rootBits` bits index the root level; each entry is either a code word
+// (its value and how many of the looked-at bits it uses), a link to a
+// further level of the lookup with its width, or empty.
+struct HuffCodeTable {
+    char name[4] = {};
+    int32_t xLen = 0;
+    int32_t yLen = 0;
+    int32_t linBits = 0;
+    const uint32_t* lookup = nullptr; // nullptr: the table codes nothing (0, 4, 14)
+    int32_t rootBits = 0;
+    bool count1 = false; // quadruple table (32, 33)
+};
+
+// Lookup entries.
+namespace huff {
+inline constexpr uint32_t kLeaf = 0x40000000u; // | bits used << 8 | value (x << 4 | y)
+inline constexpr uint32_t kLink = 0x80000000u; // | level offset << 5 | level width
+} // namespace huff
+
+// The 34 tables (0-31 big values, 32 and 33 count1), built once on first use.
+const HuffCodeTable* HuffTables();
+
+// Builds the lookup of one code: `words` holds every code word of it.
+// Entries no code word reaches stay empty (0). Level widths are at most
+// `rootBits`.
+std::vector<uint32_t> BuildHuffLookup(const HuffCodeWord* words, size_t count, int rootBits);
+
+// Reads n bits (0..17) from the reservoir as long as they lie before
+// `limit` (a position in the reservoir's totalBits count); bits at or past
+// the limit read as 0, so nothing beyond the main data that has been put
+// in is ever taken as data. The read position moves on by n either way.
+inline uint32_t ReadMainBits(BitReserve& reservoir, int32_t limit, int n) {
+    const int32_t avail = limit - reservoir.totalBits;
+    uint32_t v = reservoir.GetBits(static_cast<uint32_t>(n));
+    if (avail < n) v = avail <= 0 ? 0 : v & ~((1u << (n - avail)) - 1u);
+    return v;
+}
+
+// Decodes one code word with `table`. Result 0: decoded into x, y (and v, w
+// for the count1 tables), escapes and signs applied; 1: no code word
+// within 32 bits, x and y keep the values they had (signs and escapes are
+// still read, as after a successful lookup). The empty tables give x = y =
+// 0 and read nothing.
+int32_t HuffmanDecode(const HuffCodeTable& table, int32_t& x, int32_t& y, int32_t& v, int32_t& w,
+                      BitReserve& reservoir, int32_t limit);
+
+} // namespace zumo
