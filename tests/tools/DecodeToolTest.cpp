@@ -1,0 +1,175 @@
+// zumo-decode run as a user runs it: every compliance stream decoded to raw
+// PCM and compared with its reference, the WAV output, and the errors.
+#include "support/BitWriter.h"
+#include "support/Conformance.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <sys/wait.h>
+
+using namespace zumo::test;
+
+namespace {
+
+struct ToolRun {
+    int status = -1;     // exit status, or -1 when the program did not exit normally
+    bool signalled = false;
+    std::string err;
+};
+
+std::string TempPath(const std::string& name) {
+    return (std::filesystem::temp_directory_path() / ("zumo-tool-" + std::to_string(::getpid()) + "-" + name)).string();
+}
+
+ToolRun Tool(const std::string& args) {
+    const std::string errPath = TempPath("stderr.txt");
+    const std::string command = "'" + BinDir() + "/zumo-decode' " + args + " 2>'" + errPath + "'";
+    const int raw = std::system(command.c_str());
+    ToolRun run;
+    if (WIFEXITED(raw)) run.status = WEXITSTATUS(raw);
+    run.signalled = WIFSIGNALED(raw) || (WIFEXITED(raw) && WEXITSTATUS(raw) >= 128);
+    const auto bytes = ReadFileBytes(errPath);
+    run.err.assign(bytes.begin(), bytes.end());
+    std::filesystem::remove(errPath);
+    return run;
+}
+
+std::string Quote(const std::string& s) { return "'" + s + "'"; }
+
+int SamplesPerFrame(const ManifestRow& row) {
+    if (row.layer == 1) return 384;
+    if (row.layer == 2 || row.mpeg == 1) return 1152;
+    return 576;
+}
+
+std::vector<ManifestRow> Rows(const std::string& kind) {
+    std::vector<ManifestRow> rows;
+    for (const auto& row : Manifest())
+        if (row.kind == kind) rows.push_back(row);
+    return rows;
+}
+
+} // namespace
+
+// Every stream a correct decoder reproduces, at full accuracy: RMS of the
+// difference below 1/sqrt(12) LSB and no sample more than 1 LSB off.
+TEST(DecodeToolConformance, EveryStreamMatchesItsReference) {
+    ZUMO_SKIP_WITHOUT_CONFORMANCE();
+    const auto rows = Rows("conformance");
+    ASSERT_FALSE(rows.empty());
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string out = TempPath(row.name + ".raw");
+        const ToolRun run = Tool(Quote(StreamPath(row.name)) + " " + Quote(out));
+        ASSERT_EQ(run.status, 0) << run.err;
+        const auto output = ReadPcm16(out);
+        std::filesystem::remove(out);
+        const auto reference = ReadPcm16(StreamPath(row.name, ".pcm"));
+        const int spf = SamplesPerFrame(row);
+        const int64_t perChannel = static_cast<int64_t>(output.size()) / row.channels;
+        const bool layer3 = row.layer == 3;
+        if (!layer3) {
+            // Layers I and II give exactly one frame's samples per frame.
+            EXPECT_EQ(perChannel, int64_t{row.frames} * spf);
+        }
+        const PcmComparison c = ComparePcm(output, reference, row.channels, spf, layer3 ? 4 : 0);
+        std::printf("%-22s layer %d  %6lld samples/channel  offset %+d frames  rms %.4f LSB  max %d LSB\n",
+                    row.name.c_str(), row.layer, static_cast<long long>(perChannel), c.offsetFrames, c.rms,
+                    c.maxDiff);
+        if (layer3) {
+            const int64_t needed = static_cast<int64_t>(reference.size()) - int64_t{2} * spf * row.channels;
+            EXPECT_GE(c.compared, needed);
+        }
+        EXPECT_LT(c.rms, 1.0 / std::sqrt(12.0));
+        EXPECT_LE(c.maxDiff, 1);
+    }
+}
+
+// Streams this player does not play by design, and the deliberately broken
+// ones: each ends cleanly, never by a crash.
+TEST(DecodeToolConformance, UnsupportedAndDamagedStreamsEndCleanly) {
+    ZUMO_SKIP_WITHOUT_CONFORMANCE();
+    std::vector<std::string> paths;
+    for (const auto& row : Rows("unsupported")) paths.push_back(StreamPath(row.name));
+    for (const auto& path : DamagedStreams()) paths.push_back(path);
+    ASSERT_FALSE(paths.empty());
+    for (const auto& path : paths) {
+        SCOPED_TRACE(path);
+        const std::string out = TempPath("damaged.raw");
+        const ToolRun run = Tool(Quote(path) + " " + Quote(out));
+        EXPECT_FALSE(run.signalled) << run.err;
+        EXPECT_TRUE(run.status == 0 || run.status == 1) << run.err;
+        std::filesystem::remove(out);
+    }
+}
+
+TEST(DecodeTool, WavOutputHasACorrectHeader) {
+    // Ten silent Layer I frames, single channel, 32 kHz.
+    FrameSpec spec;
+    spec.layer = 1;
+    spec.mode = 3;
+    spec.sampleFrequency = 2;
+    spec.bitrateIndex = 4;
+    std::vector<uint8_t> file;
+    for (int i = 0; i < 10; ++i) AppendFrame(file, spec);
+    const std::string in = WriteTempFile("mono.mp2", file);
+    const std::string out = TempPath("mono.WAV");
+    ASSERT_EQ(Tool(Quote(in) + " " + Quote(out)).status, 0);
+    const auto wav = ReadFileBytes(out);
+    std::filesystem::remove(out);
+    ASSERT_GE(wav.size(), 44u);
+    auto u32 = [&](size_t at) { return wav[at] | wav[at + 1] << 8 | wav[at + 2] << 16 | uint32_t(wav[at + 3]) << 24; };
+    auto u16 = [&](size_t at) { return wav[at] | wav[at + 1] << 8; };
+    EXPECT_EQ(std::string(wav.begin(), wav.begin() + 4), "RIFF");
+    EXPECT_EQ(std::string(wav.begin() + 8, wav.begin() + 16), "WAVEfmt ");
+    EXPECT_EQ(u32(4), wav.size() - 8);
+    EXPECT_EQ(u16(20), 1);       // PCM
+    EXPECT_EQ(u16(22), 1);       // one channel
+    EXPECT_EQ(u32(24), 32000u);  // samples per second
+    EXPECT_EQ(u32(28), 64000u);  // bytes per second
+    EXPECT_EQ(u16(32), 2);       // block alignment
+    EXPECT_EQ(u16(34), 16);      // bits per sample
+    EXPECT_EQ(u32(40), wav.size() - 44);
+    EXPECT_EQ(u32(40), 10u * 384 * 2);
+}
+
+TEST(DecodeTool, ChannelChoiceGivesOneChannel) {
+    FrameSpec spec;
+    spec.layer = 1;
+    std::vector<uint8_t> file;
+    for (int i = 0; i < 4; ++i) AppendFrame(file, spec);
+    const std::string in = WriteTempFile("stereo.mp1", file);
+    for (const char* choice : {"left", "right", "mix"}) {
+        const std::string out = TempPath(std::string(choice) + ".raw");
+        ASSERT_EQ(Tool(std::string("--channels ") + choice + " " + Quote(in) + " " + Quote(out)).status, 0);
+        EXPECT_EQ(ReadFileBytes(out).size(), 4u * 384 * 2) << choice;
+        std::filesystem::remove(out);
+    }
+    EXPECT_EQ(Tool("--channels sideways " + Quote(in) + " /dev/null").status, 2);
+}
+
+TEST(DecodeTool, ErrorsGiveAMessageAndAnExitStatus) {
+    ToolRun missing = Tool("/nonexistent/zumo.mp3 /dev/null");
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.err.find("cannot open"), std::string::npos);
+
+    const std::string text = WriteTempFile("notes.mp3", std::vector<uint8_t>(3000, 'x'));
+    ToolRun noFrame = Tool(Quote(text) + " /dev/null");
+    EXPECT_EQ(noFrame.status, 1);
+    EXPECT_NE(noFrame.err.find("no MPEG audio frame"), std::string::npos);
+
+    FrameSpec spec;
+    std::vector<uint8_t> file;
+    AppendFrame(file, spec);
+    const std::string in = WriteTempFile("one.mp3", file);
+    ToolRun unwritable = Tool(Quote(in) + " /nonexistent/dir/out.wav");
+    EXPECT_EQ(unwritable.status, 1);
+    EXPECT_NE(unwritable.err.find("cannot write"), std::string::npos);
+
+    EXPECT_EQ(Tool("").status, 2);
+    EXPECT_EQ(Tool("--help").status, 0);
+}
