@@ -279,3 +279,38 @@ TEST(Layer2Frame, CrcCoversAllocationsAndScfsi) {
     EXPECT_EQ(damaged->pcm.written[0], 0u);
     EXPECT_EQ(damaged->pcm.frames, 0);
 }
+
+TEST(SubBandFrame, RandomBodiesDecodeToWholeFrames) {
+    // Arbitrary bits in every field: every frame still gives whole blocks,
+    // whatever the layer, mode, rate and version.
+    uint32_t seed = 12345;
+    auto next = [&seed] {
+        seed = seed * 1664525u + 1013904223u;
+        return seed >> 8;
+    };
+    for (int version : {1, 0})
+        for (int layer : {1, 2})
+            for (int mode = 0; mode < 4; ++mode) {
+                std::vector<uint8_t> stream;
+                size_t expected = 0;
+                for (int i = 0; i < 6; ++i) {
+                    FrameSpec spec;
+                    spec.version = version;
+                    spec.layer = layer;
+                    spec.mode = mode;
+                    spec.modeExtension = static_cast<int>(next() & 3);
+                    spec.bitrateIndex = 1 + static_cast<int>(next() % 14);
+                    spec.sampleFrequency = 1;
+                    BitWriter w;
+                    for (int k = 0; k < FrameBodySize(spec); ++k) w.Put(next() & 0xFF, 8);
+                    AppendFrame(stream, spec, w.Bytes());
+                    expected += layer == 1 ? 384 : 1152;
+                }
+                for (uint8_t choice = 0; choice < 5; ++choice) {
+                    auto run = DecodeBytes(stream, 2, choice);
+                    EXPECT_EQ(run->pcm.written[0], expected) << version << layer << mode << int{choice};
+                    const bool two = mode != 3 && choice == 0;
+                    EXPECT_EQ(run->pcm.written[1], two ? expected : 0u) << version << layer << mode;
+                }
+            }
+}
