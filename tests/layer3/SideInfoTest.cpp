@@ -205,5 +205,26 @@ TEST(SideInfo, ChannelChoiceSelectsChannelsAndFilters) {
     EXPECT_EQ(f.out.written[0], 1152u);
 }
 
+// Main data that begins before the first frame is skipped; after many
+// frames the reservoir wraps at 4,096 bytes and decoding goes on.
+TEST(SideInfo, ReservoirSkipsMissingMainDataAndWraps) {
+    SideInfo early;
+    early.main_data_begin = 300;
+    BitWriter earlyBits;
+    test::PutSideInfo(earlyBits, early, true, 2);
+    SideInfo si;
+    si.main_data_begin = 100;
+    BitWriter bits;
+    test::PutSideInfo(bits, si, true, 2);
+    std::vector<uint8_t> file;
+    test::AppendFrame(file, test::FrameSpec{}, earlyBits.Bytes());
+    for (int i = 0; i < 40; ++i) test::AppendFrame(file, test::FrameSpec{}, bits.Bytes());
+    FrameFile f(file, 2);
+    while (f.Next()) ASSERT_LT(f.decoder->frameStart, 4096 + 4 * 381);
+    EXPECT_EQ(f.decoder->skippedFrames, 1);
+    EXPECT_EQ(f.decoder->decodedFrames, 40);
+    EXPECT_EQ(f.out.frames, 40);
+}
+
 } // namespace
 } // namespace zumo
