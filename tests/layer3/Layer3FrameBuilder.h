@@ -1,0 +1,47 @@
+#pragma once
+
+#include "layer3/Layer3Decoder.h"
+#include "support/BitWriter.h"
+
+namespace zumo::test {
+
+// Writes the side information of one granule the way the encoder does.
+inline void PutGranule(BitWriter& bits, const GranuleInfo& g, bool mpeg1) {
+    bits.Put(g.part2_3_length, 12);
+    bits.Put(g.big_values, 9);
+    bits.Put(g.global_gain, 8);
+    bits.Put(g.scalefac_compress, mpeg1 ? 4 : 9);
+    bits.Put(g.window_switching_flag, 1);
+    if (g.window_switching_flag) {
+        bits.Put(g.block_type, 2);
+        bits.Put(g.mixed_block_flag, 1);
+        bits.Put(g.table_select[0], 5);
+        bits.Put(g.table_select[1], 5);
+        for (int w = 0; w < 3; ++w) bits.Put(g.subblock_gain[w], 3);
+    } else {
+        for (int r = 0; r < 3; ++r) bits.Put(g.table_select[r], 5);
+        bits.Put(g.region0_count, 4);
+        bits.Put(g.region1_count, 3);
+    }
+    if (mpeg1) bits.Put(g.preflag, 1);
+    bits.Put(g.scalefac_scale, 1);
+    bits.Put(g.count1table_select, 1);
+}
+
+// Writes a whole side information block; granules and channels as the
+// stream has them.
+inline void PutSideInfo(BitWriter& bits, const SideInfo& si, bool mpeg1, int channels) {
+    if (mpeg1) {
+        bits.Put(si.main_data_begin, 9);
+        bits.Put(si.private_bits, channels == 1 ? 5 : 3);
+        for (int ch = 0; ch < channels; ++ch)
+            for (int b = 0; b < 4; ++b) bits.Put(si.ch[ch].scfsi[b], 1);
+    } else {
+        bits.Put(si.main_data_begin, 8);
+        bits.Put(si.private_bits, channels == 1 ? 1 : 2);
+    }
+    for (int gr = 0; gr < (mpeg1 ? 2 : 1); ++gr)
+        for (int ch = 0; ch < channels; ++ch) PutGranule(bits, si.ch[ch].gr[gr], mpeg1);
+}
+
+} // namespace zumo::test

@@ -1,0 +1,230 @@
+#include "layer3/Layer3Decoder.h"
+#include "stream/MemoryStream.h"
+#include "support/CaptureBuffer.h"
+#include "Layer3FrameBuilder.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace zumo {
+namespace {
+
+using test::BitWriter;
+
+// A decoder over a file of frames made in memory.
+struct FrameFile {
+    FrameFile(const std::vector<uint8_t>& bytes, int channels, uint8_t choice = 0)
+        : stream(std::make_unique<MemoryStream>(bytes)), filter0(0, 32768.0f), filter1(1, 32768.0f),
+          out(channels), choice(choice) {}
+
+    // Reads the next frame and decodes it; false at the end of the file.
+    bool Next() {
+        Crc16* crc = nullptr;
+        if (!header.ReadHeader(stream, crc)) return false;
+        if (!decoder) decoder = std::make_unique<Layer3Decoder>(stream, header, filter0, filter1, out, choice);
+        decoder->DecodeFrame();
+        return true;
+    }
+
+    Bitstream stream;
+    Header header;
+    SynthFilter filter0;
+    SynthFilter filter1;
+    test::CaptureBuffer out;
+    uint8_t choice;
+    std::unique_ptr<Layer3Decoder> decoder;
+};
+
+GranuleInfo LongGranule(int part23) {
+    GranuleInfo g;
+    g.part2_3_length = part23;
+    g.big_values = 100;
+    g.global_gain = 171;
+    g.scalefac_compress = 9;
+    g.table_select[0] = 7;
+    g.table_select[1] = 24;
+    g.table_select[2] = 31;
+    g.region0_count = 11;
+    g.region1_count = 5;
+    g.preflag = 1;
+    g.scalefac_scale = 1;
+    g.count1table_select = 1;
+    return g;
+}
+
+void ExpectSame(const GranuleInfo& a, const GranuleInfo& b) {
+    EXPECT_EQ(a.part2_3_length, b.part2_3_length);
+    EXPECT_EQ(a.big_values, b.big_values);
+    EXPECT_EQ(a.global_gain, b.global_gain);
+    EXPECT_EQ(a.scalefac_compress, b.scalefac_compress);
+    EXPECT_EQ(a.window_switching_flag, b.window_switching_flag);
+    EXPECT_EQ(a.block_type, b.block_type);
+    EXPECT_EQ(a.table_select[0], b.table_select[0]);
+    EXPECT_EQ(a.table_select[1], b.table_select[1]);
+    EXPECT_EQ(a.region0_count, b.region0_count);
+    EXPECT_EQ(a.region1_count, b.region1_count);
+    EXPECT_EQ(a.scalefac_scale, b.scalefac_scale);
+    EXPECT_EQ(a.count1table_select, b.count1table_select);
+}
+
+TEST(SideInfo, Mpeg1StereoFieldsAndWindowSwitchingRegions) {
+    SideInfo si;
+    si.main_data_begin = 0;
+    si.private_bits = 5;
+    si.ch[0].scfsi[1] = si.ch[1].scfsi[3] = 1;
+    si.ch[0].gr[0] = LongGranule(0);
+    si.ch[1].gr[0] = LongGranule(0);
+    si.ch[1].gr[0].table_select[2] = 4;
+    GranuleInfo shortBlock = LongGranule(0);
+    shortBlock.window_switching_flag = 1;
+    shortBlock.block_type = 2;
+    shortBlock.subblock_gain[0] = 7;
+    shortBlock.subblock_gain[2] = 3;
+    si.ch[0].gr[1] = shortBlock;
+    GranuleInfo stop = shortBlock;
+    stop.block_type = 3;
+    stop.mixed_block_flag = 1;
+    si.ch[1].gr[1] = stop;
+    BitWriter bits;
+    test::PutSideInfo(bits, si, true, 2);
+    EXPECT_EQ(bits.BitCount(), 256u);
+
+    std::vector<uint8_t> file;
+    test::AppendFrame(file, test::FrameSpec{}, bits.Bytes());
+    FrameFile f(file, 2);
+    ASSERT_TRUE(f.Next());
+    const SideInfo& got = f.decoder->sideInfo;
+    EXPECT_EQ(got.private_bits, 5);
+    EXPECT_EQ(got.ch[0].scfsi[1], 1);
+    EXPECT_EQ(got.ch[0].scfsi[0], 0);
+    EXPECT_EQ(got.ch[1].scfsi[3], 1);
+    ExpectSame(got.ch[0].gr[0], si.ch[0].gr[0]);
+    ExpectSame(got.ch[1].gr[0], si.ch[1].gr[0]);
+    EXPECT_EQ(got.ch[1].gr[0].table_select[2], 4);
+    EXPECT_EQ(got.ch[0].gr[0].preflag, 1);
+    EXPECT_EQ(got.ch[0].gr[1].subblock_gain[0], 7);
+    EXPECT_EQ(got.ch[0].gr[1].subblock_gain[2], 3);
+    EXPECT_EQ(got.ch[0].gr[1].region0_count, 8);
+    EXPECT_EQ(got.ch[0].gr[1].region1_count, 12);
+    EXPECT_EQ(got.ch[1].gr[1].block_type, 3);
+    EXPECT_EQ(got.ch[1].gr[1].mixed_block_flag, 1);
+    EXPECT_EQ(got.ch[1].gr[1].region0_count, 7);
+    EXPECT_EQ(got.ch[1].gr[1].region1_count, 13);
+    // An all-zero frame decodes to silence.
+    EXPECT_EQ(f.out.frames, 1);
+    EXPECT_EQ(f.out.written[0], 1152u);
+    EXPECT_EQ(f.out.written[1], 1152u);
+}
+
+TEST(SideInfo, LsfMonoFieldWidths) {
+    SideInfo si;
+    si.main_data_begin = 0;
+    si.private_bits = 1;
+    si.ch[0].gr[0] = LongGranule(0);
+    si.ch[0].gr[0].scalefac_compress = 500;
+    BitWriter bits;
+    test::PutSideInfo(bits, si, false, 1);
+    EXPECT_EQ(bits.BitCount(), 72u);
+
+    test::FrameSpec spec;
+    spec.version = 0;
+    spec.mode = 3;
+    spec.bitrateIndex = 8; // 64 kbit/s at 22.05 kHz
+    std::vector<uint8_t> file;
+    test::AppendFrame(file, spec, bits.Bytes());
+    FrameFile f(file, 1);
+    ASSERT_TRUE(f.Next());
+    const SideInfo& got = f.decoder->sideInfo;
+    EXPECT_EQ(got.private_bits, 1);
+    ExpectSame(got.ch[0].gr[0], si.ch[0].gr[0]);
+    // No preflag bit at LSF: the scale-factor reader sets it from sfc 500.
+    EXPECT_EQ(got.ch[0].gr[0].preflag, 1);
+    EXPECT_EQ(f.decoder->granuleCount, 1);
+    EXPECT_EQ(f.out.written[0], 576u);
+}
+
+TEST(SideInfo, WindowSwitchingWithBlockTypeZeroAbandonsTheFrame) {
+    SideInfo good;
+    BitWriter goodBits;
+    test::PutSideInfo(goodBits, good, true, 2);
+    SideInfo bad;
+    bad.ch[1].gr[0].window_switching_flag = 1;
+    bad.ch[1].gr[0].block_type = 0;
+    bad.ch[1].gr[0].part2_3_length = 77;
+    BitWriter badBits;
+    test::PutSideInfo(badBits, bad, true, 2);
+
+    std::vector<uint8_t> file;
+    test::AppendFrame(file, test::FrameSpec{}, goodBits.Bytes());
+    test::AppendFrame(file, test::FrameSpec{}, badBits.Bytes());
+    test::AppendFrame(file, test::FrameSpec{}, goodBits.Bytes());
+    FrameFile f(file, 2);
+    ASSERT_TRUE(f.Next());
+    EXPECT_EQ(f.out.frames, 1);
+    ASSERT_TRUE(f.Next());
+    EXPECT_EQ(f.out.frames, 1); // no samples, no WriteBuffer
+    EXPECT_EQ(f.out.written[0], 1152u);
+    EXPECT_EQ(f.decoder->skippedFrames, 1);
+    ASSERT_TRUE(f.Next());
+    EXPECT_EQ(f.out.frames, 2); // the next frame decodes as usual
+    EXPECT_EQ(f.decoder->decodedFrames, 2);
+}
+
+// Which filter each channel reaches, for each channel choice.
+TEST(SideInfo, ChannelChoiceSelectsChannelsAndFilters) {
+    SideInfo si;
+    BitWriter bits;
+    test::PutSideInfo(bits, si, true, 2);
+    std::vector<uint8_t> stereo;
+    test::AppendFrame(stereo, test::FrameSpec{}, bits.Bytes());
+    struct Case {
+        uint8_t choice;
+        size_t left, right;
+    };
+    for (const Case c : {Case{0, 1152, 1152}, Case{1, 1152, 0}, Case{2, 1152, 0}, Case{3, 1152, 0},
+                         Case{200, 1152, 1152}}) {
+        SCOPED_TRACE(int(c.choice));
+        FrameFile f(stereo, 2, c.choice);
+        ASSERT_TRUE(f.Next());
+        EXPECT_EQ(f.out.written[0], c.left);
+        EXPECT_EQ(f.out.written[1], c.right);
+    }
+
+    SideInfo mono;
+    BitWriter monoBits;
+    test::PutSideInfo(monoBits, mono, true, 1);
+    test::FrameSpec spec;
+    spec.mode = 3;
+    std::vector<uint8_t> file;
+    test::AppendFrame(file, spec, monoBits.Bytes());
+    FrameFile f(file, 2, 2);
+    ASSERT_TRUE(f.Next());
+    EXPECT_EQ(f.decoder->firstChannel, 0);
+    EXPECT_EQ(f.decoder->lastChannel, 0);
+    EXPECT_EQ(f.out.written[0], 1152u);
+}
+
+// Main data that begins before the first frame is skipped; after many
+// frames the reservoir wraps at 4,096 bytes and decoding goes on.
+TEST(SideInfo, ReservoirSkipsMissingMainDataAndWraps) {
+    SideInfo early;
+    early.main_data_begin = 300;
+    BitWriter earlyBits;
+    test::PutSideInfo(earlyBits, early, true, 2);
+    SideInfo si;
+    si.main_data_begin = 100;
+    BitWriter bits;
+    test::PutSideInfo(bits, si, true, 2);
+    std::vector<uint8_t> file;
+    test::AppendFrame(file, test::FrameSpec{}, earlyBits.Bytes());
+    for (int i = 0; i < 40; ++i) test::AppendFrame(file, test::FrameSpec{}, bits.Bytes());
+    FrameFile f(file, 2);
+    while (f.Next()) ASSERT_LT(f.decoder->frameStart, 4096 + 4 * 381);
+    EXPECT_EQ(f.decoder->skippedFrames, 1);
+    EXPECT_EQ(f.decoder->decodedFrames, 40);
+    EXPECT_EQ(f.out.frames, 40);
+}
+
+} // namespace
+} // namespace zumo
