@@ -33,8 +33,8 @@ void Layer3Decoder::ComputeLsfIntensityFactors(int32_t position, int32_t scaleBi
 
 // Combines the two dequantised channels of a granule into left and right:
 // intensity positions from channel 1's scale factors above its last nonzero
-// line, MS or a plain copy everywhere else, and the downmix of channel
-// choice 3 into channel 0.
+// line, MS or a plain copy everywhere else. The downmix of channel choice 3
+// follows in DecodeFrame.
 void Layer3Decoder::ProcessStereo(int gr) {
     if (channelCount < 2) {
         std::copy(dequantSamples[0], dequantSamples[0] + 576, stereoSamples[0]);
@@ -167,10 +167,6 @@ void Layer3Decoder::ProcessStereo(int gr) {
             outLeft[i] = static_cast<float>(r * isRatio[i]);
             outRight[i] = static_cast<float>(r);
         }
-    }
-
-    if (channelChoice == 3) {
-        for (int32_t i = 0; i < 576; ++i) outLeft[i] = (outLeft[i] + outRight[i]) * 0.5f;
     }
 }
 

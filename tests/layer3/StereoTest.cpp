@@ -192,16 +192,9 @@ TEST(Stereo, LsfPositionsBeyondTheTableAreSafe) {
     for (int i = 0; i < 576; ++i) ASSERT_TRUE(std::isfinite(t.Right(i))) << i;
 }
 
-TEST(Stereo, SingleChannelCopiesAndChoiceThreeDownmixes) {
+TEST(Stereo, SingleChannelCopies) {
     Layer3Fixture mono(3, 1);
     mono.decoder->dequantSamples[0][3] = 0.75f;
     mono.decoder->ProcessStereo(0);
     EXPECT_EQ(mono.decoder->stereoSamples[0][3], 0.75f);
-
-    StereoCase t(3, 0, 3);
-    t.header.mode = 0;
-    t.decoder->dequantSamples[0][3] = 0.75f;
-    t.decoder->dequantSamples[1][3] = 0.25f;
-    t.decoder->ProcessStereo(0);
-    EXPECT_EQ(t.Left(3), 0.5f);
 }
