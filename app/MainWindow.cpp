@@ -387,7 +387,7 @@ bool MainWindow::event(QEvent* event) {
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == playlistView->viewport()) {
+    if (playlistView && watched == playlistView->viewport()) {
         if (event->type() == QEvent::MouseButtonRelease) QTimer::singleShot(0, this, [this] { OnListClick(); });
         return false;
     }

@@ -1,0 +1,152 @@
+#include "app/MainWindow.h"
+
+#include <QApplication>
+#include <QMimeData>
+#include <QTest>
+#include <QTreeView>
+#include <QUrl>
+
+#include <gtest/gtest.h>
+
+using namespace zumo;
+
+static void EnsureApp() {
+    static int argc = 1;
+    static char name[] = "test_app";
+    static char* argv[] = {name, nullptr};
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (!QApplication::instance()) new QApplication(argc, argv);
+}
+
+TEST(Window, GeometryAndInitialTexts) {
+    EnsureApp();
+    MainWindow w;
+    EXPECT_EQ(w.size(), QSize(245, 66));
+    EXPECT_EQ(w.compactHeight, 66);
+    int x = 5;
+    for (QWidget* b : std::initializer_list<QWidget*>{w.pauseButton, w.playButton, w.prevButton, w.nextButton,
+                                                       w.repeatButton, w.listButton, w.infoButton, w.closeButton}) {
+        EXPECT_EQ(b->pos(), QPoint(x, 5));
+        x += 32;
+    }
+    EXPECT_EQ(static_cast<QWidget*>(static_cast<void*>(w.buttonStrip))->size(), QSize(241, 27));
+    EXPECT_EQ(static_cast<QWidget*>(static_cast<void*>(w.playlistPanel))->y(), 65);
+    EXPECT_EQ(w.elapsedLabel->text(), "00.00");
+    EXPECT_EQ(w.totalLabel->text(), "00.00");
+    EXPECT_EQ(w.bitrateLabel->text(), "000 kb/s");
+    EXPECT_EQ(w.titleLabel->text(), "Zumo mp3 player");
+    EXPECT_EQ(w.windowTitle(), "Zumo mp3 player");
+    EXPECT_EQ(w.TrayTip(), "Zumo mp3 player");
+}
+
+TEST(Window, FixedButtonFlipsOnPressAndRepeats) {
+    EnsureApp();
+    MainWindow w;
+    w.show();
+    int clicks = 0;
+    w.nextButton->SetClickAction([&](FixedButton*) { ++clicks; });
+    QTest::mousePress(w.nextButton, Qt::LeftButton);
+    EXPECT_TRUE(w.shared->flags.next);
+    EXPECT_EQ(clicks, 0);
+    QTest::qWait(500);
+    QTest::mouseRelease(w.nextButton, Qt::LeftButton);
+    EXPECT_TRUE(w.shared->flags.next); // press, 200 ms, 400 ms: three flips
+    EXPECT_EQ(clicks, 3);
+    w.repeatButton->setFocus();
+    QTest::keyClick(w.repeatButton, Qt::Key_Space);
+    EXPECT_TRUE(w.shared->flags.repeat);
+    w.repeatButton->SetChecked(false);
+    EXPECT_FALSE(w.shared->flags.repeat);
+}
+
+TEST(Window, DragOnlyWithThePlainLeftButton) {
+    EnsureApp();
+    int moves = 0;
+    WindowServices services;
+    services.moveRequest = [&] { ++moves; };
+    MainWindow w(services);
+    w.show();
+    QTest::mousePress(w.elapsedLabel, Qt::LeftButton, Qt::ControlModifier);
+    EXPECT_EQ(moves, 0);
+    QTest::mouseRelease(w.elapsedLabel, Qt::LeftButton, Qt::ControlModifier);
+    QTest::mousePress(w.titleLabel, Qt::LeftButton);
+    EXPECT_EQ(moves, 1);
+}
+
+namespace {
+// A track that plays until it is stopped.
+struct EndlessPlayer : TrackPlayer {
+    std::atomic<bool> playing{false};
+    void Open(const std::string&) override {}
+    bool AttachOutput() override { return true; }
+    int64_t TotalSeconds() override { return 0; }
+    int32_t Bitrate() override { return 0; }
+    void Play() override { playing = true; }
+    void Pause() override {}
+    void Resume() override {}
+    void Stop() override { playing = false; }
+    uint32_t ElapsedSeconds() override { return 0; }
+    bool Playing() override { return playing; }
+};
+} // namespace
+
+TEST(Window, DropKeepsMp3AndCommandLineIsTakenOnce) {
+    EnsureApp();
+    WindowServices services;
+    services.commandLineArg = "\"/nowhere/song.Mp3\"";
+    services.playerFactory = [] { return std::unique_ptr<TrackPlayer>(new EndlessPlayer()); };
+    MainWindow w(services);
+    w.show();
+    w.hide();
+    w.show();
+    EXPECT_EQ(w.shared->playlist.Count(), 1u); // not queued again at the second show
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile("/x/a.MP3"), QUrl::fromLocalFile("/x/b.wav"), QUrl::fromLocalFile("/x/c.mp3")});
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    w.AddFiles("/x/a.MP3\r/x/b.wav\r/x/c.mp3"); // appended while the first entry plays
+    std::vector<std::string> seen;
+    {
+        std::lock_guard<std::mutex> g(w.shared->playlist.lock);
+        seen = w.shared->playlist.entries;
+    }
+    ASSERT_EQ(seen.size(), 3u);
+    EXPECT_EQ(seen[0], "/nowhere/song.Mp3");
+    EXPECT_EQ(seen[1], "/x/a.MP3");
+    EXPECT_EQ(seen[2], "/x/c.mp3");
+    EXPECT_TRUE(w.playButton->Checked());
+    EXPECT_EQ(w.ProvideCell(2, 0), "c");
+    EXPECT_EQ(w.ProvideCell(2, 1), "/x/");
+    EXPECT_EQ(w.ProvideCell(2, 2), "");
+}
+
+TEST(Window, MenuMarksFollowTheFlags) {
+    EnsureApp();
+    MainWindow w;
+    QTest::mouseClick(w.pauseButton, Qt::LeftButton);
+    w.SyncMenuMarks();
+    EXPECT_TRUE(w.menuItems[ItemPause]->isChecked());
+    w.OnMenuItem(ItemPause); // resumes: the item inverts what it shows
+    EXPECT_FALSE(w.shared->flags.pause);
+    EXPECT_FALSE(w.menuItems[ItemPause]->isChecked());
+    w.OnMenuItem(ItemRepeat); // empty list: nothing
+    EXPECT_FALSE(w.shared->flags.repeat);
+    w.OnMenuItem(ItemNext);
+    EXPECT_FALSE(w.shared->flags.next);
+}
+
+TEST(Window, ListExpandsAndHelpOrAbout) {
+    EnsureApp();
+    QString opened, aboutTitle;
+    WindowServices services;
+    services.helpDir = "/nonexistent-dir";
+    services.openHelp = [&](const QString& p) { opened = p; };
+    services.showAbout = [&](const QString& t, const QString&) { aboutTitle = t; };
+    MainWindow w(services);
+    QTest::mouseClick(w.listButton, Qt::LeftButton);
+    EXPECT_EQ(w.height(), 271);
+    QTest::mouseClick(w.listButton, Qt::LeftButton);
+    EXPECT_EQ(w.height(), 66);
+    QTest::mouseClick(w.infoButton, Qt::LeftButton);
+    EXPECT_EQ(aboutTitle, "Zumo mp3 player");
+    EXPECT_TRUE(opened.isEmpty());
+}
