@@ -103,7 +103,9 @@ TEST(Window, DropKeepsMp3AndCommandLineIsTakenOnce) {
     QMimeData mime;
     mime.setUrls({QUrl::fromLocalFile("/x/a.MP3"), QUrl::fromLocalFile("/x/b.wav"), QUrl::fromLocalFile("/x/c.mp3")});
     QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    w.AddFiles("/x/a.MP3\r/x/b.wav\r/x/c.mp3"); // appended while the first entry plays
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&w, &enter);
+    QApplication::sendEvent(&w, &drop); // appended while the first entry plays
     std::vector<std::string> seen;
     {
         std::lock_guard<std::mutex> g(w.shared->playlist.lock);
