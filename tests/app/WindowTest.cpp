@@ -152,3 +152,63 @@ TEST(Window, ListExpandsAndHelpOrAbout) {
     EXPECT_EQ(aboutTitle, "Zumo mp3 player");
     EXPECT_TRUE(opened.isEmpty());
 }
+
+TEST(Window, PlayOpensTheDialogAndCancelClearsTheFlag) {
+    EnsureApp();
+    int asked = 0;
+    std::optional<QStringList> answer;
+    WindowServices services;
+    services.openDialog = [&] {
+        ++asked;
+        return answer;
+    };
+    services.playerFactory = [] { return std::unique_ptr<TrackPlayer>(new EndlessPlayer()); };
+    MainWindow w(services);
+    QTest::mouseClick(w.playButton, Qt::LeftButton); // nothing plays: the dialog
+    EXPECT_EQ(asked, 1);
+    EXPECT_FALSE(w.playButton->Checked());           // cancelled
+    answer = QStringList{"/m/x.mp3", "/m/y.mp3"};
+    QTest::mouseClick(w.playButton, Qt::LeftButton);
+    EXPECT_EQ(asked, 2);
+    EXPECT_TRUE(w.playButton->Checked());
+    EXPECT_EQ(w.shared->playlist.Count(), 2u);
+    EXPECT_EQ(w.ProvideCell(1, 0), "y");
+    auto first = w.worker;
+    QTest::mouseClick(w.playButton, Qt::LeftButton); // while playing: stops and empties
+    EXPECT_EQ(asked, 2);
+    for (int i = 0; i < 100 && w.shared->playlist.Count() > 0; ++i) QTest::qWait(10);
+    EXPECT_EQ(w.shared->playlist.Count(), 0u);
+    for (int i = 0; i < 100 && !first->Finished(); ++i) QTest::qWait(10);
+    EXPECT_TRUE(first->Finished());
+    EXPECT_EQ(w.titleLabel->text(), "Zumo mp3 player");
+}
+
+TEST(Window, CloseEndsTheWorkerAndStopsThePlayer) {
+    EnsureApp();
+    WindowServices services;
+    services.playerFactory = [] { return std::unique_ptr<TrackPlayer>(new EndlessPlayer()); };
+    auto* w = new MainWindow(services);
+    w->show();
+    w->AddFiles("/m/a.mp3");
+    for (int i = 0; i < 100; ++i) {
+        {
+            std::lock_guard<std::mutex> g(w->shared->playerLock);
+            if (w->shared->player && w->shared->player->Playing()) break;
+        }
+        QTest::qWait(10);
+    }
+    auto worker = w->worker;
+    auto shared = w->shared;
+    QTest::mouseClick(w->closeButton, Qt::LeftButton);
+    QTest::qWait(50);
+    EXPECT_TRUE(worker->Terminated());
+    EXPECT_FALSE(w->isVisible());
+    EXPECT_FALSE(shared->flags.play);
+    {
+        std::lock_guard<std::mutex> g(shared->playerLock);
+        ASSERT_TRUE(shared->player);
+        EXPECT_FALSE(shared->player->Playing());
+    }
+    delete w;
+    EXPECT_TRUE(worker->WaitUntilDone(std::chrono::milliseconds(1000)));
+}
