@@ -212,3 +212,25 @@ TEST(Window, CloseEndsTheWorkerAndStopsThePlayer) {
     delete w;
     EXPECT_TRUE(worker->WaitUntilDone(std::chrono::milliseconds(1000)));
 }
+
+TEST(Window, TrayMenuItemsAndTrayClicks) {
+    EnsureApp();
+    MainWindow w;
+    w.show();
+    const char* texts[] = {"Zumo mp3", "Show", "Always on top", "", "Next", "Previous", "Repeat All", "Pause", "", "Exit"};
+    for (int i = 0; i < 10; ++i) EXPECT_EQ(w.menuItems[i]->text(), QString::fromUtf8(texts[i])) << i;
+    EXPECT_TRUE(w.menuItems[ItemSep1]->isSeparator());
+    EXPECT_TRUE(w.menuItems[ItemShow]->isChecked());
+    EXPECT_TRUE(w.menuItems[ItemOnTop]->isChecked());
+    EXPECT_FALSE(w.menuItems[ItemRepeat]->isChecked());
+    w.OnTrayMouse(TrayMouse::LeftUp);
+    EXPECT_FALSE(w.isVisible());
+    EXPECT_FALSE(w.menuItems[ItemShow]->isChecked());
+    w.OnMenuItem(ItemShow);
+    EXPECT_TRUE(w.isVisible());
+    EXPECT_TRUE(w.menuItems[ItemShow]->isChecked());
+    w.AddFiles("/m/a.wav"); // filtered out: the list stays empty
+    EXPECT_FALSE(w.playButton->Checked());
+    w.SetTrayTip(QString(80, 'x'));
+    EXPECT_EQ(w.TrayTip().size(), 63);
+}
