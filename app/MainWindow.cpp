@@ -1,0 +1,727 @@
+#include "app/MainWindow.h"
+
+#include "app/Formats.h"
+#include "app/GradientFill.h"
+
+#include <QAbstractTableModel>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCursor>
+#include <QDateTime>
+#include <QDesktopServices>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPainter>
+#include <QPainterPath>
+#include <QRandomGenerator>
+#include <QScreen>
+#include <QTimer>
+#include <QTreeView>
+#include <QUrl>
+#include <QVariantAnimation>
+#include <QWindow>
+
+#include <malloc.h>
+
+namespace zumo {
+
+static const QColor kWindowBlue(130, 132, 255);
+static const QColor kBlack(0, 0, 0);
+static const QColor kGreen(0, 255, 0);
+static const QColor kRed(255, 0, 0);
+static const QColor kYellow(255, 255, 0);
+static const QColor kWhite(255, 255, 255);
+static const QColor kSilver(192, 192, 192);
+
+static std::string PathBytes(const QString& path) { return QFile::encodeName(path).toStdString(); }
+static QString PathText(const std::string& path) { return QFile::decodeName(QByteArray::fromStdString(path)); }
+
+void TrimWorkingSet() { malloc_trim(0); }
+
+QRegion RoundedRegion(QSize size) {
+    QPainterPath path;
+    path.addRoundedRect(QRectF(0, 0, size.width(), size.height()), 5, 5);
+    return QRegion(path.toFillPolygon().toPolygon());
+}
+
+// A plain black panel with a margin for its children, optionally painting
+// a bitmap at its top-left corner.
+class Panel : public QWidget {
+public:
+    Panel(QWidget* parent, int margin, const QImage* background = nullptr)
+        : QWidget(parent), margin(margin), background(background) {}
+    int margin;
+    bool fitted = false;
+    QWidget* last = nullptr;
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.fillRect(rect(), kBlack);
+        if (background) painter.drawImage(QPoint(0, 0), *background);
+    }
+
+private:
+    const QImage* background;
+};
+
+// The list view's cells are asked for when drawn; the model keeps only
+// the row count.
+class PlaylistModel : public QAbstractTableModel {
+public:
+    explicit PlaylistModel(MainWindow* window) : QAbstractTableModel(window), window(window) {}
+    int rows = 0;
+    void SetRows(int count) {
+        beginResetModel();
+        rows = count;
+        endResetModel();
+    }
+    int rowCount(const QModelIndex& parent) const override { return parent.isValid() ? 0 : rows; }
+    int columnCount(const QModelIndex& parent) const override { return parent.isValid() ? 0 : 2; }
+    QVariant data(const QModelIndex& index, int role) const override {
+        if (role != Qt::DisplayRole || !index.isValid()) return {};
+        return window->ProvideCell(index.row(), index.column());
+    }
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
+        if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
+        return section == 0 ? QStringLiteral("Title") : QStringLiteral("Location");
+    }
+
+private:
+    MainWindow* window;
+};
+
+// The worker's display: every update runs on the window's thread and
+// returns when done; updates of a worker that was ended are dropped.
+class WindowDisplay : public WorkerDisplay {
+public:
+    WindowDisplay(std::shared_ptr<MainThreadCall> bridge, MainWindow* window, std::shared_ptr<std::atomic<bool>> ended)
+        : bridge(std::move(bridge)), window(window), ended(std::move(ended)) {}
+    void SelectRow(int32_t row) override { Do([=, this] { window->SelectRow(row); }); }
+    void ShowTrack(const std::string& title) override { Do([=, this] { window->ShowTrack(PathText(title)); }); }
+    void ShowTotal(const std::string& t) override { Do([=, this] { window->ShowTotal(QString::fromStdString(t)); }); }
+    void ShowBitrate(const std::string& t) override { Do([=, this] { window->ShowBitrate(QString::fromStdString(t)); }); }
+    void ShowElapsed(const std::string& t) override { Do([=, this] { window->ShowElapsed(QString::fromStdString(t)); }); }
+    void ScrollTitle() override { Do([this] { window->ScrollTitle(); }); }
+    void ResetTitlePosition() override { Do([this] { window->ResetTitlePosition(); }); }
+    void ShowStopped() override { Do([this] { window->ShowStopped(); }); }
+    void ShowRunEnded() override { Do([this] { window->ShowRunEnded(); }); }
+    void SetButtonEnabled(WorkerButton button, bool enabled) override {
+        Do([=, this] { (button == WorkerButton::Prev ? window->prevButton : window->nextButton)->setEnabled(enabled); });
+    }
+    void RefreshButtons() override {
+        Do([this] {
+            for (QWidget* b : {static_cast<QWidget*>(window->playButton), static_cast<QWidget*>(window->prevButton),
+                               static_cast<QWidget*>(window->nextButton), static_cast<QWidget*>(window->closeButton)})
+                b->update();
+        });
+    }
+
+private:
+    void Do(std::function<void()> call) { bridge->Run(std::move(call), ended); }
+    std::shared_ptr<MainThreadCall> bridge;
+    MainWindow* window;
+    std::shared_ptr<std::atomic<bool>> ended;
+};
+
+static void SetLabelLook(QLabel* label, QColor colour) {
+    QFont font("Arial");
+    font.setPixelSize(14);
+    label->setFont(font);
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, colour);
+    label->setPalette(palette);
+    label->setAutoFillBackground(false);
+    label->setMargin(0);
+}
+
+// The layout rules of the control table: a new control starts at the
+// container's margin, or right of / below the previous control; fitting
+// makes the container just hold the control (exactly the first time,
+// only growing later).
+static void RightOfPrevious(Panel* container, QWidget* control) {
+    const int m = container->margin;
+    if (container->last) control->move(container->last->geometry().right() + 1 + m, container->last->y());
+    else control->move(m, m);
+    container->last = control;
+}
+
+static void FitContainer(QWidget* container, int margin, bool& fitted, QWidget* control) {
+    const int w = control->geometry().right() + 1 + margin;
+    const int h = control->geometry().bottom() + 1 + margin;
+    if (!fitted) container->resize(w, h);
+    else container->resize(std::max(container->width(), w), std::max(container->height(), h));
+    fitted = true;
+}
+
+static void Fit(Panel* container, QWidget* control) { FitContainer(container, container->margin, container->fitted, control); }
+
+MainWindow::MainWindow(WindowServices s) : services(std::move(s)) {
+    setWindowTitle(QString::fromUtf8(kIdleText));
+    resize(200, 80);
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->geometry();
+        move(area.x() + (area.width() - 200) / 2, area.y() + (area.height() - 80) / 2);
+    }
+    shared = std::make_shared<PlaybackShared>();
+    bridge = std::make_shared<MainThreadCall>(this);
+    if (!services.moveRequest)
+        services.moveRequest = [this] {
+            if (windowHandle()) windowHandle()->startSystemMove();
+        };
+    if (!services.openDialog)
+        services.openDialog = [this]() -> std::optional<QStringList> {
+            QFileDialog dialog(this);
+            dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+            dialog.setFileMode(QFileDialog::ExistingFiles);
+            dialog.setNameFilter(QStringLiteral("mp3 files (*.mp3)"));
+            dialog.setFilter(dialog.filter() & ~QDir::CaseSensitive);
+            if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+            return dialog.selectedFiles();
+        };
+    if (!services.openHelp) services.openHelp = [](const QString& path) { QDesktopServices::openUrl(QUrl::fromLocalFile(path)); };
+    if (!services.showAbout)
+        services.showAbout = [](const QString& title, const QString& text) {
+            QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok);
+            box.exec();
+        };
+    if (services.helpDir.isEmpty()) services.helpDir = QCoreApplication::applicationDirPath();
+
+    setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+    setContentsMargins(0, 0, 0, 0);
+    installEventFilter(this);
+    setAcceptDrops(true);
+    QPalette palette = this->palette();
+    palette.setColor(QPalette::Window, kWindowBlue);
+    setPalette(palette);
+    setAutoFillBackground(true);
+
+    backgroundBitmap = QImage(245, 28, QImage::Format_RGB32);
+    GradientFill(backgroundBitmap, kWindowBlue, kBlack, 1);
+    BuildControls();
+    Reshape();
+    setWindowIcon(QIcon(QStringLiteral(":/MAINICON")));
+    BuildTray();
+}
+
+MainWindow::~MainWindow() {
+    // No worker update reaches the window from here on; one that is
+    // waiting for the window is released as its call is discarded.
+    bridge->Detach();
+    if (worker) worker->Terminate();
+}
+
+void MainWindow::BuildControls() {
+    displayStrip = new Panel(this, 5, &backgroundBitmap);
+    displayStrip->setGeometry(0, 0, 245, 28);
+
+    infoPanel = new Panel(displayStrip, 2);
+    infoPanel->setGeometry(5, 5, 245 - 10, 28 - 10);
+    infoPanel->resize(infoPanel->width(), 28);
+    bool stripFitted = false;
+    FitContainer(displayStrip, 5, stripFitted, infoPanel);
+    infoPanel->setMask(RoundedRegion(infoPanel->size()));
+
+    elapsedLabel = new QLabel(QStringLiteral("00.00"), infoPanel);
+    SetLabelLook(elapsedLabel, kGreen);
+    elapsedLabel->resize(30, 15);
+    RightOfPrevious(infoPanel, elapsedLabel);
+    totalLabel = new QLabel(QStringLiteral("00.00"), infoPanel);
+    SetLabelLook(totalLabel, kRed);
+    totalLabel->resize(30, 15);
+    RightOfPrevious(infoPanel, totalLabel);
+    bitrateLabel = new QLabel(QStringLiteral("000 kb/s"), infoPanel);
+    SetLabelLook(bitrateLabel, kYellow);
+    RightOfPrevious(infoPanel, bitrateLabel);
+    bitrateLabel->adjustSize();
+    Fit(infoPanel, bitrateLabel);
+
+    titleClip = new Panel(infoPanel, 2);
+    titleClip->resize(100, displayStrip->height());
+    RightOfPrevious(infoPanel, titleClip);
+    Fit(infoPanel, titleClip);
+    titleClip->margin = 0;
+    titleClip->resize(titleClip->width(), displayStrip->height());
+    Fit(infoPanel, titleClip);
+
+    titleLabel = new QLabel(QString::fromUtf8(kIdleText), titleClip);
+    SetLabelLook(titleLabel, kWhite);
+    RightOfPrevious(titleClip, titleLabel);
+    titleLabel->adjustSize();
+    Fit(titleClip, titleLabel);
+    currentTitle = titleLabel->text();
+
+    for (QWidget* surface : {static_cast<QWidget*>(infoPanel), static_cast<QWidget*>(elapsedLabel),
+                             static_cast<QWidget*>(totalLabel), static_cast<QWidget*>(bitrateLabel),
+                             static_cast<QWidget*>(titleClip), static_cast<QWidget*>(titleLabel)})
+        surface->installEventFilter(this);
+
+    buttonStrip = new Panel(this, 2, &backgroundBitmap);
+    buttonStrip->setGeometry(0, displayStrip->geometry().bottom() + 1, 245, 28);
+    bool windowFitted = false;
+    FitContainer(this, 0, windowFitted, buttonStrip);
+
+    buttonGlyphs = QImage(60, 20, QImage::Format_RGB32);
+    GradientFill(buttonGlyphs, kWindowBlue, kBlack, 2);
+
+    auto onClick = [this](FixedButton* b) { OnButtonClick(b); };
+    CommandFlags& flags = shared->flags;
+    pauseButton = new FixedButton(buttonStrip, &buttonGlyphs, ';', kSilver, &flags.pause, 200);
+    pauseButton->setGeometry(5, 5, 30, 20);
+    buttonStrip->last = pauseButton;
+    pauseButton->SetClickAction(onClick);
+    playButton = new FixedButton(buttonStrip, &buttonGlyphs, '4', kGreen, &flags.play, 200);
+    playButton->resize(30, 20);
+    RightOfPrevious(buttonStrip, playButton);
+    playButton->SetClickAction(onClick);
+    prevButton = new FixedButton(buttonStrip, &buttonGlyphs, '9', kSilver, &flags.prev, 200);
+    prevButton->resize(30, 20);
+    RightOfPrevious(buttonStrip, prevButton);
+    Fit(buttonStrip, prevButton);
+    nextButton = new FixedButton(buttonStrip, &buttonGlyphs, ':', kSilver, &flags.next, 200);
+    nextButton->resize(30, 20);
+    RightOfPrevious(buttonStrip, nextButton);
+    Fit(buttonStrip, nextButton);
+    repeatButton = new FixedButton(buttonStrip, &buttonGlyphs, 'q', kSilver, &flags.repeat, 200);
+    repeatButton->resize(30, 20);
+    RightOfPrevious(buttonStrip, repeatButton);
+    Fit(buttonStrip, repeatButton);
+    listButton = new FixedButton(buttonStrip, &buttonGlyphs, '6', kSilver, &flags.list, 200);
+    listButton->resize(30, 20);
+    RightOfPrevious(buttonStrip, listButton);
+    Fit(buttonStrip, listButton);
+    listButton->SetClickAction(onClick);
+    infoButton = new InfoButton(buttonStrip, &buttonGlyphs, 'i', kSilver);
+    infoButton->resize(30, 20);
+    RightOfPrevious(buttonStrip, infoButton);
+    Fit(buttonStrip, infoButton);
+    infoButton->SetClickAction([this](InfoButton* b) { OnButtonClick(b); });
+    compactHeight = height();
+
+    closeGlyphs = QImage(22, 22, QImage::Format_RGB32);
+    GradientFill(closeGlyphs, kBlack, kRed, 2);
+    closeButton = new FixedButton(buttonStrip, &closeGlyphs, ' ', kSilver, &flags.close, 0);
+    closeButton->resize(10, 20);
+    RightOfPrevious(buttonStrip, closeButton);
+    Fit(buttonStrip, closeButton);
+    closeButton->SetClickAction(onClick);
+
+    playlistPanel = new Panel(this, 2);
+    playlistPanel->setGeometry(0, buttonStrip->geometry().bottom() + 1, width() - 5, 200);
+    model = new PlaylistModel(this);
+    playlistView = new QTreeView(playlistPanel);
+    playlistView->setModel(model);
+    playlistView->setRootIsDecorated(false);
+    playlistView->setUniformRowHeights(true);
+    playlistView->setItemsExpandable(false);
+    playlistView->setSelectionBehavior(QAbstractItemView::SelectRows);
+    playlistView->setSelectionMode(QAbstractItemView::SingleSelection);
+    playlistView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    playlistView->header()->setStretchLastSection(false);
+    playlistView->header()->setSectionsMovable(false);
+    playlistView->setColumnWidth(0, 150);
+    playlistView->setColumnWidth(1, 150);
+    QPalette listPalette = playlistView->palette();
+    listPalette.setColor(QPalette::Base, kBlack);
+    listPalette.setColor(QPalette::AlternateBase, kBlack);
+    listPalette.setColor(QPalette::Text, kYellow);
+    playlistView->setPalette(listPalette);
+    const int m = playlistPanel->margin;
+    playlistView->setGeometry(m, m, playlistPanel->width() - 2 * m, playlistPanel->height() - 2 * m);
+    playlistView->viewport()->installEventFilter(this);
+
+    setFixedSize(size());
+}
+
+void MainWindow::BuildTray() {
+    trayMenu = new QMenu(this);
+    const char* texts[10] = {"Zumo mp3", "Show", "Always on top", "-", "Next", "Previous", "Repeat All", "Pause", "-", "Exit"};
+    for (int i = 0; i < 10; ++i) {
+        if (texts[i][0] == '-') {
+            menuItems[i] = trayMenu->addSeparator();
+            continue;
+        }
+        QAction* item = trayMenu->addAction(QString::fromUtf8(texts[i]));
+        if (i == ItemShow || i == ItemOnTop || i == ItemRepeat || i == ItemPause) {
+            item->setCheckable(true);
+            item->setChecked(i == ItemShow || i == ItemOnTop);
+        }
+        QObject::connect(item, &QAction::triggered, this, [this, i] { OnMenuItem(i); });
+        menuItems[i] = item;
+    }
+    QObject::connect(trayMenu, &QMenu::aboutToShow, this, [this] { SyncMenuMarks(); });
+
+    trayIcon = new QSystemTrayIcon(windowIcon(), this);
+    trayTip = QString::fromUtf8(kIdleText);
+    trayIcon->setToolTip(trayTip);
+    trayIcon->setContextMenu(trayMenu);
+    QObject::connect(trayIcon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Trigger) OnTrayMouse(TrayMouse::LeftUp);
+        // A double click comes as a click and then this: together they
+        // make the press, double click, release of a net single toggle.
+        if (reason == QSystemTrayIcon::DoubleClick) {
+            OnTrayMouse(TrayMouse::LeftDouble);
+            OnTrayMouse(TrayMouse::LeftUp);
+        }
+    });
+    const QString platform = QGuiApplication::platformName();
+    if (platform == QLatin1String("offscreen") || platform == QLatin1String("minimal")) return;
+    if (QSystemTrayIcon::isSystemTrayAvailable()) trayIcon->show();
+    // A tray host that appears later (or again, after a restart) gets the icon with its current tip.
+    auto* watch = new QTimer(this);
+    QObject::connect(watch, &QTimer::timeout, this, [this] {
+        if (!closing && !trayIcon->isVisible() && QSystemTrayIcon::isSystemTrayAvailable()) trayIcon->show();
+    });
+    watch->start(3000);
+}
+
+void MainWindow::Reshape() { setMask(RoundedRegion(size())); }
+
+bool MainWindow::event(QEvent* event) {
+    if (MainThreadCall::Deliver(event)) return true;
+    return QWidget::event(event);
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (playlistView && watched == playlistView->viewport()) {
+        if (event->type() == QEvent::MouseButtonRelease) QTimer::singleShot(0, this, [this] { OnListClick(); });
+        return false;
+    }
+    switch (event->type()) {
+    case QEvent::MouseButtonPress: {
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        if (mouse->buttons() == Qt::LeftButton && mouse->modifiers() == Qt::NoModifier) {
+            services.moveRequest();
+            return true;
+        }
+        return true;
+    }
+    case QEvent::MouseButtonDblClick:
+        return true; // swallowed: a double click on the window does nothing
+    case QEvent::MouseButtonRelease:
+        if (QWidget::mouseGrabber() == this) releaseMouse();
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool MainWindow::CanAnimate() const {
+    const QString platform = QGuiApplication::platformName();
+    return services.animate && platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
+}
+
+// The reveal (or hide) slides in over 300 ms from one of seven directions:
+// 1 left to right, 2 right to left, 3 from the middle outwards, 4 top to
+// bottom, and their combinations with 4.
+void MainWindow::Animate(bool hiding, std::function<void()> done) {
+    QRandomGenerator random(static_cast<quint32>(QDateTime::currentMSecsSinceEpoch()));
+    const int flags = random.bounded(1, 8);
+    auto* animation = new QVariantAnimation(this);
+    animation->setDuration(300);
+    animation->setStartValue(hiding ? 1.0 : 0.0);
+    animation->setEndValue(hiding ? 0.0 : 1.0);
+    QObject::connect(animation, &QVariantAnimation::valueChanged, this, [this, flags](const QVariant& value) {
+        const double t = value.toDouble();
+        const int w = width(), h = height();
+        int left = 0, right = w, top = 0, bottom = h;
+        const int horizontal = flags & 3;
+        if (horizontal == 1) right = static_cast<int>(w * t);
+        else if (horizontal == 2) left = w - static_cast<int>(w * t);
+        else if (horizontal == 3) {
+            left = static_cast<int>(w * (1 - t) / 2);
+            right = w - left;
+        }
+        if (flags & 4) bottom = static_cast<int>(h * t);
+        setMask(RoundedRegion(size()).intersected(QRegion(left, top, std::max(0, right - left), std::max(0, bottom - top))));
+    });
+    QObject::connect(animation, &QVariantAnimation::finished, this, [this, done = std::move(done)] {
+        Reshape();
+        done();
+    });
+    animation->start(QAbstractAnimation::DeleteWhenStopped);
+}
+
+void MainWindow::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (event->spontaneous()) return;
+    if (CanAnimate() && !quietShow) Animate(false, [this] { update(); });
+    quietShow = false;
+    // Taken at the first show only: showing the window again from the
+    // tray must not queue the same file once more.
+    if (!commandLineTaken) {
+        commandLineTaken = true;
+        const std::string arg = services.commandLineArg.toStdString();
+        if (!arg.empty() && IsMp3Argument(arg)) AddFiles(PathBytes(QString::fromStdString(StripQuotes(arg))));
+    }
+    TrimWorkingSet();
+}
+
+void MainWindow::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    if (!event->spontaneous()) TrimWorkingSet();
+}
+
+void MainWindow::PreClose() {
+    bool hasPlayer = false;
+    {
+        std::lock_guard<std::mutex> guard(shared->playerLock);
+        hasPlayer = shared->player != nullptr;
+    }
+    if (hasPlayer && worker) {
+        // Ended first, so that it makes no further call on the player.
+        worker->Terminate();
+        std::lock_guard<std::mutex> guard(shared->playerLock);
+        if (shared->player) shared->player->Stop();
+    }
+    playButton->SetChecked(false);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    if (!closing) {
+        closing = true;
+        PreClose();
+        trayIcon->hide();
+    }
+    if (CanAnimate() && isVisible() && !closeAnimated) {
+        closeAnimated = true;
+        event->ignore();
+        Animate(true, [this] { close(); });
+        return;
+    }
+    event->accept();
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+    std::string files;
+    for (const QUrl& url : event->mimeData()->urls()) {
+        if (!url.isLocalFile()) continue;
+        if (!files.empty()) files += '\r';
+        files += PathBytes(url.toLocalFile());
+    }
+    event->acceptProposedAction();
+    if (!files.empty()) AddFiles(files);
+}
+
+bool MainWindow::WorkerRunning() const { return worker && !worker->Finished() && !worker->Terminated(); }
+
+std::shared_ptr<PlaylistWorker> MainWindow::NewWorker() {
+    auto ended = std::make_shared<std::atomic<bool>>(false);
+    auto display = std::make_shared<WindowDisplay>(bridge, this, ended);
+    return PlaylistWorker::Create(shared, display, services.playerFactory, ended, &TrimWorkingSet, services.timing);
+}
+
+void MainWindow::AddFiles(const std::string& files) {
+    const std::vector<std::string> parts = SplitPaths(files);
+    bool needWorker = false;
+    size_t count = 0;
+    {
+        Playlist& list = shared->playlist;
+        std::lock_guard<std::mutex> guard(list.lock);
+        needWorker = !WorkerRunning();
+        list.entries.insert(list.entries.end(), parts.begin(), parts.end());
+        for (size_t i = list.entries.size(); i-- > 0;)
+            if (!HasMp3Extension(list.entries[i])) list.entries.erase(list.entries.begin() + static_cast<std::ptrdiff_t>(i));
+        count = list.entries.size();
+    }
+    if (needWorker) {
+        if (worker) worker->Terminate(); // a finished one: its last updates are dropped
+        worker = NewWorker();
+    }
+    SetRowCount(static_cast<int>(count));
+    if (model->rows > 0) playButton->SetChecked(true);
+    worker->Start();
+}
+
+void MainWindow::RunOpenDialog() {
+    std::optional<QStringList> chosen = services.openDialog();
+    if (chosen) {
+        if (worker) worker->Terminate();
+        worker = NewWorker();
+        std::vector<std::string> paths;
+        for (const QString& path : *chosen) paths.push_back(PathBytes(path));
+        SetRowCount(static_cast<int>(shared->playlist.Replace(paths)));
+    } else {
+        playButton->SetChecked(false);
+    }
+    if (worker) worker->Start();
+}
+
+QString MainWindow::ProvideCell(int row, int column) {
+    if (column >= 2 || row < 0 || row >= model->rows) return {};
+    const std::string path = shared->playlist.Entry(static_cast<size_t>(row));
+    if (path.empty()) return {};
+    return PathText(column == 0 ? TitleOf(path) : LocationOf(path));
+}
+
+void MainWindow::OnListClick() {
+    const QModelIndexList rows = playlistView->selectionModel()->selectedRows();
+    int selected = -1;
+    for (const QModelIndex& index : rows)
+        if (selected < 0 || index.row() < selected) selected = index.row();
+    shared->playlist.Click(selected);
+}
+
+void MainWindow::SetRowCount(int rows) { model->SetRows(rows); }
+
+void MainWindow::SelectRow(int32_t row) {
+    playlistView->clearSelection();
+    if (row < 0 || row >= model->rows) return;
+    const QModelIndex index = model->index(row, 0);
+    playlistView->selectionModel()->select(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    playlistView->scrollTo(index, QAbstractItemView::EnsureVisible);
+}
+
+void MainWindow::ShowTrack(const QString& title) {
+    currentTitle = title;
+    setWindowTitle(title);
+    titleLabel->setText(title);
+    titleLabel->adjustSize();
+    SetTrayTip(title);
+}
+
+void MainWindow::ShowBitrate(const QString& text) {
+    bitrateLabel->setText(text);
+    bitrateLabel->adjustSize();
+}
+
+void MainWindow::ScrollTitle() {
+    scrollPos = NextScrollPos(scrollPos, titleClip->width(), titleLabel->fontMetrics().horizontalAdvance(currentTitle));
+    titleLabel->move(scrollPos, titleLabel->y());
+}
+
+void MainWindow::ResetTitlePosition() { titleLabel->move(0, titleLabel->y()); }
+
+void MainWindow::ShowStopped() {
+    titleLabel->setText(QString::fromUtf8(kIdleText));
+    titleLabel->adjustSize();
+    SetTrayTip(QString::fromUtf8(kIdleText));
+    ResetTitlePosition();
+    SetRowCount(0);
+}
+
+void MainWindow::ShowRunEnded() {
+    titleLabel->setText(QString::fromUtf8(kIdleText));
+    titleLabel->adjustSize();
+    SetRowCount(0);
+    // Cleared here, on the window's thread, so that an intake that started
+    // a new run meanwhile keeps its flag (this update is then dropped).
+    playButton->SetChecked(false);
+}
+
+void MainWindow::SetTrayTip(const QString& tip) {
+    const QString text = tip.left(63);
+    if (text == trayTip) return;
+    trayTip = text;
+    trayIcon->setToolTip(text);
+}
+
+void MainWindow::OnButtonClick(QWidget* sender) {
+    sender->setEnabled(false);
+    if (sender == playButton && playButton->Checked()) RunOpenDialog();
+    if (sender == listButton) {
+        const int h = listButton->Checked() ? height() + playlistPanel->height() + 5 : compactHeight;
+        setFixedSize(width(), h);
+        Reshape();
+    }
+    if (sender == closeButton) {
+        if (worker) worker->Terminate();
+        QMetaObject::invokeMethod(this, [this] { close(); }, Qt::QueuedConnection);
+    }
+    if (sender == infoButton) HelpOrAbout();
+    shared->uiEvent.Set();
+    sender->setEnabled(true);
+}
+
+void MainWindow::HelpOrAbout() {
+    const QString path = services.helpDir + QStringLiteral("/videzi3.htm");
+    const QFileInfo info(path);
+    if (info.exists() && !info.isDir()) services.openHelp(path);
+    else
+        services.showAbout(windowTitle(),
+                           QStringLiteral("Zumo mp3 player\nA small player of MPEG audio files, with a decoder of its own."));
+}
+
+void MainWindow::SyncMenuMarks() {
+    menuItems[ItemRepeat]->setChecked(shared->flags.repeat.load());
+    menuItems[ItemPause]->setChecked(shared->flags.pause.load());
+}
+
+void MainWindow::OnTrayMouse(TrayMouse message) {
+    switch (message) {
+    case TrayMouse::LeftUp:
+    case TrayMouse::LeftDouble:
+        setVisible(!isVisible());
+        menuItems[ItemShow]->setChecked(!menuItems[ItemShow]->isChecked());
+        break;
+    case TrayMouse::RightUp:
+        trayMenu->popup(QCursor::pos());
+        break;
+    case TrayMouse::Other:
+        break;
+    }
+}
+
+void MainWindow::OnMenuItem(int index) {
+    const bool listEmpty = shared->playlist.Count() == 0;
+    switch (index) {
+    case ItemAbout:
+        OnButtonClick(infoButton);
+        break;
+    case ItemShow:
+        // The item's own mark decides (the action may have flipped it already).
+        if (isVisible()) {
+            hide();
+            menuItems[ItemShow]->setChecked(false);
+        } else {
+            show();
+            raise();
+            activateWindow();
+            menuItems[ItemShow]->setChecked(true);
+        }
+        break;
+    case ItemOnTop: {
+        const bool onTop = windowFlags() & Qt::WindowStaysOnTopHint;
+        const bool wasVisible = isVisible();
+        setWindowFlag(Qt::WindowStaysOnTopHint, !onTop);
+        if (wasVisible) {
+            quietShow = true;
+            setAttribute(Qt::WA_ShowWithoutActivating, true);
+            show();
+            setAttribute(Qt::WA_ShowWithoutActivating, false);
+        }
+        menuItems[ItemOnTop]->setChecked(!onTop);
+        break;
+    }
+    case ItemNext:
+        if (!listEmpty) nextButton->SetChecked(true);
+        break;
+    case ItemPrev:
+        if (!listEmpty) prevButton->SetChecked(true);
+        break;
+    case ItemRepeat:
+        // The mark shows the flag; choosing the item inverts what it shows.
+        if (!listEmpty) repeatButton->SetChecked(!repeatButton->Checked());
+        SyncMenuMarks();
+        break;
+    case ItemPause:
+        pauseButton->SetChecked(!pauseButton->Checked());
+        SyncMenuMarks();
+        break;
+    case ItemExit:
+        QMetaObject::invokeMethod(this, [this] { close(); }, Qt::QueuedConnection);
+        break;
+    default:
+        break;
+    }
+}
+
+} // namespace zumo

@@ -1,0 +1,146 @@
+#pragma once
+
+#include "app/FixedButton.h"
+#include "app/MainThreadCall.h"
+#include "app/PlaylistWorker.h"
+
+#include <QAction>
+#include <QImage>
+#include <QLabel>
+#include <QMenu>
+#include <QStringList>
+#include <QSystemTrayIcon>
+#include <QWidget>
+
+#include <array>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QTreeView;
+
+namespace zumo {
+
+class Panel;
+class PlaylistModel;
+
+// How the window reaches the world outside it. The defaults are the real
+// ones; tests put recorders in their place.
+struct WindowServices {
+    QString commandLineArg;                             // the first argument, as given
+    PlayerFactory playerFactory;                        // none: entries cannot be played
+    std::function<void()> moveRequest;                  // default: the window system's own move
+    std::function<std::optional<QStringList>()> openDialog; // default: the file dialog
+    std::function<void(const QString& path)> openHelp;      // default: the desktop's handler
+    std::function<void(const QString& title, const QString& text)> showAbout; // default: a message box
+    QString helpDir;                                    // default: the executable's real directory
+    WorkerTiming timing;
+    bool animate = true;                                // show and close animations where possible
+};
+
+// The tray menu's items by index.
+enum TrayItem { ItemAbout = 0, ItemShow, ItemOnTop, ItemSep1, ItemNext, ItemPrev, ItemRepeat, ItemPause, ItemSep2, ItemExit };
+// The tray icon's mouse messages.
+enum class TrayMouse { LeftUp, LeftDouble, RightUp, Other };
+
+class MainWindow : public QWidget {
+public:
+    explicit MainWindow(WindowServices services = {});
+    ~MainWindow() override;
+
+    // The intakes.
+    void AddFiles(const std::string& files);
+    void RunOpenDialog();
+    QString ProvideCell(int row, int column);
+    void OnListClick();
+
+    // The commands.
+    void OnButtonClick(QWidget* sender);
+    void OnMenuItem(int index);
+    void OnTrayMouse(TrayMouse message);
+    void HelpOrAbout();
+
+    // What the worker shows (main thread).
+    void SelectRow(int32_t row);
+    void ShowTrack(const QString& title);
+    void ShowTotal(const QString& text) { totalLabel->setText(text); }
+    void ShowBitrate(const QString& text);
+    void ShowElapsed(const QString& text) { elapsedLabel->setText(text); }
+    void ScrollTitle();
+    void ResetTitlePosition();
+    void ShowStopped();
+    void ShowRunEnded();
+    void SetTrayTip(const QString& tip);
+    void SetRowCount(int rows);
+
+    // The record's fields.
+    std::shared_ptr<PlaybackShared> shared;
+    std::shared_ptr<PlaylistWorker> worker;
+    Panel* displayStrip = nullptr;
+    Panel* buttonStrip = nullptr;
+    Panel* infoPanel = nullptr;
+    Panel* titleClip = nullptr;
+    Panel* playlistPanel = nullptr;
+    QTreeView* playlistView = nullptr;
+    QLabel* elapsedLabel = nullptr;
+    QLabel* totalLabel = nullptr;
+    QLabel* bitrateLabel = nullptr;
+    QLabel* titleLabel = nullptr;
+    FixedButton* pauseButton = nullptr;
+    FixedButton* playButton = nullptr;
+    FixedButton* prevButton = nullptr;
+    FixedButton* nextButton = nullptr;
+    FixedButton* repeatButton = nullptr;
+    FixedButton* listButton = nullptr;
+    InfoButton* infoButton = nullptr;
+    FixedButton* closeButton = nullptr;
+    QImage backgroundBitmap;
+    QImage buttonGlyphs;
+    QImage closeGlyphs;
+    QSystemTrayIcon* trayIcon = nullptr;
+    QMenu* trayMenu = nullptr;
+    std::array<QAction*, 10> menuItems{};
+    QString currentTitle;
+    int32_t scrollPos = 0;
+    int32_t compactHeight = 0;
+
+    QString TrayTip() const { return trayTip; }
+    bool WorkerRunning() const;
+    // The round-rectangle shape of the whole window at its current size.
+    void Reshape();
+    // Brings the menu's marks of "Repeat All" and "Pause" in line with the flags.
+    void SyncMenuMarks();
+
+protected:
+    bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void BuildControls();
+    void BuildTray();
+    std::shared_ptr<PlaylistWorker> NewWorker();
+    void PreClose();
+    bool CanAnimate() const;
+    void Animate(bool hiding, std::function<void()> done);
+
+    WindowServices services;
+    std::shared_ptr<MainThreadCall> bridge;
+    PlaylistModel* model = nullptr;
+    QString trayTip;
+    bool commandLineTaken = false;
+    bool closing = false;
+    bool closeAnimated = false;
+    bool quietShow = false;
+};
+
+// The window's shape: a round rectangle with 10 x 10 corner ellipses.
+QRegion RoundedRegion(QSize size);
+// Gives freed heap memory back to the system.
+void TrimWorkingSet();
+
+} // namespace zumo

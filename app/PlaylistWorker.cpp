@@ -1,0 +1,247 @@
+#include "app/PlaylistWorker.h"
+
+#include "app/Formats.h"
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <thread>
+
+namespace zumo {
+
+std::shared_ptr<PlaylistWorker> PlaylistWorker::Create(std::shared_ptr<PlaybackShared> shared,
+                                                       std::shared_ptr<WorkerDisplay> display,
+                                                       PlayerFactory factory,
+                                                       std::shared_ptr<std::atomic<bool>> terminated,
+                                                       std::function<void()> trimWorkingSet, WorkerTiming timing) {
+    std::shared_ptr<PlaylistWorker> worker(new PlaylistWorker());
+    worker->shared = std::move(shared);
+    worker->display = std::move(display);
+    worker->factory = std::move(factory);
+    worker->terminated = terminated ? std::move(terminated) : std::make_shared<std::atomic<bool>>(false);
+    worker->trimWorkingSet = std::move(trimWorkingSet);
+    worker->timing = timing;
+    return worker;
+}
+
+void PlaylistWorker::Start() {
+    if (started.exchange(true)) return;
+    std::thread([self = shared_from_this()] {
+        self->Run();
+        {
+            std::lock_guard<std::mutex> guard(self->doneLock);
+            self->done = true;
+        }
+        self->doneChanged.notify_all();
+    }).detach();
+}
+
+void PlaylistWorker::Terminate() {
+    {
+        // Taken so that no player call of this worker is under way or can
+        // begin once the flag is set.
+        std::lock_guard<std::mutex> guard(shared->playerLock);
+        terminated->store(true);
+    }
+    {
+        std::lock_guard<std::mutex> guard(doneLock);
+    }
+    doneChanged.notify_all();
+    shared->uiEvent.Set();
+}
+
+bool PlaylistWorker::WaitUntilDone(std::chrono::milliseconds timeout) {
+    std::unique_lock<std::mutex> guard(doneLock);
+    return doneChanged.wait_for(guard, timeout, [this] { return done; });
+}
+
+bool PlaylistWorker::WithPlayer(const std::shared_ptr<TrackPlayer>& player,
+                                const std::function<void(TrackPlayer&)>& call) {
+    std::lock_guard<std::mutex> guard(shared->playerLock);
+    if (terminated->load()) return false;
+    call(*player);
+    return true;
+}
+
+bool PlaylistWorker::Show(const std::function<void(WorkerDisplay&)>& update) {
+    if (terminated->load()) return false;
+    update(*display);
+    return !terminated->load();
+}
+
+bool PlaylistWorker::Sleep(std::chrono::milliseconds time) {
+    std::unique_lock<std::mutex> guard(doneLock);
+    doneChanged.wait_for(guard, time, [this] { return terminated->load(); });
+    return !terminated->load();
+}
+
+static void LowerThreadPriority() {
+    // The lowest priority the system grants this thread; refused is fine.
+    (void)setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 19);
+}
+
+void PlaylistWorker::Run() {
+    LowerThreadPriority();
+    Playlist& list = shared->playlist;
+    {
+        std::lock_guard<std::mutex> guard(list.lock);
+        if (list.entries.empty()) {
+            finished.store(true);
+            return;
+        }
+        list.currentIndex = 0;
+        list.playingIndex = 0;
+    }
+    for (;;) {
+        if (terminated->load()) return;
+        std::string path;
+        int32_t row = 0;
+        {
+            std::lock_guard<std::mutex> guard(list.lock);
+            const auto count = static_cast<int32_t>(list.entries.size());
+            if (!(list.currentIndex < count && count > 0)) {
+                // The end of the run and the emptying happen under one lock,
+                // so an intake either lands before it (and is played) or
+                // finds this worker finished (and starts a new one).
+                list.entries.clear();
+                finished.store(true);
+                break;
+            }
+            if (list.currentIndex < 0) list.currentIndex = 0;
+            row = list.currentIndex;
+            path = list.entries[static_cast<size_t>(row)];
+        }
+        if (!Show([&](WorkerDisplay& d) {
+                d.SelectRow(row);
+                d.ShowTrack(TitleOf(path));
+            }))
+            return;
+        if (!PlayEntry(path)) return;
+        {
+            std::lock_guard<std::mutex> guard(list.lock);
+            const auto count = static_cast<int32_t>(list.entries.size());
+            if (shared->flags.repeat.load() && list.currentIndex == count - 1) list.currentIndex = -1;
+            list.currentIndex += 1;
+            list.playingIndex = list.currentIndex;
+        }
+    }
+    EndRun();
+}
+
+void PlaylistWorker::EndRun() {
+    Show([](WorkerDisplay& d) { d.ShowRunEnded(); });
+}
+
+bool PlaylistWorker::PlayEntry(const std::string& path) {
+    std::shared_ptr<TrackPlayer> previous;
+    {
+        std::lock_guard<std::mutex> guard(shared->playerLock);
+        if (terminated->load()) return false;
+        previous = std::move(shared->player);
+        if (previous) previous->Stop();
+    }
+    previous.reset(); // may wait for the device: outside the lock
+
+    if (terminated->load()) return false;
+    std::shared_ptr<TrackPlayer> player = factory ? factory() : nullptr;
+    if (!player) return true;
+    bool hasOutput = false;
+    try {
+        player->Open(path);
+        hasOutput = player->AttachOutput();
+    } catch (...) {
+        hasOutput = false;
+    }
+    {
+        std::lock_guard<std::mutex> guard(shared->playerLock);
+        if (terminated->load()) return false;
+        shared->player = player;
+    }
+    int64_t total = 0;
+    int32_t bitrate = 0;
+    if (!WithPlayer(player, [&](TrackPlayer& p) {
+            total = p.TotalSeconds();
+            bitrate = p.Bitrate();
+        }))
+        return false;
+    if (!Show([&](WorkerDisplay& d) {
+            d.ShowTotal(TimeText(total));
+            d.ShowBitrate(BitrateText(bitrate));
+        }))
+        return false;
+
+    bool alive = true;
+    try {
+        if (trimWorkingSet) trimWorkingSet();
+        // Without a sound output the track is not started: the poll runs
+        // once and moves on, as for a file that cannot be decoded.
+        if (hasOutput && !WithPlayer(player, [](TrackPlayer& p) { p.Play(); })) return false;
+        alive = Poll(player, hasOutput);
+    } catch (...) {
+        alive = !terminated->load();
+    }
+    if (!alive) return false;
+    return Show([](WorkerDisplay& d) { d.ResetTitlePosition(); });
+}
+
+bool PlaylistWorker::Poll(const std::shared_ptr<TrackPlayer>& player, bool hasOutput) {
+    Playlist& list = shared->playlist;
+    CommandFlags& flags = shared->flags;
+    for (;;) {
+        bool switched = false;
+        {
+            std::lock_guard<std::mutex> guard(list.lock);
+            if (list.currentIndex != list.playingIndex) {
+                list.playingIndex = list.currentIndex;
+                switched = true;
+            }
+        }
+        if (switched) return WithPlayer(player, [](TrackPlayer& p) { p.Stop(); });
+
+        if (flags.prev.load() || flags.next.load()) {
+            const bool prev = flags.prev.load();
+            const WorkerButton button = prev ? WorkerButton::Prev : WorkerButton::Next;
+            if (!Show([&](WorkerDisplay& d) { d.SetButtonEnabled(button, false); })) return false;
+            {
+                std::lock_guard<std::mutex> guard(list.lock);
+                const auto count = static_cast<int32_t>(list.entries.size());
+                if (prev)
+                    list.currentIndex = list.currentIndex > 0 ? list.currentIndex - 2 : count - 2;
+                else if (list.currentIndex == count - 1)
+                    list.currentIndex = -1;
+            }
+            (prev ? flags.prev : flags.next).store(false);
+            if (!Show([](WorkerDisplay& d) { d.RefreshButtons(); })) return false;
+            if (!Sleep(timing.commandPause)) return false;
+            return Show([&](WorkerDisplay& d) { d.SetButtonEnabled(button, true); });
+        }
+
+        if (flags.close.load()) {
+            if (!WithPlayer(player, [](TrackPlayer& p) { p.Stop(); })) return false;
+            flags.close.store(false);
+            if (!Show([](WorkerDisplay& d) { d.RefreshButtons(); })) return false;
+        } else if (flags.play.load()) {
+            // Asked at every poll: the two act as a level on the player.
+            const bool pause = flags.pause.load();
+            if (!WithPlayer(player, [pause](TrackPlayer& p) { pause ? p.Pause() : p.Resume(); })) return false;
+        } else {
+            if (!WithPlayer(player, [](TrackPlayer& p) { p.Stop(); })) return false;
+            list.Clear();
+            if (!Show([](WorkerDisplay& d) { d.ShowStopped(); })) return false;
+        }
+
+        uint32_t elapsed = 0;
+        if (!Show([](WorkerDisplay& d) { d.ScrollTitle(); })) return false;
+        if (!WithPlayer(player, [&](TrackPlayer& p) { elapsed = p.ElapsedSeconds(); })) return false;
+        if (!Show([&](WorkerDisplay& d) { d.ShowElapsed(TimeText(elapsed)); })) return false;
+
+        shared->uiEvent.Reset();
+        shared->uiEvent.WaitFor(timing.poll);
+
+        bool playing = false;
+        if (!WithPlayer(player, [&](TrackPlayer& p) { playing = p.Playing(); })) return false;
+        if (!hasOutput || !playing) return true;
+    }
+}
+
+} // namespace zumo

@@ -1,0 +1,236 @@
+#include "app/MainWindow.h"
+
+#include <QApplication>
+#include <QMimeData>
+#include <QTest>
+#include <QTreeView>
+#include <QUrl>
+
+#include <gtest/gtest.h>
+
+using namespace zumo;
+
+static void EnsureApp() {
+    static int argc = 1;
+    static char name[] = "test_app";
+    static char* argv[] = {name, nullptr};
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (!QApplication::instance()) new QApplication(argc, argv);
+}
+
+TEST(Window, GeometryAndInitialTexts) {
+    EnsureApp();
+    MainWindow w;
+    EXPECT_EQ(w.size(), QSize(245, 66));
+    EXPECT_EQ(w.compactHeight, 66);
+    int x = 5;
+    for (QWidget* b : std::initializer_list<QWidget*>{w.pauseButton, w.playButton, w.prevButton, w.nextButton,
+                                                       w.repeatButton, w.listButton, w.infoButton, w.closeButton}) {
+        EXPECT_EQ(b->pos(), QPoint(x, 5));
+        x += 32;
+    }
+    EXPECT_EQ(static_cast<QWidget*>(static_cast<void*>(w.buttonStrip))->size(), QSize(241, 27));
+    EXPECT_EQ(static_cast<QWidget*>(static_cast<void*>(w.playlistPanel))->y(), 65);
+    EXPECT_EQ(w.elapsedLabel->text(), "00.00");
+    EXPECT_EQ(w.totalLabel->text(), "00.00");
+    EXPECT_EQ(w.bitrateLabel->text(), "000 kb/s");
+    EXPECT_EQ(w.titleLabel->text(), "Zumo mp3 player");
+    EXPECT_EQ(w.windowTitle(), "Zumo mp3 player");
+    EXPECT_EQ(w.TrayTip(), "Zumo mp3 player");
+}
+
+TEST(Window, FixedButtonFlipsOnPressAndRepeats) {
+    EnsureApp();
+    MainWindow w;
+    w.show();
+    int clicks = 0;
+    w.nextButton->SetClickAction([&](FixedButton*) { ++clicks; });
+    QTest::mousePress(w.nextButton, Qt::LeftButton);
+    EXPECT_TRUE(w.shared->flags.next);
+    EXPECT_EQ(clicks, 0);
+    QTest::qWait(500);
+    QTest::mouseRelease(w.nextButton, Qt::LeftButton);
+    EXPECT_TRUE(w.shared->flags.next); // press, 200 ms, 400 ms: three flips
+    EXPECT_EQ(clicks, 3);
+    w.repeatButton->setFocus();
+    QTest::keyClick(w.repeatButton, Qt::Key_Space);
+    EXPECT_TRUE(w.shared->flags.repeat);
+    w.repeatButton->SetChecked(false);
+    EXPECT_FALSE(w.shared->flags.repeat);
+}
+
+TEST(Window, DragOnlyWithThePlainLeftButton) {
+    EnsureApp();
+    int moves = 0;
+    WindowServices services;
+    services.moveRequest = [&] { ++moves; };
+    MainWindow w(services);
+    w.show();
+    QTest::mousePress(w.elapsedLabel, Qt::LeftButton, Qt::ControlModifier);
+    EXPECT_EQ(moves, 0);
+    QTest::mouseRelease(w.elapsedLabel, Qt::LeftButton, Qt::ControlModifier);
+    QTest::mousePress(w.titleLabel, Qt::LeftButton);
+    EXPECT_EQ(moves, 1);
+}
+
+namespace {
+// A track that plays until it is stopped.
+struct EndlessPlayer : TrackPlayer {
+    std::atomic<bool> playing{false};
+    void Open(const std::string&) override {}
+    bool AttachOutput() override { return true; }
+    int64_t TotalSeconds() override { return 0; }
+    int32_t Bitrate() override { return 0; }
+    void Play() override { playing = true; }
+    void Pause() override {}
+    void Resume() override {}
+    void Stop() override { playing = false; }
+    uint32_t ElapsedSeconds() override { return 0; }
+    bool Playing() override { return playing; }
+};
+} // namespace
+
+TEST(Window, DropKeepsMp3AndCommandLineIsTakenOnce) {
+    EnsureApp();
+    WindowServices services;
+    services.commandLineArg = "\"/nowhere/song.Mp3\"";
+    services.playerFactory = [] { return std::unique_ptr<TrackPlayer>(new EndlessPlayer()); };
+    MainWindow w(services);
+    w.show();
+    w.hide();
+    w.show();
+    EXPECT_EQ(w.shared->playlist.Count(), 1u); // not queued again at the second show
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile("/x/a.MP3"), QUrl::fromLocalFile("/x/b.wav"), QUrl::fromLocalFile("/x/c.mp3")});
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&w, &enter);
+    QApplication::sendEvent(&w, &drop); // appended while the first entry plays
+    std::vector<std::string> seen;
+    {
+        std::lock_guard<std::mutex> g(w.shared->playlist.lock);
+        seen = w.shared->playlist.entries;
+    }
+    ASSERT_EQ(seen.size(), 3u);
+    EXPECT_EQ(seen[0], "/nowhere/song.Mp3");
+    EXPECT_EQ(seen[1], "/x/a.MP3");
+    EXPECT_EQ(seen[2], "/x/c.mp3");
+    EXPECT_TRUE(w.playButton->Checked());
+    EXPECT_EQ(w.ProvideCell(2, 0), "c");
+    EXPECT_EQ(w.ProvideCell(2, 1), "/x/");
+    EXPECT_EQ(w.ProvideCell(2, 2), "");
+}
+
+TEST(Window, MenuMarksFollowTheFlags) {
+    EnsureApp();
+    MainWindow w;
+    QTest::mouseClick(w.pauseButton, Qt::LeftButton);
+    w.SyncMenuMarks();
+    EXPECT_TRUE(w.menuItems[ItemPause]->isChecked());
+    w.OnMenuItem(ItemPause); // resumes: the item inverts what it shows
+    EXPECT_FALSE(w.shared->flags.pause);
+    EXPECT_FALSE(w.menuItems[ItemPause]->isChecked());
+    w.OnMenuItem(ItemRepeat); // empty list: nothing
+    EXPECT_FALSE(w.shared->flags.repeat);
+    w.OnMenuItem(ItemNext);
+    EXPECT_FALSE(w.shared->flags.next);
+}
+
+TEST(Window, ListExpandsAndHelpOrAbout) {
+    EnsureApp();
+    QString opened, aboutTitle;
+    WindowServices services;
+    services.helpDir = "/nonexistent-dir";
+    services.openHelp = [&](const QString& p) { opened = p; };
+    services.showAbout = [&](const QString& t, const QString&) { aboutTitle = t; };
+    MainWindow w(services);
+    QTest::mouseClick(w.listButton, Qt::LeftButton);
+    EXPECT_EQ(w.height(), 271);
+    QTest::mouseClick(w.listButton, Qt::LeftButton);
+    EXPECT_EQ(w.height(), 66);
+    QTest::mouseClick(w.infoButton, Qt::LeftButton);
+    EXPECT_EQ(aboutTitle, "Zumo mp3 player");
+    EXPECT_TRUE(opened.isEmpty());
+}
+
+TEST(Window, PlayOpensTheDialogAndCancelClearsTheFlag) {
+    EnsureApp();
+    int asked = 0;
+    std::optional<QStringList> answer;
+    WindowServices services;
+    services.openDialog = [&] {
+        ++asked;
+        return answer;
+    };
+    services.playerFactory = [] { return std::unique_ptr<TrackPlayer>(new EndlessPlayer()); };
+    MainWindow w(services);
+    QTest::mouseClick(w.playButton, Qt::LeftButton); // nothing plays: the dialog
+    EXPECT_EQ(asked, 1);
+    EXPECT_FALSE(w.playButton->Checked());           // cancelled
+    answer = QStringList{"/m/x.mp3", "/m/y.mp3"};
+    QTest::mouseClick(w.playButton, Qt::LeftButton);
+    EXPECT_EQ(asked, 2);
+    EXPECT_TRUE(w.playButton->Checked());
+    EXPECT_EQ(w.shared->playlist.Count(), 2u);
+    EXPECT_EQ(w.ProvideCell(1, 0), "y");
+    auto first = w.worker;
+    QTest::mouseClick(w.playButton, Qt::LeftButton); // while playing: stops and empties
+    EXPECT_EQ(asked, 2);
+    for (int i = 0; i < 100 && w.shared->playlist.Count() > 0; ++i) QTest::qWait(10);
+    EXPECT_EQ(w.shared->playlist.Count(), 0u);
+    for (int i = 0; i < 100 && !first->Finished(); ++i) QTest::qWait(10);
+    EXPECT_TRUE(first->Finished());
+    EXPECT_EQ(w.titleLabel->text(), "Zumo mp3 player");
+}
+
+TEST(Window, CloseEndsTheWorkerAndStopsThePlayer) {
+    EnsureApp();
+    WindowServices services;
+    services.playerFactory = [] { return std::unique_ptr<TrackPlayer>(new EndlessPlayer()); };
+    auto* w = new MainWindow(services);
+    w->show();
+    w->AddFiles("/m/a.mp3");
+    for (int i = 0; i < 100; ++i) {
+        {
+            std::lock_guard<std::mutex> g(w->shared->playerLock);
+            if (w->shared->player && w->shared->player->Playing()) break;
+        }
+        QTest::qWait(10);
+    }
+    auto worker = w->worker;
+    auto shared = w->shared;
+    QTest::mouseClick(w->closeButton, Qt::LeftButton);
+    QTest::qWait(50);
+    EXPECT_TRUE(worker->Terminated());
+    EXPECT_FALSE(w->isVisible());
+    EXPECT_FALSE(shared->flags.play);
+    {
+        std::lock_guard<std::mutex> g(shared->playerLock);
+        ASSERT_TRUE(shared->player);
+        EXPECT_FALSE(shared->player->Playing());
+    }
+    delete w;
+    EXPECT_TRUE(worker->WaitUntilDone(std::chrono::milliseconds(1000)));
+}
+
+TEST(Window, TrayMenuItemsAndTrayClicks) {
+    EnsureApp();
+    MainWindow w;
+    w.show();
+    const char* texts[] = {"Zumo mp3", "Show", "Always on top", "", "Next", "Previous", "Repeat All", "Pause", "", "Exit"};
+    for (int i = 0; i < 10; ++i) EXPECT_EQ(w.menuItems[i]->text(), QString::fromUtf8(texts[i])) << i;
+    EXPECT_TRUE(w.menuItems[ItemSep1]->isSeparator());
+    EXPECT_TRUE(w.menuItems[ItemShow]->isChecked());
+    EXPECT_TRUE(w.menuItems[ItemOnTop]->isChecked());
+    EXPECT_FALSE(w.menuItems[ItemRepeat]->isChecked());
+    w.OnTrayMouse(TrayMouse::LeftUp);
+    EXPECT_FALSE(w.isVisible());
+    EXPECT_FALSE(w.menuItems[ItemShow]->isChecked());
+    w.OnMenuItem(ItemShow);
+    EXPECT_TRUE(w.isVisible());
+    EXPECT_TRUE(w.menuItems[ItemShow]->isChecked());
+    w.AddFiles("/m/a.wav"); // filtered out: the list stays empty
+    EXPECT_FALSE(w.playButton->Checked());
+    w.SetTrayTip(QString(80, 'x'));
+    EXPECT_EQ(w.TrayTip().size(), 63);
+}

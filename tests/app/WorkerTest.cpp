@@ -1,0 +1,216 @@
+#include "app/PlaylistWorker.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+using namespace zumo;
+using namespace std::chrono_literals;
+
+namespace {
+
+// A player whose track plays until the test ends it.
+struct FakePlayer : TrackPlayer {
+    std::string path;
+    std::atomic<bool> playing{false}, paused{false}, stopped{false};
+    bool output = true;
+    void Open(const std::string& p) override { path = p; }
+    bool AttachOutput() override { return output; }
+    int64_t TotalSeconds() override { return 187; }
+    int32_t Bitrate() override { return 128000; }
+    void Play() override { playing = true; }
+    void Pause() override { paused = true; }
+    void Resume() override { paused = false; }
+    void Stop() override { playing = false; stopped = true; }
+    uint32_t ElapsedSeconds() override { return 59; }
+    bool Playing() override { return playing; }
+};
+
+// What the worker owns: forwards to a player the test keeps.
+struct Proxy : TrackPlayer {
+    std::shared_ptr<FakePlayer> p;
+    explicit Proxy(std::shared_ptr<FakePlayer> p) : p(std::move(p)) {}
+    void Open(const std::string& path) override { p->Open(path); }
+    bool AttachOutput() override { return p->AttachOutput(); }
+    int64_t TotalSeconds() override { return p->TotalSeconds(); }
+    int32_t Bitrate() override { return p->Bitrate(); }
+    void Play() override { p->Play(); }
+    void Pause() override { p->Pause(); }
+    void Resume() override { p->Resume(); }
+    void Stop() override { p->Stop(); }
+    uint32_t ElapsedSeconds() override { return p->ElapsedSeconds(); }
+    bool Playing() override { return p->Playing(); }
+};
+
+struct Recorder : WorkerDisplay {
+    std::mutex lock;
+    std::vector<std::string> tracks;
+    std::string total, bitrate;
+    int runEnded = 0, stopped = 0;
+    std::shared_ptr<PlaybackShared> shared;
+    void SelectRow(int32_t) override {}
+    void ShowTrack(const std::string& t) override { std::lock_guard<std::mutex> g(lock); tracks.push_back(t); }
+    void ShowTotal(const std::string& t) override { std::lock_guard<std::mutex> g(lock); total = t; }
+    void ShowBitrate(const std::string& t) override { std::lock_guard<std::mutex> g(lock); bitrate = t; }
+    void ShowElapsed(const std::string&) override {}
+    void ScrollTitle() override {}
+    void ResetTitlePosition() override {}
+    void ShowStopped() override { std::lock_guard<std::mutex> g(lock); ++stopped; }
+    void ShowRunEnded() override { std::lock_guard<std::mutex> g(lock); ++runEnded; shared->flags.play = false; }
+    void SetButtonEnabled(WorkerButton, bool) override {}
+    void RefreshButtons() override {}
+    std::vector<std::string> Tracks() { std::lock_guard<std::mutex> g(lock); return tracks; }
+};
+
+struct Session {
+    std::shared_ptr<PlaybackShared> shared = std::make_shared<PlaybackShared>();
+    std::shared_ptr<Recorder> display = std::make_shared<Recorder>();
+    std::mutex lock;
+    std::vector<std::shared_ptr<FakePlayer>> players;
+    bool withOutput = true;
+    std::shared_ptr<PlaylistWorker> worker;
+
+    explicit Session(std::vector<std::string> entries) {
+        display->shared = shared;
+        shared->playlist.entries = std::move(entries);
+        shared->flags.play = true;
+        worker = PlaylistWorker::Create(shared, display, [this] {
+            auto p = std::make_shared<FakePlayer>();
+            p->output = withOutput;
+            std::lock_guard<std::mutex> g(lock);
+            players.push_back(p);
+            owned.push_back(p.get());
+            return std::unique_ptr<TrackPlayer>(new Proxy(p));
+        }, nullptr, {}, WorkerTiming{10ms, 5ms});
+    }
+    std::vector<FakePlayer*> owned;
+    // Waits until the n-th player (1-based) exists and returns it.
+    FakePlayer* Player(size_t n) {
+        for (int i = 0; i < 300; ++i) {
+            {
+                std::lock_guard<std::mutex> g(lock);
+                if (players.size() >= n && players[n - 1]->playing) return players[n - 1].get();
+            }
+            std::this_thread::sleep_for(5ms);
+        }
+        return nullptr;
+    }
+    std::vector<std::string> Played() {
+        std::lock_guard<std::mutex> g(lock);
+        std::vector<std::string> out;
+        for (auto& p : players) out.push_back(p->path);
+        return out;
+    }
+    ~Session() {
+        worker->Terminate();
+        worker->WaitUntilDone(2s);
+    }
+};
+
+} // namespace
+
+TEST(Worker, PlaysEntriesInOrderAndEndsTheRun) {
+    Session s({"/m/a.mp3", "/m/b.mp3"});
+    s.worker->Start();
+    s.Player(1)->playing = false;
+    s.Player(2)->playing = false;
+    ASSERT_TRUE(s.worker->WaitUntilDone(2s));
+    EXPECT_EQ(s.Played(), (std::vector<std::string>{"/m/a.mp3", "/m/b.mp3"}));
+    EXPECT_EQ(s.display->Tracks(), (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(s.display->total, "03.07");
+    EXPECT_EQ(s.display->bitrate, "128 kb/s");
+    EXPECT_EQ(s.display->runEnded, 1);
+    EXPECT_TRUE(s.shared->playlist.entries.empty());
+    EXPECT_FALSE(s.shared->flags.play);
+    EXPECT_TRUE(s.worker->Finished());
+}
+
+TEST(Worker, EmptyListEndsAtOnceWithoutUpdates) {
+    Session s({});
+    s.worker->Start();
+    ASSERT_TRUE(s.worker->WaitUntilDone(1s));
+    EXPECT_EQ(s.display->runEnded, 0);
+    EXPECT_TRUE(s.Played().empty());
+}
+
+TEST(Worker, NextAndPreviousWrapAround) {
+    Session s({"/a.mp3", "/b.mp3", "/c.mp3"});
+    s.worker->Start();
+    ASSERT_TRUE(s.Player(1));
+    s.shared->flags.prev = true; // from the first: the last
+    ASSERT_TRUE(s.Player(2));
+    EXPECT_FALSE(s.shared->flags.prev);
+    s.shared->flags.next = true; // from the last: the first, repeat or not
+    ASSERT_TRUE(s.Player(3));
+    s.shared->flags.next = true;
+    ASSERT_TRUE(s.Player(4));
+    s.shared->flags.prev = true;
+    ASSERT_TRUE(s.Player(5));
+    EXPECT_EQ(s.Played(), (std::vector<std::string>{"/a.mp3", "/c.mp3", "/a.mp3", "/b.mp3", "/a.mp3"}));
+    EXPECT_TRUE(s.owned[0]->stopped);
+}
+
+TEST(Worker, RepeatGoesRoundAndPlayButtonStops) {
+    Session s({"/a.mp3", "/b.mp3"});
+    s.shared->flags.repeat = true;
+    s.worker->Start();
+    s.Player(1)->playing = false;
+    s.Player(2)->playing = false;
+    FakePlayer* third = s.Player(3);
+    ASSERT_TRUE(third);
+    EXPECT_EQ(third->path, "/a.mp3");
+    s.shared->flags.play = false;
+    s.shared->uiEvent.Set();
+    ASSERT_TRUE(s.worker->WaitUntilDone(2s));
+    EXPECT_TRUE(third->stopped);
+    EXPECT_EQ(s.display->stopped, 1);
+    EXPECT_TRUE(s.shared->playlist.entries.empty());
+}
+
+TEST(Worker, PauseIsALevelAndListClickSwitches) {
+    Session s({"/a.mp3", "/b.mp3", "/c.mp3"});
+    s.worker->Start();
+    FakePlayer* first = s.Player(1);
+    ASSERT_TRUE(first);
+    s.shared->flags.pause = true;
+    std::this_thread::sleep_for(50ms);
+    EXPECT_TRUE(first->paused);
+    s.shared->flags.pause = false;
+    std::this_thread::sleep_for(50ms);
+    EXPECT_FALSE(first->paused);
+    s.shared->playlist.Click(0); // the row playing: not interrupted
+    std::this_thread::sleep_for(50ms);
+    EXPECT_FALSE(first->stopped);
+    first->playing = false;      // and then it plays once more
+    FakePlayer* again = s.Player(2);
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again->path, "/a.mp3");
+    s.shared->playlist.Click(2); // another row: switches at once
+    FakePlayer* third = s.Player(3);
+    ASSERT_TRUE(third);
+    EXPECT_EQ(third->path, "/c.mp3");
+    EXPECT_TRUE(again->stopped);
+}
+
+TEST(Worker, NoSoundOutputMovesOnAtTheFirstPoll) {
+    Session s({"/a.mp3", "/b.mp3"});
+    s.withOutput = false;
+    s.worker->Start();
+    ASSERT_TRUE(s.worker->WaitUntilDone(2s));
+    EXPECT_EQ(s.display->Tracks(), (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(s.display->total, "03.07");
+    for (FakePlayer* p : s.owned) EXPECT_FALSE(p->playing);
+}
+
+TEST(Worker, TerminatedWorkerMakesNoFurtherCallsOrUpdates) {
+    Session s({"/a.mp3", "/b.mp3"});
+    s.worker->Start();
+    FakePlayer* first = s.Player(1);
+    ASSERT_TRUE(first);
+    s.worker->Terminate();
+    ASSERT_TRUE(s.worker->WaitUntilDone(1s));
+    first->playing = false;
+    EXPECT_EQ(s.Played().size(), 1u);
+    EXPECT_EQ(s.display->runEnded, 0);
+    EXPECT_FALSE(first->stopped); // the next worker stops it
+}
