@@ -213,6 +213,11 @@ MainWindow::~MainWindow() {
     // waiting for the window is released as its call is discarded.
     bridge->Detach();
     if (worker) worker->Terminate();
+    // The child widgets outlive this part of the window: the list view must
+    // not ask a half-destroyed window for its cells while it is torn down.
+    playlistView->setModel(nullptr);
+    delete model;
+    model = nullptr;
 }
 
 void MainWindow::BuildControls() {
