@@ -1,0 +1,85 @@
+#pragma once
+
+#include "output/WaveOutDevice.h"
+
+#include <array>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+
+typedef struct _snd_pcm snd_pcm_t;
+
+namespace zumo {
+
+// The wave-out device on ALSA's default PCM device (on a desktop that
+// reaches PipeWire or PulseAudio through ALSA's plugins).
+//
+// How a block counts as played: one writer thread per open device owns the
+// ALSA handle and makes every ALSA call, each one completed before the next
+// request is looked at. It feeds the queued blocks in order, without
+// blocking (non-blocking mode, only as many frames as the device has room
+// for), and counts the frames written since the stream was last reset. The
+// frames played are that count minus snd_pcm_delay (frames the device still
+// has to play, including the sound server's latency); a block is done once
+// the played count has passed its last frame. An underrun means everything
+// written has played. The writer looks again at least every 10 ms, so a
+// block is reported played at most about 10 ms after the device has played
+// it; Write itself only queues the block and returns at once. The ALSA
+// buffer holds about 100 ms.
+//
+// Pause pauses the ALSA stream (snd_pcm_pause); a device that cannot pause
+// is stopped and later fed again from the first frame not yet played.
+// Callers' requests (pause, restart, reset, close) are carried out by the
+// writer thread and the call returns once it is done.
+class AlsaWaveOut : public WaveOutDevice {
+public:
+    explicit AlsaWaveOut(std::string deviceName = "default");
+    ~AlsaWaveOut() override;
+    AlsaWaveOut(const AlsaWaveOut&) = delete;
+    AlsaWaveOut& operator=(const AlsaWaveOut&) = delete;
+
+    uint32_t Open(const WaveFormat& format) override;
+    uint32_t Prepare(WaveBlock& block, uint32_t headerSize) override;
+    uint32_t Write(WaveBlock& block, uint32_t headerSize) override;
+    uint32_t Unprepare(WaveBlock& block, uint32_t headerSize) override;
+    uint32_t Reset() override;
+    uint32_t Pause() override;
+    uint32_t Restart() override;
+    uint32_t Close() override;
+
+private:
+    static constexpr size_t kQueueCapacity = 16;
+
+    void Run();
+    // Marks the blocks whose last frame has been played as done.
+    void RetirePlayed(uint64_t playedFrames);
+    void DropQueue();
+    uint64_t FramesOf(const WaveBlock& block) const;
+    // Asks the writer for a request and waits until it has been carried out.
+    void Request(uint64_t& counter, const uint64_t& done, std::unique_lock<std::mutex>& l);
+
+    std::string name;
+    snd_pcm_t* pcm = nullptr;
+    std::thread writer;
+    bool open = false;
+    uint32_t frameBytes = 4;
+    uint32_t rate = 44100;
+    bool canPause = false;
+
+    std::mutex lock;
+    std::condition_variable wake;   // wakes the writer
+    std::condition_variable done;   // tells callers a request was carried out
+    std::array<WaveBlock*, kQueueCapacity> queue{};
+    size_t head = 0;
+    size_t count = 0;
+    uint64_t queueStart = 0;   // frame position of the first frame of queue[head]
+    uint64_t written = 0;      // frames handed to ALSA since the last reset
+    bool pauseWanted = false;
+    bool pauseApplied = false;
+    uint64_t resetAsked = 0, resetDone = 0;
+    bool quit = false;
+};
+
+} // namespace zumo

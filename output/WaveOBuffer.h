@@ -1,0 +1,80 @@
+#pragma once
+
+#include "output/OBuffer.h"
+#include "output/WaveOutDevice.h"
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace zumo {
+
+// Gathers 32 decoded frames into one device block and plays the blocks
+// through a wave-out device with three blocks in rotation: two are queued
+// at the device while the decoder fills the third. When the third is full
+// it is queued and the decode thread waits, polling every 20 ms, until the
+// block queued two turns earlier has played; that wait paces decoding.
+//
+// Append and WriteBuffer run on the decode thread; SetStopFlag, Pause and
+// Restart may come from any other thread; the destructor runs on the owner's
+// thread and plays out the tail unless the stop flag is set.
+class WaveOBuffer : public OBuffer {
+public:
+    // Opens the device; throws OutputError("Output device failure") when it
+    // cannot be opened with the format.
+    WaveOBuffer(int32_t channels, int32_t frequency, int32_t layer, uint8_t version,
+                std::unique_ptr<WaveOutDevice> device);
+    ~WaveOBuffer() override;
+    WaveOBuffer(const WaveOBuffer&) = delete;
+    WaveOBuffer& operator=(const WaveOBuffer&) = delete;
+
+    void Append(int32_t channel, int16_t sample) override;
+    void WriteBuffer() override;
+    void ClearBuffer() override;
+    void SetStopFlag() override;
+    void Pause() override;
+    void Restart() override;
+
+    int32_t Channels() const { return channels; }
+    int32_t BlockSize() const { return blockSize; }
+    const WaveFormat& Format() const { return format; }
+
+private:
+    void Rotate();
+    void Queue(WaveBlock& block);
+    // Queues the block being filled with the bytes actually written.
+    void QueueFilled();
+    uint32_t FilledBytes() const;
+    bool BlockFull() const;
+    // Polls Unprepare every 20 ms until the block is no longer playing; a
+    // stop (or, in the destructor, a pause that nobody will end) drops the
+    // queued audio instead of waiting for it.
+    void WaitUntilPlayed(WaveBlock& block, bool dropWhenPaused);
+    void ResetWritePositions();
+
+    int32_t writePos[2] = {0, 2};
+    int32_t channels = 0;
+    WaveFormat format;
+    std::array<WaveBlock, 3> storage;          // the three block headers
+    std::array<std::vector<uint8_t>, 3> data;  // their sample data, allocated once
+    std::array<WaveBlock*, 3> blocks{};        // the rotation; blocks[2] is being filled
+    std::unique_ptr<WaveOutDevice> device;
+    int32_t frameCount = 0;
+    uint32_t headerSize = WaveOutDevice::kHeaderSize;
+    int32_t primed = 0;
+    int32_t blockSize = 0;
+    std::atomic<bool> stopFlag{false};
+    std::atomic<bool> paused{false};
+};
+
+// Makes the output buffer for a stream: one channel when the mode is 3
+// (single channel) or a single channel was chosen, else two. A null device
+// means the system's default sound device. Gives nullptr when the device
+// cannot be opened.
+std::unique_ptr<OBuffer> NewWaveOBuffer(uint8_t mode, uint8_t whichChannels, int32_t frequency,
+                                        int32_t layer, uint8_t version,
+                                        std::unique_ptr<WaveOutDevice> device = nullptr);
+
+} // namespace zumo
