@@ -7,7 +7,13 @@
 #include "stream/FileStream.h"
 #include "stream/Header.h"
 #include "stream/StreamError.h"
+#include "output/WaveOBuffer.h"
 #include "tools/PcmFileBuffer.h"
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <thread>
 
 #include <cctype>
 #include <cmath>
@@ -23,11 +29,14 @@ namespace {
 const char* kUsage =
     "usage: zumo-decode --info FILE\n"
     "       zumo-decode [--channels both|left|right|mix] FILE OUT\n"
+    "       zumo-decode [--channels ...] --play FILE\n"
     "  --info FILE   walk every frame of FILE and print its layer, version, mode,\n"
     "                sampling rate, bit rate, frame counts and playing time\n"
     "  FILE OUT      decode FILE as fast as possible into OUT: a .wav file, any\n"
     "                other name for raw 16-bit little-endian PCM, or - for raw\n"
     "                PCM on stdout (channels interleaved)\n"
+    "  --play FILE   play FILE through the default sound device, showing the\n"
+    "                elapsed and total time; Ctrl+C stops\n"
     "  --channels    both (default), left, right, or mix (both mixed into one)\n";
 
 const char* ModeName(int mode) {
@@ -131,6 +140,51 @@ int Decode(const std::string& path, const std::string& out, uint8_t choice) {
     return 0;
 }
 
+std::atomic<bool> interrupted{false};
+
+void OnInterrupt(int) { interrupted = true; }
+
+std::string Clock(int64_t seconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%lld:%02lld", static_cast<long long>(seconds / 60),
+                  static_cast<long long>(seconds % 60));
+    return text;
+}
+
+// Plays through the sound device with the player's real output buffer.
+int Play(const std::string& path, uint8_t choice) {
+    if (!FileStream(path).IsOpen()) {
+        std::fprintf(stderr, "zumo-decode: cannot open %s\n", path.c_str());
+        return 1;
+    }
+    MPEGPlayer player;
+    player.Open(path);
+    if (!player.HasFrame()) {
+        std::fprintf(stderr, "zumo-decode: no MPEG audio frame found in %s\n", path.c_str());
+        return 1;
+    }
+    player.SetChannelChoice(choice);
+    auto buffer = NewWaveOBuffer(player.Mode(), player.WhichChannels(), player.Frequency(), player.Layer(),
+                                 player.Version());
+    if (!buffer) {
+        std::fprintf(stderr, "zumo-decode: Output device failure\n");
+        return 1;
+    }
+    player.SetOutput(std::move(buffer));
+    std::signal(SIGINT, OnInterrupt);
+    std::signal(SIGTERM, OnInterrupt);
+    const std::string total = Clock(player.TotalSeconds());
+    player.Play();
+    while (player.Playing() && !interrupted) {
+        std::fprintf(stderr, "\r%s / %s ", Clock(player.ElapsedSeconds()).c_str(), total.c_str());
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    if (interrupted) player.Stop();
+    player.WaitForEnd();
+    std::fprintf(stderr, "\r%s / %s\n", Clock(player.ElapsedSeconds()).c_str(), total.c_str());
+    return interrupted ? 130 : 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -148,6 +202,7 @@ int main(int argc, char** argv) {
         }
         first = 3;
     }
+    if (argc - first == 2 && std::strcmp(argv[first], "--play") == 0) return Play(argv[first + 1], choice);
     if (argc - first == 2 && argv[first][0] != '-') return Decode(argv[first], argv[first + 1], choice);
     std::fputs(kUsage, stderr);
     return 2;

@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Plays a tone through the real ALSA device layer into a private PulseAudio
+# server with a null sink, records the sink's monitor and checks that the
+# recording holds the tone and that playing took real time. The server is
+# our own (private runtime folder and socket); a server the user runs is
+# never touched.
+set -euo pipefail
+player="$1"
+dir=$(mktemp -d)
+cleanup() {
+  [ -n "${rec:-}" ] && kill "$rec" 2>/dev/null || true
+  [ -n "${pa:-}" ] && kill "$pa" 2>/dev/null || true
+  wait 2>/dev/null || true
+  rm -rf "$dir"
+}
+trap cleanup EXIT
+export HOME="$dir" XDG_RUNTIME_DIR="$dir" PULSE_RUNTIME_PATH="$dir" PULSE_SERVER="unix:$dir/native"
+# ALSA's default device goes to the pulse plugin, whatever the system's configuration.
+printf 'pcm.!default { type pulse }\nctl.!default { type pulse }\n' > "$dir/.asoundrc"
+pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit --use-pid-file=no \
+  -L "module-native-protocol-unix auth-anonymous=1 socket=$dir/native" \
+  -L "module-null-sink sink_name=zumo_null rate=44100 channels=2" >"$dir/pa.log" 2>&1 &
+pa=$!
+for _ in $(seq 50); do pactl info >/dev/null 2>&1 && break; sleep 0.1; done
+pactl set-default-sink zumo_null
+parec -d zumo_null.monitor --format=s16le --rate=44100 --channels=2 --raw >"$dir/rec.raw" &
+rec=$!
+sleep 0.3
+seconds=$("$player")
+sleep 0.3
+kill "$rec"; wait "$rec" 2>/dev/null || true; rec=
+python3 - "$dir/rec.raw" "$seconds" <<'PY'
+import math, struct, sys
+data = open(sys.argv[1], 'rb').read()
+played = float(sys.argv[2])
+s = struct.unpack('<%dh' % (len(data) // 2), data)
+left = s[0::2]
+loud = [i for i, v in enumerate(left) if abs(v) > 4000]
+assert loud, 'the recording is silent'
+tone = left[loud[0]:loud[-1] + 1]
+secs = len(tone) / 44100
+rms = math.sqrt(sum(v * v for v in tone) / len(tone))
+crossings = sum(1 for a, b in zip(tone, tone[1:]) if a < 0 <= b)
+freq = crossings / secs
+print(f'tone {secs:.2f} s, {freq:.0f} Hz, rms {rms:.0f}, playing took {played:.2f} s')
+assert 1.9 < secs < 2.3, 'tone length'
+assert 980 < freq < 1020, 'tone frequency'
+assert 10500 < rms < 12700, 'tone level (half scale sine: 11585)'
+assert played >= 1.8, 'playing took less than real time'
+PY
