@@ -652,7 +652,7 @@ void MainWindow::HelpOrAbout() {
     if (info.exists() && !info.isDir()) services.openHelp(path);
     else
         services.showAbout(windowTitle(),
-                           QStringLiteral("Zumo mp3 player\nA small player of MPEG audio files, with a decoder of its own."));
+                           QStringLiteral("Zumo mp3 player\nA small player of MPEG audio files, with a decoder of its own. Version " ZUMO_VERSION "."));
 }
 
 void MainWindow::SyncMenuMarks() {

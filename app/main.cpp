@@ -3,7 +3,28 @@
 
 #include <QApplication>
 
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+const char* kUsage =
+    "usage: zumo-player [FILE.mp3]\n"
+    "       zumo-player --help | --version\n"
+    "  Opens the small always-on-top player window and plays FILE.mp3, if given.\n";
+
+} // namespace
+
 int main(int argc, char** argv) {
+    // Answered before any window system is touched, so they work without a display.
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::fputs("zumo-player " ZUMO_VERSION "\n", stdout);
+        return 0;
+    }
     QApplication app(argc, argv);
     app.setQuitOnLastWindowClosed(true);
     zumo::WindowServices services;

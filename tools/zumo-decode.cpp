@@ -28,6 +28,7 @@ namespace {
 
 const char* kUsage =
     "usage: zumo-decode --info FILE\n"
+    "       zumo-decode --help | --version\n"
     "       zumo-decode [--channels both|left|right|mix] FILE OUT\n"
     "       zumo-decode [--channels ...] --play FILE\n"
     "  --info FILE   walk every frame of FILE and print its layer, version, mode,\n"
@@ -190,6 +191,10 @@ int Play(const std::string& path, uint8_t choice) {
 int main(int argc, char** argv) {
     if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
         std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::fputs("zumo-decode " ZUMO_VERSION "\n", stdout);
         return 0;
     }
     if (argc == 3 && std::strcmp(argv[1], "--info") == 0) return Info(argv[2]);
