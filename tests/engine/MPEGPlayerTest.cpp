@@ -24,7 +24,9 @@ struct OutputLog {
     std::atomic<int> restarts{0};
     std::atomic<bool> stopFlag{false};
     std::atomic<bool> destroyed{false};
-    std::atomic<bool> framesWhilePaused{false};
+    // Frames written while the device was paused: only the frame in progress
+    // when Pause came may still end that way.
+    std::atomic<int> framesWhilePaused{0};
     std::atomic<bool> paused{false};
 };
 
@@ -36,7 +38,7 @@ public:
     ~PacedOutput() override { log->destroyed = true; }
     void Append(int32_t, int16_t) override {}
     void WriteBuffer() override {
-        if (log->paused) log->framesWhilePaused = true;
+        if (log->paused) ++log->framesWhilePaused;
         ++log->frames;
         std::this_thread::sleep_for(perFrame);
     }
@@ -57,12 +59,12 @@ private:
 };
 
 // Layer I, 44.1 kHz, 384 kbit/s, stereo frames with all allocations 0: silent.
-FrameSpec LayerOneFrame() {
-    FrameSpec spec;
-    spec.layer = 1;
-    spec.bitrateIndex = 12;
-    spec.sampleFrequency = 0;
-    return spec;
+FrameFields LayerOneFrame() {
+    FrameFields frame;
+    frame.layer = 1;
+    frame.bitrateIndex = 12;
+    frame.sampleFrequency = 0;
+    return frame;
 }
 
 std::vector<uint8_t> Frames(int count, int garbageFrames = 0) {
@@ -207,7 +209,7 @@ TEST(MPEGPlayerLifeCycle, PauseHoldsTheDecoderAndTheClockResumeGoesOn) {
     rig.player->Resume();
     EXPECT_EQ(rig.log->restarts, 1);
     EXPECT_TRUE(Eventually([&] { return rig.log->frames > atPause + 5; }));
-    EXPECT_FALSE(rig.log->framesWhilePaused);
+    EXPECT_LE(rig.log->framesWhilePaused, 1);
     rig.player->Stop();
     rig.player->WaitForEnd();
 }
@@ -224,9 +226,9 @@ TEST(MPEGPlayerLifeCycle, ElapsedSecondsCountsPlayingTimeAndStandsAfterTheEnd) {
 
 TEST(MPEGPlayerLifeCycle, TotalSecondsRoundsToNearest) {
     // 128 kbit/s MPEG-1 Layer III at 44.1 kHz: 4,170,000 bytes are 261,224.5 ms.
-    FrameSpec spec;
+    FrameFields frame;
     std::vector<uint8_t> file;
-    AppendFrame(file, spec);
+    AppendFrame(file, frame);
     file.resize(4170000, 0);
     Rig rig(file);
     EXPECT_EQ(rig.player->TotalSeconds(), 261);

@@ -91,7 +91,7 @@ TEST(SideInfo, Mpeg1StereoFieldsAndWindowSwitchingRegions) {
     EXPECT_EQ(bits.BitCount(), 256u);
 
     std::vector<uint8_t> file;
-    test::AppendFrame(file, test::FrameSpec{}, bits.Bytes());
+    test::AppendFrame(file, test::FrameFields{}, bits.Bytes());
     FrameFile f(file, 2);
     ASSERT_TRUE(f.Next());
     const SideInfo& got = f.decoder->sideInfo;
@@ -127,12 +127,12 @@ TEST(SideInfo, LsfMonoFieldWidths) {
     test::PutSideInfo(bits, si, false, 1);
     EXPECT_EQ(bits.BitCount(), 72u);
 
-    test::FrameSpec spec;
-    spec.version = 0;
-    spec.mode = 3;
-    spec.bitrateIndex = 8; // 64 kbit/s at 22.05 kHz
+    test::FrameFields frame;
+    frame.version = 0;
+    frame.mode = 3;
+    frame.bitrateIndex = 8; // 64 kbit/s at 22.05 kHz
     std::vector<uint8_t> file;
-    test::AppendFrame(file, spec, bits.Bytes());
+    test::AppendFrame(file, frame, bits.Bytes());
     FrameFile f(file, 1);
     ASSERT_TRUE(f.Next());
     const SideInfo& got = f.decoder->sideInfo;
@@ -156,9 +156,9 @@ TEST(SideInfo, WindowSwitchingWithBlockTypeZeroAbandonsTheFrame) {
     test::PutSideInfo(badBits, bad, true, 2);
 
     std::vector<uint8_t> file;
-    test::AppendFrame(file, test::FrameSpec{}, goodBits.Bytes());
-    test::AppendFrame(file, test::FrameSpec{}, badBits.Bytes());
-    test::AppendFrame(file, test::FrameSpec{}, goodBits.Bytes());
+    test::AppendFrame(file, test::FrameFields{}, goodBits.Bytes());
+    test::AppendFrame(file, test::FrameFields{}, badBits.Bytes());
+    test::AppendFrame(file, test::FrameFields{}, goodBits.Bytes());
     FrameFile f(file, 2);
     ASSERT_TRUE(f.Next());
     EXPECT_EQ(f.out.frames, 1);
@@ -177,7 +177,7 @@ TEST(SideInfo, ChannelChoiceSelectsChannelsAndFilters) {
     BitWriter bits;
     test::PutSideInfo(bits, si, true, 2);
     std::vector<uint8_t> stereo;
-    test::AppendFrame(stereo, test::FrameSpec{}, bits.Bytes());
+    test::AppendFrame(stereo, test::FrameFields{}, bits.Bytes());
     struct Case {
         uint8_t choice;
         size_t left, right;
@@ -194,10 +194,10 @@ TEST(SideInfo, ChannelChoiceSelectsChannelsAndFilters) {
     SideInfo mono;
     BitWriter monoBits;
     test::PutSideInfo(monoBits, mono, true, 1);
-    test::FrameSpec spec;
-    spec.mode = 3;
+    test::FrameFields frame;
+    frame.mode = 3;
     std::vector<uint8_t> file;
-    test::AppendFrame(file, spec, monoBits.Bytes());
+    test::AppendFrame(file, frame, monoBits.Bytes());
     FrameFile f(file, 2, 2);
     ASSERT_TRUE(f.Next());
     EXPECT_EQ(f.decoder->firstChannel, 0);
@@ -217,8 +217,8 @@ TEST(SideInfo, ReservoirSkipsMissingMainDataAndWraps) {
     BitWriter bits;
     test::PutSideInfo(bits, si, true, 2);
     std::vector<uint8_t> file;
-    test::AppendFrame(file, test::FrameSpec{}, earlyBits.Bytes());
-    for (int i = 0; i < 40; ++i) test::AppendFrame(file, test::FrameSpec{}, bits.Bytes());
+    test::AppendFrame(file, test::FrameFields{}, earlyBits.Bytes());
+    for (int i = 0; i < 40; ++i) test::AppendFrame(file, test::FrameFields{}, bits.Bytes());
     FrameFile f(file, 2);
     while (f.Next()) ASSERT_LT(f.decoder->frameStart, 4096 + 4 * 381);
     EXPECT_EQ(f.decoder->skippedFrames, 1);

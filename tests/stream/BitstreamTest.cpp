@@ -14,13 +14,13 @@ std::unique_ptr<Bitstream> Over(const std::vector<uint8_t>& bytes) {
     return std::make_unique<Bitstream>(std::make_unique<MemoryStream>(bytes));
 }
 
-std::vector<uint8_t> HeaderBytes(const FrameSpec& spec) {
-    const uint32_t h = HeaderWord(spec);
+std::vector<uint8_t> HeaderBytes(const FrameFields& frame) {
+    const uint32_t h = HeaderWord(frame);
     return {static_cast<uint8_t>(h >> 24), static_cast<uint8_t>(h >> 16), static_cast<uint8_t>(h >> 8),
             static_cast<uint8_t>(h)};
 }
 
-FrameSpec Stereo44k() { return FrameSpec{}; }
+FrameFields Stereo44k() { return FrameFields{}; }
 
 } // namespace
 
@@ -46,14 +46,14 @@ TEST(Bitstream, UnlockedSearchNeedsTwelveSyncBitsAndARealLayer) {
 }
 
 TEST(Bitstream, LockedSearchKeepsVersionRateAndChannelMode) {
-    const FrameSpec first = Stereo44k();
-    FrameSpec rate48 = first;
+    const FrameFields first = Stereo44k();
+    FrameFields rate48 = first;
     rate48.sampleFrequency = 1;
-    FrameSpec mpeg2 = first;
+    FrameFields mpeg2 = first;
     mpeg2.version = 0;
-    FrameSpec mono = first;
+    FrameFields mono = first;
     mono.mode = 3;
-    FrameSpec changed = first;
+    FrameFields changed = first;
     changed.bitrateIndex = 5;
     changed.layer = 2;
     changed.padding = 1;
@@ -86,7 +86,7 @@ TEST(Bitstream, TrailingStrayBytesEndTheStream) {
 
 TEST(Bitstream, ResetKeepsTheLock) {
     std::vector<uint8_t> file;
-    FrameSpec mono = Stereo44k();
+    FrameFields mono = Stereo44k();
     mono.mode = 3;
     AppendFrame(file, mono);
     AppendFrame(file, Stereo44k());

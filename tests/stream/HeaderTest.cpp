@@ -24,14 +24,14 @@ std::unique_ptr<Opened> ReadFirst(const std::vector<uint8_t>& file) {
     return o;
 }
 
-std::unique_ptr<Opened> ReadOne(const FrameSpec& spec) {
+std::unique_ptr<Opened> ReadOne(const FrameFields& frame) {
     std::vector<uint8_t> file;
-    AppendFrame(file, spec);
+    AppendFrame(file, frame);
     return ReadFirst(file);
 }
 
-FrameSpec Spec(int version, int layer, int bitrateIndex, int sf, int mode, int padding = 0, int protection = 1) {
-    FrameSpec s;
+FrameFields Fields(int version, int layer, int bitrateIndex, int sf, int mode, int padding = 0, int protection = 1) {
+    FrameFields s;
     s.version = version;
     s.layer = layer;
     s.bitrateIndex = bitrateIndex;
@@ -45,53 +45,53 @@ FrameSpec Spec(int version, int layer, int bitrateIndex, int sf, int mode, int p
 } // namespace
 
 TEST(Header, FrameSizesAndMainDataSlots) {
-    auto l3 = ReadOne(Spec(1, 3, 9, 0, 0, 0, 0)); // 128 kbit/s, 44.1 kHz, stereo, protected
+    auto l3 = ReadOne(Fields(1, 3, 9, 0, 0, 0, 0)); // 128 kbit/s, 44.1 kHz, stereo, protected
     ASSERT_TRUE(l3->ok);
     EXPECT_EQ(l3->header.frameSize, 413);
     EXPECT_EQ(l3->header.nSlots, 379);
-    auto padded = ReadOne(Spec(1, 3, 9, 0, 0, 1, 0));
+    auto padded = ReadOne(Fields(1, 3, 9, 0, 0, 1, 0));
     EXPECT_EQ(padded->header.frameSize, 414);
     EXPECT_EQ(padded->header.nSlots, 380);
 
-    auto l1 = ReadOne(Spec(1, 1, 12, 1, 0, 1)); // 384 kbit/s, 48 kHz, padding
+    auto l1 = ReadOne(Fields(1, 1, 12, 1, 0, 1)); // 384 kbit/s, 48 kHz, padding
     EXPECT_EQ(l1->header.frameSize, 384);
     EXPECT_EQ(l1->header.nSlots, 0);
 
-    auto lsf3 = ReadOne(Spec(0, 3, 8, 0, 3)); // MPEG-2, 64 kbit/s, 22.05 kHz, mono
+    auto lsf3 = ReadOne(Fields(0, 3, 8, 0, 3)); // MPEG-2, 64 kbit/s, 22.05 kHz, mono
     EXPECT_EQ(lsf3->header.frameSize, 204);
     EXPECT_EQ(lsf3->header.nSlots, 195);
     EXPECT_FLOAT_EQ(lsf3->header.MsPerFrame(), 26.12245f);
 
-    auto lsf2 = ReadOne(Spec(0, 2, 8, 0, 0));
+    auto lsf2 = ReadOne(Fields(0, 2, 8, 0, 0));
     EXPECT_EQ(lsf2->header.frameSize, 413);
     EXPECT_FLOAT_EQ(lsf2->header.MsPerFrame(), 2 * 26.12245f);
 
-    auto largest = ReadOne(Spec(1, 2, 14, 2, 0, 1)); // 384 kbit/s, 32 kHz, padding
+    auto largest = ReadOne(Fields(1, 2, 14, 2, 0, 1)); // 384 kbit/s, 32 kHz, padding
     EXPECT_EQ(largest->header.frameSize, 1725);
 }
 
 TEST(Header, SubbandCountsAndIntensityBound) {
-    EXPECT_EQ(ReadOne(Spec(1, 2, 2, 2, 3))->header.numberOfSubbands, 12);
-    EXPECT_EQ(ReadOne(Spec(1, 2, 2, 0, 3))->header.numberOfSubbands, 8);
-    EXPECT_EQ(ReadOne(Spec(1, 2, 6, 1, 0))->header.numberOfSubbands, 8);
-    EXPECT_EQ(ReadOne(Spec(1, 2, 10, 0, 0))->header.numberOfSubbands, 30);
-    EXPECT_EQ(ReadOne(Spec(1, 2, 10, 1, 0))->header.numberOfSubbands, 27);
-    EXPECT_EQ(ReadOne(Spec(1, 1, 10, 1, 0))->header.numberOfSubbands, 32);
+    EXPECT_EQ(ReadOne(Fields(1, 2, 2, 2, 3))->header.numberOfSubbands, 12);
+    EXPECT_EQ(ReadOne(Fields(1, 2, 2, 0, 3))->header.numberOfSubbands, 8);
+    EXPECT_EQ(ReadOne(Fields(1, 2, 6, 1, 0))->header.numberOfSubbands, 8);
+    EXPECT_EQ(ReadOne(Fields(1, 2, 10, 0, 0))->header.numberOfSubbands, 30);
+    EXPECT_EQ(ReadOne(Fields(1, 2, 10, 1, 0))->header.numberOfSubbands, 27);
+    EXPECT_EQ(ReadOne(Fields(1, 1, 10, 1, 0))->header.numberOfSubbands, 32);
 
-    FrameSpec joint = Spec(1, 1, 10, 0, 1);
+    FrameFields joint = Fields(1, 1, 10, 0, 1);
     joint.modeExtension = 3;
     EXPECT_EQ(ReadOne(joint)->header.intensityStereoBound, 16);
-    FrameSpec joint2 = Spec(1, 2, 4, 0, 1); // 8 subbands
+    FrameFields joint2 = Fields(1, 2, 4, 0, 1); // 8 subbands
     joint2.modeExtension = 3;
     auto j = ReadOne(joint2);
     EXPECT_EQ(j->header.numberOfSubbands, 8);
     EXPECT_EQ(j->header.intensityStereoBound, 8);
-    EXPECT_EQ(ReadOne(Spec(1, 1, 10, 0, 0))->header.intensityStereoBound, 0);
+    EXPECT_EQ(ReadOne(Fields(1, 1, 10, 0, 0))->header.intensityStereoBound, 0);
 }
 
 TEST(Header, EstimatesForAConstantBitRateFile) {
     std::vector<uint8_t> file;
-    AppendFrame(file, Spec(1, 3, 9, 0, 0));
+    AppendFrame(file, Fields(1, 3, 9, 0, 0));
     file.resize(4170000, 0);
     auto o = ReadFirst(file);
     ASSERT_TRUE(o->ok);
@@ -114,11 +114,11 @@ TEST(Header, NothingReadAnswersZero) {
 
 TEST(Header, ReservedRateFailsFirstThenSearchGoesOn) {
     std::vector<uint8_t> file;
-    FrameSpec reserved = Spec(1, 3, 9, 0, 0);
+    FrameFields reserved = Fields(1, 3, 9, 0, 0);
     reserved.sampleFrequency = 3;
     const uint32_t bad = HeaderWord(reserved);
     for (int s = 24; s >= 0; s -= 8) file.push_back(static_cast<uint8_t>(bad >> s));
-    AppendFrame(file, Spec(1, 3, 9, 0, 0));
+    AppendFrame(file, Fields(1, 3, 9, 0, 0));
     auto o = ReadFirst(file);
     EXPECT_FALSE(o->ok);
     EXPECT_FALSE(o->header.synchronised);
@@ -127,21 +127,21 @@ TEST(Header, ReservedRateFailsFirstThenSearchGoesOn) {
 }
 
 TEST(Header, FreeFormatAndTruncatedFramesFail) {
-    EXPECT_FALSE(ReadOne(Spec(1, 3, 0, 0, 0))->ok); // free format: body size -4
+    EXPECT_FALSE(ReadOne(Fields(1, 3, 0, 0, 0))->ok); // free format: body size -4
     std::vector<uint8_t> file;
-    AppendFrame(file, Spec(1, 3, 9, 0, 0));
+    AppendFrame(file, Fields(1, 3, 9, 0, 0));
     file.resize(file.size() - 1);
     EXPECT_FALSE(ReadFirst(file)->ok);
 }
 
 TEST(Header, ProtectedFrameCarriesItsCrcWord) {
-    FrameSpec spec = Spec(1, 2, 10, 0, 0, 0, 0);
+    FrameFields frame = Fields(1, 2, 10, 0, 0, 0, 0);
     Crc16 expected;
-    expected.AddBits(HeaderWord(spec), 16);
+    expected.AddBits(HeaderWord(frame), 16);
     const uint16_t sum = expected.Checksum();
     std::vector<uint8_t> file;
-    AppendFrame(file, spec, {static_cast<uint8_t>(sum >> 8), static_cast<uint8_t>(sum)});
-    AppendFrame(file, spec, {0x12, 0x34});
+    AppendFrame(file, frame, {static_cast<uint8_t>(sum >> 8), static_cast<uint8_t>(sum)});
+    AppendFrame(file, frame, {0x12, 0x34});
     auto o = ReadFirst(file);
     ASSERT_TRUE(o->ok);
     ASSERT_NE(o->crc, nullptr);
@@ -150,7 +150,7 @@ TEST(Header, ProtectedFrameCarriesItsCrcWord) {
     ASSERT_TRUE(o->header.ReadHeader(*o->stream, o->crc));
     EXPECT_FALSE(o->header.ChecksumOk());
     // An unprotected frame hands out no CRC.
-    EXPECT_EQ(ReadOne(Spec(1, 2, 10, 0, 0))->crc, nullptr);
+    EXPECT_EQ(ReadOne(Fields(1, 2, 10, 0, 0))->crc, nullptr);
 }
 
 TEST(Header, VbrHeaderAnnouncesTheFrameCount) {
@@ -159,8 +159,8 @@ TEST(Header, VbrHeaderAnnouncesTheFrameCount) {
         body.insert(body.end(), tag, tag + 4);
         body.insert(body.end(), {0, 0, 0, 0x0F, 0, 0, 0x30, 0x39}); // flags, 12345 frames
         std::vector<uint8_t> file;
-        AppendFrame(file, Spec(1, 3, 9, 0, 0), body);
-        for (int i = 0; i < 5; ++i) AppendFrame(file, Spec(1, 3, 9, 0, 0));
+        AppendFrame(file, Fields(1, 3, 9, 0, 0), body);
+        for (int i = 0; i < 5; ++i) AppendFrame(file, Fields(1, 3, 9, 0, 0));
         auto o = ReadFirst(file);
         ASSERT_TRUE(o->ok);
         EXPECT_EQ(o->header.FrameCount(*o->stream), 12345) << tag;
@@ -169,7 +169,7 @@ TEST(Header, VbrHeaderAnnouncesTheFrameCount) {
     std::vector<uint8_t> vbri(32, 0);
     vbri.insert(vbri.end(), {'V', 'B', 'R', 'I', 0, 1, 0, 0, 0, 50, 0, 0, 0x10, 0, 0, 0, 0x03, 0xE8});
     std::vector<uint8_t> file;
-    AppendFrame(file, Spec(1, 3, 9, 0, 3), vbri);
+    AppendFrame(file, Fields(1, 3, 9, 0, 3), vbri);
     auto o = ReadFirst(file);
     EXPECT_EQ(o->header.FrameCount(*o->stream), 1000);
 }
@@ -177,7 +177,7 @@ TEST(Header, VbrHeaderAnnouncesTheFrameCount) {
 TEST(Header, CoverArtDoesNotCountAsAudio) {
     std::vector<uint8_t> file = {'I', 'D', '3', 3, 0, 0, 0, 0x3D, 0x04, 0x40}; // 1,000,000 bytes of tag
     file.resize(10 + 1000000, 0xFF);
-    for (int i = 0; i < 100; ++i) AppendFrame(file, Spec(1, 3, 9, 0, 0));
+    for (int i = 0; i < 100; ++i) AppendFrame(file, Fields(1, 3, 9, 0, 0));
     auto o = ReadFirst(file);
     ASSERT_TRUE(o->ok);
     EXPECT_EQ(o->header.FrameCount(*o->stream), 100);

@@ -11,8 +11,8 @@ using namespace zumo::test;
 
 namespace {
 
-FrameSpec Layer1(int mode, int modeExtension = 0) {
-    FrameSpec s;
+FrameFields Layer1(int mode, int modeExtension = 0) {
+    FrameFields s;
     s.layer = 1;
     s.bitrateIndex = 12; // 384 kbit/s: room for every field below
     s.sampleFrequency = 0;
@@ -144,12 +144,12 @@ TEST(Layer1Frame, ChannelChoices) {
 }
 
 TEST(Layer1Frame, CrcMismatchDropsExactlyThatFrame) {
-    FrameSpec spec = Layer1(3);
-    spec.protection = 0;
+    FrameFields frame = Layer1(3);
+    frame.protection = 0;
     const BitWriter fields = MonoBody(3, 1, 3, 2);
     // The check word covers the header's last 16 bits and the allocations.
     Crc16 crc;
-    crc.AddBits(HeaderWord(spec), 16);
+    crc.AddBits(HeaderWord(frame), 16);
     for (int sb = 0; sb < 32; ++sb) crc.AddBits(sb == 3 ? 1 : 0, 4);
     const uint16_t good = crc.Checksum();
 
@@ -157,7 +157,7 @@ TEST(Layer1Frame, CrcMismatchDropsExactlyThatFrame) {
         BitWriter w;
         w.Put(check, 16);
         w.PutBytes(fields.Bytes());
-        return OneFrame(spec, w);
+        return OneFrame(frame, w);
     };
     std::vector<uint8_t> stream = frameWith(static_cast<uint16_t>(good ^ 0x0100));
     const auto second = frameWith(good);

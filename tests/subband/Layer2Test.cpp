@@ -36,8 +36,8 @@ int Levels(const QuantClass& q) {
     return q.groupTable ? q.groupTable->levels : (1 << q.codeBits) - 1;
 }
 
-FrameSpec Layer2(int mode, int bitrateIndex = 8) {
-    FrameSpec s;
+FrameFields Layer2(int mode, int bitrateIndex = 8) {
+    FrameFields s;
     s.layer = 2;
     s.bitrateIndex = bitrateIndex;
     s.sampleFrequency = 1; // 48 kHz: 27 subbands at the higher rates
@@ -236,7 +236,7 @@ TEST(Layer2Frame, ScalePartsFollowTheThirdsOfTheFrame) {
 }
 
 TEST(Layer2Frame, LayerOneThenLayerTwoFramesKeepTheirLengths) {
-    FrameSpec one;
+    FrameFields one;
     one.layer = 1;
     one.bitrateIndex = 12;
     one.sampleFrequency = 1;
@@ -254,10 +254,10 @@ TEST(Layer2Frame, LayerOneThenLayerTwoFramesKeepTheirLengths) {
 }
 
 TEST(Layer2Frame, CrcCoversAllocationsAndScfsi) {
-    FrameSpec spec = Layer2(3);
-    spec.protection = 0;
+    FrameFields frame = Layer2(3);
+    frame.protection = 0;
     Crc16 crc;
-    crc.AddBits(HeaderWord(spec), 16);
+    crc.AddBits(HeaderWord(frame), 16);
     crc.AddBits(1, 4); // subband 0: allocation 1
     for (int sb = 1; sb < 27; ++sb) crc.AddBits(0, sb <= 10 ? 4 : (sb <= 22 ? 3 : 2));
     crc.AddBits(2, 2); // its scfsi
@@ -270,7 +270,7 @@ TEST(Layer2Frame, CrcCoversAllocationsAndScfsi) {
         w.Put(scfsi, 2);
         w.Put(3, 6);
         for (int g = 0; g < 12; ++g) w.Put(26, 5);
-        return OneFrame(spec, w);
+        return OneFrame(frame, w);
     };
     EXPECT_EQ(DecodeBytes(frameWith(good, 2), 1)->accepted, std::vector<bool>{true});
     // The same check word no longer fits when only the scfsi changed.
@@ -294,16 +294,16 @@ TEST(SubBandFrame, RandomBodiesDecodeToWholeFrames) {
                 std::vector<uint8_t> stream;
                 size_t expected = 0;
                 for (int i = 0; i < 6; ++i) {
-                    FrameSpec spec;
-                    spec.version = version;
-                    spec.layer = layer;
-                    spec.mode = mode;
-                    spec.modeExtension = static_cast<int>(next() & 3);
-                    spec.bitrateIndex = 1 + static_cast<int>(next() % 14);
-                    spec.sampleFrequency = 1;
+                    FrameFields frame;
+                    frame.version = version;
+                    frame.layer = layer;
+                    frame.mode = mode;
+                    frame.modeExtension = static_cast<int>(next() & 3);
+                    frame.bitrateIndex = 1 + static_cast<int>(next() % 14);
+                    frame.sampleFrequency = 1;
                     BitWriter w;
-                    for (int k = 0; k < FrameBodySize(spec); ++k) w.Put(next() & 0xFF, 8);
-                    AppendFrame(stream, spec, w.Bytes());
+                    for (int k = 0; k < FrameBodySize(frame); ++k) w.Put(next() & 0xFF, 8);
+                    AppendFrame(stream, frame, w.Bytes());
                     expected += layer == 1 ? 384 : 1152;
                 }
                 for (uint8_t choice = 0; choice < 5; ++choice) {

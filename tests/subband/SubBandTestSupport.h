@@ -44,9 +44,9 @@ struct OpenFrame {
     bool ok = false;
 };
 
-inline std::vector<uint8_t> OneFrame(const FrameSpec& spec, const BitWriter& body) {
+inline std::vector<uint8_t> OneFrame(const FrameFields& frame, const BitWriter& body) {
     std::vector<uint8_t> bytes;
-    AppendFrame(bytes, spec, body.Bytes());
+    AppendFrame(bytes, frame, body.Bytes());
     return bytes;
 }
 

@@ -28,7 +28,7 @@ void BitWriter::PadTo(size_t byteCount) {
     while (bitCount < byteCount * 8) Put(0, 1);
 }
 
-uint32_t HeaderWord(const FrameSpec& s) {
+uint32_t HeaderWord(const FrameFields& s) {
     uint32_t h = 0xFFF00000u;
     h |= static_cast<uint32_t>(s.version & 1) << 19;
     h |= static_cast<uint32_t>((4 - s.layer) & 3) << 17;
@@ -41,7 +41,7 @@ uint32_t HeaderWord(const FrameSpec& s) {
     return h;
 }
 
-int FrameBodySize(const FrameSpec& s) {
+int FrameBodySize(const FrameFields& s) {
     static const int rates[2][3][16] = {
         {{0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256, 0},
          {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0},
@@ -58,10 +58,10 @@ int FrameBodySize(const FrameSpec& s) {
     return length + s.padding - 4;
 }
 
-void AppendFrame(std::vector<uint8_t>& file, const FrameSpec& spec, const std::vector<uint8_t>& body) {
-    const uint32_t h = HeaderWord(spec);
+void AppendFrame(std::vector<uint8_t>& file, const FrameFields& frame, const std::vector<uint8_t>& body) {
+    const uint32_t h = HeaderWord(frame);
     for (int shift = 24; shift >= 0; shift -= 8) file.push_back(static_cast<uint8_t>(h >> shift));
-    const int size = FrameBodySize(spec);
+    const int size = FrameBodySize(frame);
     for (int i = 0; i < size; ++i) file.push_back(i < static_cast<int>(body.size()) ? body[i] : 0);
 }
 

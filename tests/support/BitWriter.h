@@ -23,7 +23,7 @@ private:
 };
 
 // The fields of a frame header.
-struct FrameSpec {
+struct FrameFields {
     int version = 1;        // 1 MPEG-1, 0 MPEG-2
     int layer = 3;          // 1..3
     int protection = 1;     // 0: CRC word follows
@@ -35,13 +35,13 @@ struct FrameSpec {
 };
 
 // The 32-bit header value, sync bits at the top.
-uint32_t HeaderWord(const FrameSpec& spec);
+uint32_t HeaderWord(const FrameFields& frame);
 // Body length in bytes (frame length less the 4 header bytes) by the
 // frame-size rule of the header reader.
-int FrameBodySize(const FrameSpec& spec);
+int FrameBodySize(const FrameFields& frame);
 // Appends one frame: header, then body bytes padded with zeros (or cut) to
 // the frame's body size.
-void AppendFrame(std::vector<uint8_t>& file, const FrameSpec& spec, const std::vector<uint8_t>& body = {});
+void AppendFrame(std::vector<uint8_t>& file, const FrameFields& frame, const std::vector<uint8_t>& body = {});
 
 // Writes bytes to a fresh file under the test temporary folder; returns its path.
 std::string WriteTempFile(const std::string& name, const std::vector<uint8_t>& bytes);

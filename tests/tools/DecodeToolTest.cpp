@@ -109,13 +109,13 @@ TEST(DecodeToolConformance, UnsupportedAndDamagedStreamsEndCleanly) {
 
 TEST(DecodeTool, WavOutputHasACorrectHeader) {
     // Ten silent Layer I frames, single channel, 32 kHz.
-    FrameSpec spec;
-    spec.layer = 1;
-    spec.mode = 3;
-    spec.sampleFrequency = 2;
-    spec.bitrateIndex = 4;
+    FrameFields frame;
+    frame.layer = 1;
+    frame.mode = 3;
+    frame.sampleFrequency = 2;
+    frame.bitrateIndex = 4;
     std::vector<uint8_t> file;
-    for (int i = 0; i < 10; ++i) AppendFrame(file, spec);
+    for (int i = 0; i < 10; ++i) AppendFrame(file, frame);
     const std::string in = WriteTempFile("mono.mp2", file);
     const std::string out = TempPath("mono.WAV");
     ASSERT_EQ(Tool(Quote(in) + " " + Quote(out)).status, 0);
@@ -138,10 +138,10 @@ TEST(DecodeTool, WavOutputHasACorrectHeader) {
 }
 
 TEST(DecodeTool, ChannelChoiceGivesOneChannel) {
-    FrameSpec spec;
-    spec.layer = 1;
+    FrameFields frame;
+    frame.layer = 1;
     std::vector<uint8_t> file;
-    for (int i = 0; i < 4; ++i) AppendFrame(file, spec);
+    for (int i = 0; i < 4; ++i) AppendFrame(file, frame);
     const std::string in = WriteTempFile("stereo.mp1", file);
     for (const char* choice : {"left", "right", "mix"}) {
         const std::string out = TempPath(std::string(choice) + ".raw");
@@ -162,9 +162,9 @@ TEST(DecodeTool, ErrorsGiveAMessageAndAnExitStatus) {
     EXPECT_EQ(noFrame.status, 1);
     EXPECT_NE(noFrame.err.find("no MPEG audio frame"), std::string::npos);
 
-    FrameSpec spec;
+    FrameFields frame;
     std::vector<uint8_t> file;
-    AppendFrame(file, spec);
+    AppendFrame(file, frame);
     const std::string in = WriteTempFile("one.mp3", file);
     ToolRun unwritable = Tool(Quote(in) + " /nonexistent/dir/out.wav");
     EXPECT_EQ(unwritable.status, 1);
