@@ -110,19 +110,26 @@ bool ParseChannels(const char* text, uint8_t& choice) {
     return true;
 }
 
-// Decodes through the player's own decode loop into a PCM file.
-int Decode(const std::string& path, const std::string& out, uint8_t choice) {
+// Opens the file in the player and reads its first frame; says why not on
+// stderr when that fails.
+bool OpenPlayer(MPEGPlayer& player, const std::string& path, uint8_t choice) {
     if (!FileStream(path).IsOpen()) {
         std::fprintf(stderr, "zumo-decode: cannot open %s\n", path.c_str());
-        return 1;
+        return false;
     }
-    MPEGPlayer player;
     player.Open(path);
     if (!player.HasFrame()) {
         std::fprintf(stderr, "zumo-decode: no MPEG audio frame found in %s\n", path.c_str());
-        return 1;
+        return false;
     }
     player.SetChannelChoice(choice);
+    return true;
+}
+
+// Decodes through the player's own decode loop into a PCM file.
+int Decode(const std::string& path, const std::string& out, uint8_t choice) {
+    MPEGPlayer player;
+    if (!OpenPlayer(player, path, choice)) return 1;
     const int channels = (player.Mode() == 3 || choice != kBothChannels) ? 1 : 2;
     auto buffer = std::make_unique<PcmFileBuffer>(out, out != "-" && EndsWithWav(out), channels, player.Frequency());
     if (!buffer->IsOpen() || !buffer->Ok()) {
@@ -154,17 +161,8 @@ std::string Clock(int64_t seconds) {
 
 // Plays through the sound device with the player's real output buffer.
 int Play(const std::string& path, uint8_t choice) {
-    if (!FileStream(path).IsOpen()) {
-        std::fprintf(stderr, "zumo-decode: cannot open %s\n", path.c_str());
-        return 1;
-    }
     MPEGPlayer player;
-    player.Open(path);
-    if (!player.HasFrame()) {
-        std::fprintf(stderr, "zumo-decode: no MPEG audio frame found in %s\n", path.c_str());
-        return 1;
-    }
-    player.SetChannelChoice(choice);
+    if (!OpenPlayer(player, path, choice)) return 1;
     auto buffer = NewWaveOBuffer(player.Mode(), player.WhichChannels(), player.Frequency(), player.Layer(),
                                  player.Version());
     if (!buffer) {
