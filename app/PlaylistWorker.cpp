@@ -2,9 +2,6 @@
 
 #include "app/Formats.h"
 
-#include <sys/resource.h>
-#include <unistd.h>
-
 #include <thread>
 
 namespace zumo {
@@ -75,13 +72,12 @@ bool PlaylistWorker::Sleep(std::chrono::milliseconds time) {
     return !terminated->load();
 }
 
-static void LowerThreadPriority() {
-    // The lowest priority the system grants this thread; refused is fine.
-    (void)setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 19);
-}
-
+// The worker keeps the process's normal priority. It sleeps between polls
+// and costs nothing, but the threads it starts through the players (the
+// decode thread, the sound device's writer) inherit its priority, and the
+// system lets no thread win back a lowered one: a worker at the lowest
+// priority made playback stall for seconds whenever the machine was busy.
 void PlaylistWorker::Run() {
-    LowerThreadPriority();
     Playlist& list = shared->playlist;
     {
         std::lock_guard<std::mutex> guard(list.lock);

@@ -50,6 +50,13 @@ depends=$(dpkg-deb -f "$deb" Depends)
 for dep in libqt6widgets6 libqt6gui6 libqt6core6 libqt6svg6 qt6-qpa-plugins libasound2 libc6; do
   echo "$depends" | grep -Eq "(^|, )$dep( |,|$)" || fail "Depends lacks $dep: $depends"
 done
+# Every package named must exist in the distribution, or apt refuses the
+# whole package.
+if command -v apt-cache >/dev/null; then
+  for dep in $(echo "$depends" | tr ',|' '\n\n' | sed -E 's/\(.*\)//; s/^ +//; s/ +$//'); do
+    apt-cache show --no-all-versions "$dep" >/dev/null 2>&1 || fail "Depends names $dep, which apt does not know"
+  done
+fi
 [ "$(dpkg-deb -f "$deb" Package)" = zumo-player ] || fail "package name"
 [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "package version"
 

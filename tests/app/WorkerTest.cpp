@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <thread>
 
 using namespace zumo;
@@ -14,11 +17,15 @@ struct FakePlayer : TrackPlayer {
     std::string path;
     std::atomic<bool> playing{false}, paused{false}, stopped{false};
     bool output = true;
+    std::atomic<int> playNice{-100}; // the nice value of the thread that started the track
     void Open(const std::string& p) override { path = p; }
     bool AttachOutput() override { return output; }
     int64_t TotalSeconds() override { return 187; }
     int32_t Bitrate() override { return 128000; }
-    void Play() override { playing = true; }
+    void Play() override {
+        playNice = getpriority(PRIO_PROCESS, static_cast<id_t>(gettid()));
+        playing = true;
+    }
     void Pause() override { paused = true; }
     void Resume() override { paused = false; }
     void Stop() override { playing = false; stopped = true; }
@@ -213,4 +220,15 @@ TEST(Worker, TerminatedWorkerMakesNoFurtherCallsOrUpdates) {
     EXPECT_EQ(s.Played().size(), 1u);
     EXPECT_EQ(s.display->runEnded, 0);
     EXPECT_FALSE(first->stopped); // the next worker stops it
+}
+
+// The threads a player starts (decoding, feeding the sound device) inherit
+// the priority of the thread that starts them: a worker at the lowest
+// priority would hand it on, and the sound would stutter on a busy machine.
+TEST(Worker, StartsPlayersAtTheProcessPriority) {
+    Session s({"/m/a.mp3"});
+    s.worker->Start();
+    FakePlayer* p = s.Player(1);
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(p->playNice.load(), getpriority(PRIO_PROCESS, static_cast<id_t>(gettid())));
 }
