@@ -52,8 +52,24 @@ std::array<float, 31> ComputeDctScale() {
     return table;
 }
 
+// The window taps regrouped by tap: row m holds tap m of the 32 outputs,
+// in double precision (the conversion is exact).
+struct WindowByTap {
+    alignas(64) double taps[16][32];
+    WindowByTap() {
+        for (int j = 0; j < 32; ++j)
+            for (int m = 0; m < 16; ++m) taps[m][j] = static_cast<double>(synthWindow[16 * j + m]);
+    }
+};
+
+const WindowByTap& WindowTaps() {
+    static const WindowByTap table;
+    return table;
+}
+
 // Built while the program starts, before any filter runs.
 [[maybe_unused]] const std::array<float, 31>& startupScales = DctScale();
+[[maybe_unused]] const WindowByTap& startupTaps = WindowTaps();
 
 } // namespace
 
@@ -67,8 +83,8 @@ void FastCosine32(const float* in, float* out) { Cosine<32>(in, out, DctScale().
 SynthFilter::SynthFilter(int32_t ch, float s) : dctScale(DctScale().data()), channel(ch), scale(s) { ClearHistory(); }
 
 void SynthFilter::ClearHistory() {
-    historyA.fill(0.0f);
-    historyB.fill(0.0f);
+    historyA.fill(0.0);
+    historyB.fill(0.0);
     subbandIn.fill(0.0f);
     currentStore = historyA.data();
     writeSlot = 15;
@@ -81,26 +97,31 @@ void SynthFilter::ClearHistory() {
 void SynthFilter::MatrixBlock() {
     float x[32];
     Cosine<32>(subbandIn.data(), x, dctScale);
-    float* cur = currentStore + writeSlot;
-    float* other = (currentStore == historyA.data() ? historyB.data() : historyA.data()) + writeSlot;
-    for (int i = 0; i < 16; ++i) cur[16 * i] = x[16 + i];
-    cur[16 * 16] = 0.0f;
-    for (int t = 1; t < 16; ++t) cur[16 * (16 + t)] = -x[32 - t];
-    for (int s = 0; s <= 16; ++s) other[16 * s] = -x[16 - s];
-    for (int t = 1; t < 16; ++t) other[16 * (16 + t)] = -x[t];
+    double* cur = currentStore + 32 * writeSlot;
+    double* other = (currentStore == historyA.data() ? historyB.data() : historyA.data()) + 32 * writeSlot;
+    for (int i = 0; i < 16; ++i) cur[i] = x[16 + i];
+    cur[16] = 0.0;
+    for (int t = 1; t < 16; ++t) cur[16 + t] = -x[32 - t];
+    for (int s = 0; s <= 16; ++s) other[s] = -x[16 - s];
+    for (int t = 1; t < 16; ++t) other[16 + t] = -x[t];
 }
 
 // The window sums of the block just matrixed. Slot (Slot - m) mod 16 of the
 // current store holds the values of the block m blocks back; the slot is a
-// template argument so that the index arithmetic folds away.
+// template argument so that the index arithmetic folds away. Each output
+// adds its 16 products in tap order, eight outputs at a time.
 template <int Slot>
 void SynthFilter::WindowBlock(OBuffer& out) {
-    const float* v = currentStore;
-    const float* w = synthWindow;
-    for (int j = 0; j < 32; ++j, v += 16, w += 16) {
-        double sum = 0.0;
-        for (int m = 0; m < 16; ++m) sum += static_cast<double>(v[(Slot - m) & 15]) * static_cast<double>(w[m]);
-        out.Append(channel, ToPcm16(static_cast<float>(sum * static_cast<double>(scale))));
+    const WindowByTap& window = WindowTaps();
+    const double outScale = static_cast<double>(scale);
+    for (int j0 = 0; j0 < 32; j0 += 8) {
+        double sum[8] = {};
+        for (int m = 0; m < 16; ++m) {
+            const double* v = currentStore + 32 * ((Slot - m) & 15) + j0;
+            const double* w = window.taps[m] + j0;
+            for (int k = 0; k < 8; ++k) sum[k] += v[k] * w[k];
+        }
+        for (int k = 0; k < 8; ++k) out.Append(channel, ToPcm16(static_cast<float>(sum[k] * outScale)));
     }
 }
 
@@ -130,10 +151,16 @@ void SynthFilter::SynthesizeBlock(OBuffer& out) {
 }
 
 int16_t ToPcm16(float x) {
-    // Clamping first keeps the conversion defined for any input; values
-    // beyond the range round to the limits either way.
-    const float clamped = std::fmin(std::fmax(x, -32768.0f), 32767.0f);
-    return static_cast<int16_t>(std::lrint(clamped));
+    // Clamping first keeps the conversion defined for any input (NaN gives
+    // -32768); values beyond the range round to the limits either way.
+    if (!(x >= -32768.0f)) x = -32768.0f;
+    if (x > 32767.0f) x = 32767.0f;
+    // Adding and taking away 1.5 * 2^23 leaves no fraction bits in single
+    // precision, so the sum is rounded to an integer, ties to even, by the
+    // addition itself. |x| <= 32768 keeps the trick exact.
+    constexpr float kRound = 12582912.0f;
+    const float rounded = (x + kRound) - kRound;
+    return static_cast<int16_t>(static_cast<int32_t>(rounded));
 }
 
 } // namespace zumo

@@ -11,9 +11,11 @@ namespace zumo {
 // subband samples become 32 PCM samples appended to an output buffer.
 //
 // The 1024-value V history of the filter bank is kept in two stores of
-// 32 rows x 16 slots. Each block writes one slot of both stores (its first
+// 16 slots x 32 rows. Each block writes one slot of both stores (its first
 // 32 values into the current store, its last 32 into the other), then the
 // slot advances and the stores swap roles, so the history never moves.
+// A slot's 32 rows lie side by side and are held in double precision, so
+// the window sums of all 32 outputs run as plain vector arithmetic.
 class SynthFilter {
 public:
     SynthFilter(int32_t channel, float scale);
@@ -35,9 +37,9 @@ private:
     void MatrixBlock();
     template <int Slot> void WindowBlock(OBuffer& out);
 
-    alignas(64) std::array<float, 512> historyA;
-    alignas(64) std::array<float, 512> historyB;
-    float* currentStore = nullptr;
+    alignas(64) std::array<double, 512> historyA; // [slot * 32 + row]
+    alignas(64) std::array<double, 512> historyB;
+    double* currentStore = nullptr;
     int32_t writeSlot = 15;
     std::array<float, 32> subbandIn;
     const float* dctScale; // the shared transform multipliers, looked up once
