@@ -115,17 +115,19 @@ int32_t HuffmanDecode(const HuffCodeTable& table, int32_t& x, int32_t& y, int32_
         return 0;
     }
 
-    // Look at a whole level's worth of bits at once and give back the bits
-    // the code word does not use.
+    // Every level of the lookup indexes the next bits of one look at the
+    // reservoir; only the bits the code word uses are then taken. The
+    // longest code word plus all its level widths stays within 32 bits.
     int32_t result = 1;
+    uint64_t bits = PeekMainBits(reservoir, limit);
     uint32_t offset = 0;
     int width = table.rootBits;
     int used = 0;
     for (;;) {
-        const uint32_t entry = table.lookup[offset + ReadMainBits(reservoir, limit, width)];
+        const auto index = static_cast<uint32_t>((bits << used) >> (64 - width));
+        const uint32_t entry = table.lookup[offset + index];
         if (entry & huff::kLeaf) {
-            const int length = static_cast<int>((entry >> 8) & 31u);
-            reservoir.RewindBits(width - length);
+            used += static_cast<int>((entry >> 8) & 31u);
             x = static_cast<int32_t>((entry >> 4) & 15u);
             y = static_cast<int32_t>(entry & 15u);
             result = 0;
@@ -138,32 +140,38 @@ int32_t HuffmanDecode(const HuffCodeTable& table, int32_t& x, int32_t& y, int32_
             continue;
         }
         // No code word: like a bit-by-bit walk that gives up after 32 bits.
-        while (used < 32) {
-            const int n = std::min(16, 32 - used);
-            ReadMainBits(reservoir, limit, n);
-            used += n;
-        }
+        if (used < 32) used = 32;
         break;
     }
+    reservoir.SkipBits(used);
+
+    // Escapes and signs: at most 2 x (13 + 1) bits, all within one look.
+    bits = PeekMainBits(reservoir, limit);
+    int taken = 0;
+    auto take = [&bits, &taken](int n) {
+        const auto value = static_cast<int32_t>((bits << taken) >> (64 - n));
+        taken += n;
+        return value;
+    };
 
     if (table.count1) {
         v = (y >> 3) & 1;
         w = (y >> 2) & 1;
         x = (y >> 1) & 1;
         y = y & 1;
-        if (v != 0 && ReadMainBits(reservoir, limit, 1)) v = -v;
-        if (w != 0 && ReadMainBits(reservoir, limit, 1)) w = -w;
-        if (x != 0 && ReadMainBits(reservoir, limit, 1)) x = -x;
-        if (y != 0 && ReadMainBits(reservoir, limit, 1)) y = -y;
+        if (v != 0 && take(1)) v = -v;
+        if (w != 0 && take(1)) w = -w;
+        if (x != 0 && take(1)) x = -x;
+        if (y != 0 && take(1)) y = -y;
+        reservoir.SkipBits(taken);
         return result;
     }
 
-    if (table.linBits > 0 && x == table.xLen - 1)
-        x += static_cast<int32_t>(ReadMainBits(reservoir, limit, table.linBits));
-    if (x != 0 && ReadMainBits(reservoir, limit, 1)) x = -x;
-    if (table.linBits > 0 && y == table.yLen - 1)
-        y += static_cast<int32_t>(ReadMainBits(reservoir, limit, table.linBits));
-    if (y != 0 && ReadMainBits(reservoir, limit, 1)) y = -y;
+    if (table.linBits > 0 && x == table.xLen - 1) x += take(table.linBits);
+    if (x != 0 && take(1)) x = -x;
+    if (table.linBits > 0 && y == table.yLen - 1) y += take(table.linBits);
+    if (y != 0 && take(1)) y = -y;
+    reservoir.SkipBits(taken);
     return result;
 }
 

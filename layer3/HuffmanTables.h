@@ -62,6 +62,15 @@ inline uint32_t ReadMainBits(BitReserve& reservoir, int32_t limit, int n) {
     return v;
 }
 
+// The reservoir's bits from its read position on (see BitReserve::PeekBits),
+// with every bit at or past `limit` cleared, as ReadMainBits would read them.
+inline uint64_t PeekMainBits(const BitReserve& reservoir, int32_t limit) {
+    const int32_t avail = limit - reservoir.totalBits;
+    uint64_t bits = reservoir.PeekBits();
+    if (avail < 64) bits = avail <= 0 ? 0 : bits & ~(~uint64_t{0} >> avail);
+    return bits;
+}
+
 // Decodes one code word with `table`. Result 0: decoded into x, y (and v, w
 // for the count1 tables), escapes and signs applied; 1: no code word
 // within 32 bits, x and y keep the values they had (signs and escapes are
