@@ -1,7 +1,9 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstdint>
+#include <cstring>
 
 namespace zumo {
 
@@ -36,9 +38,9 @@ public:
     // moving: at least the top 57 of the 64 are ring bits, the rest zero.
     uint64_t PeekBits() const {
         const int32_t position = Position();
-        const uint8_t* p = ring.data() + ((position >> 3) & (kSize - 1));
-        uint64_t word = 0;
-        for (int k = 0; k < 8; ++k) word = word << 8 | p[k];
+        uint64_t word;
+        std::memcpy(&word, ring.data() + ((position >> 3) & (kSize - 1)), sizeof word);
+        if constexpr (std::endian::native == std::endian::little) word = ByteSwap(word);
         return word << (position & 7);
     }
 
@@ -72,6 +74,13 @@ public:
 
 private:
     static constexpr int32_t kGuard = 8;
+
+    // Reverses the byte order (compilers turn this into one instruction).
+    static uint64_t ByteSwap(uint64_t v) {
+        v = (v & 0x00FF00FF00FF00FFull) << 8 | (v >> 8 & 0x00FF00FF00FF00FFull);
+        v = (v & 0x0000FFFF0000FFFFull) << 16 | (v >> 16 & 0x0000FFFF0000FFFFull);
+        return v << 32 | v >> 32;
+    }
 
     // Bit position of the next bit to read, counted from ring entry 0.
     int32_t Position() const { return 8 * readByte + 8 - bitsLeft; }
