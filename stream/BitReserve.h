@@ -36,8 +36,38 @@ public:
 
     // The bits from the read position on, first bit highest, without
     // moving: at least the top 57 of the 64 are ring bits, the rest zero.
-    uint64_t PeekBits() const {
-        const int32_t position = Position();
+    uint64_t PeekBits() const { return PeekAt(Position()); }
+
+    // A read position of its own over the reservoir, for a run of reads
+    // kept in local variables: it starts at the reservoir's read position
+    // and reads bits at or past `limit` (in the totalBits count) as zeros.
+    // Taken() bits later, BitReserve::SkipBits(Taken()) catches up.
+    class Cursor {
+    public:
+        Cursor(const BitReserve& reserve, int32_t limit)
+            : reserve(reserve), start(reserve.Position()), startTotal(reserve.totalBits),
+              avail(limit - reserve.totalBits) {}
+        uint64_t Peek() const {
+            uint64_t bits = reserve.PeekAt(start + taken);
+            const int32_t left = avail - taken;
+            if (left < 64) bits = left <= 0 ? 0 : bits & ~(~uint64_t{0} >> left);
+            return bits;
+        }
+        void Skip(int32_t n) { taken += n; }
+        int32_t Taken() const { return taken; }
+        // Where the reservoir's totalBits count would stand.
+        int32_t TotalBits() const { return startTotal + taken; }
+
+    private:
+        const BitReserve& reserve;
+        int32_t start;
+        int32_t startTotal;
+        int32_t avail;
+        int32_t taken = 0;
+    };
+
+    // The bits from bit `position` of the ring on (see PeekBits).
+    uint64_t PeekAt(int32_t position) const {
         uint64_t word;
         std::memcpy(&word, ring.data() + ((position >> 3) & (kSize - 1)), sizeof word);
         if constexpr (std::endian::native == std::endian::little) word = ByteSwap(word);
