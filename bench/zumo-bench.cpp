@@ -52,6 +52,10 @@ public:
         ++samples;
         sum += sample;
     }
+    void AppendBlock(int32_t, const int16_t* block, int32_t count) override {
+        samples += count;
+        for (int32_t i = 0; i < count; ++i) sum += block[i];
+    }
     void WriteBuffer() override {}
     void ClearBuffer() override {}
     void SetStopFlag() override {}

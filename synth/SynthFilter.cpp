@@ -114,6 +114,7 @@ template <int Slot>
 void SynthFilter::WindowBlock(OBuffer& out) {
     const WindowByTap& window = WindowTaps();
     const double outScale = static_cast<double>(scale);
+    int16_t pcm[32];
     for (int j0 = 0; j0 < 32; j0 += 8) {
         double sum[8] = {};
         for (int m = 0; m < 16; ++m) {
@@ -121,8 +122,9 @@ void SynthFilter::WindowBlock(OBuffer& out) {
             const double* w = window.taps[m] + j0;
             for (int k = 0; k < 8; ++k) sum[k] += v[k] * w[k];
         }
-        for (int k = 0; k < 8; ++k) out.Append(channel, ToPcm16(static_cast<float>(sum[k] * outScale)));
+        for (int k = 0; k < 8; ++k) pcm[j0 + k] = ToPcm16(static_cast<float>(sum[k] * outScale));
     }
+    out.AppendBlock(channel, pcm, 32);
 }
 
 void SynthFilter::SynthesizeBlock(OBuffer& out) {

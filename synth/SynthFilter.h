@@ -24,7 +24,8 @@ public:
 
     // Subbands that get no sample before the next block count as 0.0.
     void SetSubbandSample(int32_t subband, float value) { subbandIn[subband] = value; }
-    // Synthesises the pending block: 32 Append calls on out, in time order.
+    // Synthesises the pending block: its 32 samples go to out in time order,
+    // in one AppendBlock call.
     void SynthesizeBlock(OBuffer& out);
 
     int32_t Channel() const { return channel; }
