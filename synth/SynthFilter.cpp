@@ -52,6 +52,11 @@ std::array<float, 31> ComputeDctScale() {
     return table;
 }
 
+// Built while the program starts, before any filter runs.
+[[maybe_unused]] const std::array<float, 31>& startupScales = DctScale();
+
+} // namespace
+
 // The window taps regrouped by tap: row m holds tap m of the 32 outputs,
 // in double precision (the conversion is exact).
 struct WindowByTap {
@@ -62,13 +67,14 @@ struct WindowByTap {
     }
 };
 
+namespace {
+
 const WindowByTap& WindowTaps() {
     static const WindowByTap table;
     return table;
 }
 
 // Built while the program starts, before any filter runs.
-[[maybe_unused]] const std::array<float, 31>& startupScales = DctScale();
 [[maybe_unused]] const WindowByTap& startupTaps = WindowTaps();
 
 } // namespace
@@ -80,7 +86,10 @@ const std::array<float, 31>& DctScale() {
 
 void FastCosine32(const float* in, float* out) { Cosine<32>(in, out, DctScale().data()); }
 
-SynthFilter::SynthFilter(int32_t ch, float s) : dctScale(DctScale().data()), channel(ch), scale(s) { ClearHistory(); }
+SynthFilter::SynthFilter(int32_t ch, float s)
+    : dctScale(DctScale().data()), windowTaps(&WindowTaps()), channel(ch), scale(s) {
+    ClearHistory();
+}
 
 void SynthFilter::ClearHistory() {
     historyA.fill(0.0);
@@ -109,21 +118,19 @@ void SynthFilter::MatrixBlock() {
 // The window sums of the block just matrixed. Slot (Slot - m) mod 16 of the
 // current store holds the values of the block m blocks back; the slot is a
 // template argument so that the index arithmetic folds away. Each output
-// adds its 16 products in tap order, eight outputs at a time.
+// adds its 16 products in tap order; the loop over the 32 outputs is the
+// inner one, so that it runs on vectors.
 template <int Slot>
 void SynthFilter::WindowBlock(OBuffer& out) {
-    const WindowByTap& window = WindowTaps();
     const double outScale = static_cast<double>(scale);
-    int16_t pcm[32];
-    for (int j0 = 0; j0 < 32; j0 += 8) {
-        double sum[8] = {};
-        for (int m = 0; m < 16; ++m) {
-            const double* v = currentStore + 32 * ((Slot - m) & 15) + j0;
-            const double* w = window.taps[m] + j0;
-            for (int k = 0; k < 8; ++k) sum[k] += v[k] * w[k];
-        }
-        for (int k = 0; k < 8; ++k) pcm[j0 + k] = ToPcm16(static_cast<float>(sum[k] * outScale));
+    alignas(16) double sum[32] = {};
+    for (int m = 0; m < 16; ++m) {
+        const double* v = currentStore + 32 * ((Slot - m) & 15);
+        const double* w = windowTaps->taps[m];
+        for (int j = 0; j < 32; ++j) sum[j] += v[j] * w[j];
     }
+    int16_t pcm[32];
+    for (int j = 0; j < 32; ++j) pcm[j] = ToPcm16(static_cast<float>(sum[j] * outScale));
     out.AppendBlock(channel, pcm, 32);
 }
 

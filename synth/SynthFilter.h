@@ -7,6 +7,8 @@
 
 namespace zumo {
 
+struct WindowByTap;
+
 // The 32-band polyphase synthesis filter of one channel: blocks of 32
 // subband samples become 32 PCM samples appended to an output buffer.
 //
@@ -44,6 +46,7 @@ private:
     int32_t writeSlot = 15;
     std::array<float, 32> subbandIn;
     const float* dctScale; // the shared transform multipliers, looked up once
+    const WindowByTap* windowTaps; // the shared window by tap, looked up once
     int32_t channel;
     float scale;
 };
