@@ -41,29 +41,48 @@ public:
     // A read position of its own over the reservoir, for a run of reads
     // kept in local variables: it starts at the reservoir's read position
     // and reads bits at or past `limit` (in the totalBits count) as zeros.
-    // Taken() bits later, BitReserve::SkipBits(Taken()) catches up.
+    // It keeps the next bits in a word and looks at the ring again only
+    // when fewer than 32 are left in it. Taken() bits later,
+    // BitReserve::SkipBits(Taken()) catches up.
     class Cursor {
     public:
         Cursor(const BitReserve& reserve, int32_t limit)
             : reserve(reserve), start(reserve.Position()), startTotal(reserve.totalBits),
               avail(limit - reserve.totalBits) {}
-        uint64_t Peek() const {
-            uint64_t bits = reserve.PeekAt(start + taken);
-            const int32_t left = avail - taken;
-            if (left < 64) bits = left <= 0 ? 0 : bits & ~(~uint64_t{0} >> left);
-            return bits;
+        // The next bits, first bit highest; at least the top 32 are valid.
+        uint64_t Peek() {
+            if (held < 32) Refill();
+            return word;
         }
-        void Skip(int32_t n) { taken += n; }
+        void Skip(int32_t n) {
+            taken += n;
+            if (n < held) {
+                word <<= n;
+                held -= n;
+            } else {
+                word = 0;
+                held = 0;
+            }
+        }
         int32_t Taken() const { return taken; }
         // Where the reservoir's totalBits count would stand.
         int32_t TotalBits() const { return startTotal + taken; }
 
     private:
+        void Refill() {
+            word = reserve.PeekAt(start + taken);
+            held = 57;
+            const int32_t left = avail - taken;
+            if (left < 64) word = left <= 0 ? 0 : word & ~(~uint64_t{0} >> left);
+        }
+
         const BitReserve& reserve;
         int32_t start;
         int32_t startTotal;
         int32_t avail;
         int32_t taken = 0;
+        uint64_t word = 0;
+        int32_t held = 0; // valid bits at the top of word
     };
 
     // The bits from bit `position` of the ring on (see PeekBits).
