@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 #include <random>
@@ -200,4 +201,51 @@ TEST(ToPcm16, RoundsTiesToEvenAndSaturates) {
     EXPECT_EQ(ToPcm16(-1.0e10f), -32768);
     EXPECT_EQ(ToPcm16(INFINITY), 32767);
     EXPECT_EQ(ToPcm16(-INFINITY), -32768);
+    EXPECT_EQ(ToPcm16(NAN), -32768);
+    // Every half-way point and its neighbours round as lrint rounds.
+    for (int k = -65540; k <= 65540; ++k) {
+        const float half = static_cast<float>(k) * 0.5f;
+        for (float x : {std::nextafter(half, -1.0e9f), half, std::nextafter(half, 1.0e9f)}) {
+            const auto expected = static_cast<int16_t>(std::lrint(std::fmin(std::fmax(x, -32768.0f), 32767.0f)));
+            ASSERT_EQ(ToPcm16(x), expected) << x;
+        }
+    }
+}
+
+TEST(SynthFilter, MatchesTheTextbookFilterBankExactly) {
+    // The standard's form of the filter: a flat 1,024-value V buffer shifted
+    // by 64 each block, U taken from it, the window applied and summed in
+    // tap order, the products added in double precision. The filter's
+    // stores, slots and vector sums must give exactly the same samples.
+    SynthFilter filter(0, 32768.0f);
+    CaptureBuffer out(1);
+    std::vector<float> v(1024, 0.0f);
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<float> dist(-1.0f, 1.0f);
+    std::vector<int16_t> expected;
+    for (int b = 0; b < 70; ++b) {
+        float in[32];
+        for (int k = 0; k < 32; ++k) in[k] = (rng() % 4 == 0) ? 0.0f : dist(rng) / static_cast<float>(1 + k);
+        for (int k = 0; k < 32; ++k) filter.SetSubbandSample(k, in[k]);
+        filter.SynthesizeBlock(out);
+        float x[32];
+        FastCosine32(in, x);
+        std::copy_backward(v.begin(), v.end() - 64, v.end());
+        // V[i] = sum over k of cos((16 + i)(2k + 1) pi / 64) in[k], from the transform's symmetries.
+        for (int i = 0; i < 16; ++i) v[i] = x[16 + i];
+        v[16] = 0.0f;
+        for (int t = 1; t < 16; ++t) v[16 + t] = -x[32 - t];
+        for (int s = 0; s <= 16; ++s) v[32 + s] = -x[16 - s];
+        for (int t = 1; t < 16; ++t) v[48 + t] = -x[t];
+        for (int j = 0; j < 32; ++j) {
+            double sum = 0.0;
+            for (int i = 0; i < 16; ++i) {
+                const float u = v[(i / 2) * 128 + (i % 2 == 0 ? j : 96 + j)];
+                sum += static_cast<double>(u) * static_cast<double>(synthWindow[16 * j + i]);
+            }
+            expected.push_back(ToPcm16(static_cast<float>(sum * 32768.0)));
+        }
+    }
+    ASSERT_EQ(out.samples.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) ASSERT_EQ(out.samples[i], expected[i]) << i;
 }
