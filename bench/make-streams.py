@@ -700,6 +700,29 @@ def subband_level(rng, sb, t):
     return 8 + int(sb * 1.4 + 3 * math.sin(t * 1.7 + sb * 0.4) ** 2 + rng.random() * 3)
 
 
+def allocate_greedily(alloc, levels, used, bits, step_cost):
+    """Raises allocations one step at a time where the signal stands highest
+    above the noise of its current allocation, while the frame has room.
+    step_cost(ch, sb, a) gives the bits of the next step from a, or None.
+    Returns the bits used."""
+    while True:
+        best = None
+        for ch in range(len(alloc)):
+            for sb in range(len(alloc[ch])):
+                a = alloc[ch][sb]
+                cost = step_cost(ch, sb, a)
+                if cost is None or used + cost > bits:
+                    continue
+                score = -levels[ch][sb] * 1.0 - 3.0 * a
+                if best is None or score > best[0]:
+                    best = (score, ch, sb, cost)
+        if best is None:
+            return used
+        _, ch, sb, cost = best
+        alloc[ch][sb] += 1
+        used += cost
+
+
 def draw_code(rng, levels):
     mid = (levels - 1) / 2.0
     c = int(round(mid + laplace(rng) * levels / 7.0))
@@ -721,26 +744,13 @@ def build_layer1(seed, freq, kbps, seconds):
         levels = [[subband_level(rng, sb, t + ch) for sb in range(32)] for ch in range(2)]
         alloc = [[0] * 32 for _ in range(2)]
         used = 32 + 2 * 32 * 4
-        # Greedy allocation: one more bit per sample where the signal stands
-        # highest above the noise of its current allocation.
-        while True:
-            best = None
-            for ch in range(2):
-                for sb in range(32):
-                    a = alloc[ch][sb]
-                    if a >= 14:
-                        continue
-                    cost = 12 * (2 if a == 0 else 1) + (6 if a == 0 else 0)
-                    if used + cost > bits:
-                        continue
-                    score = -levels[ch][sb] * 1.0 - 3.0 * a
-                    if best is None or score > best[0]:
-                        best = (score, ch, sb, cost)
-            if best is None:
-                break
-            _, ch, sb, cost = best
-            alloc[ch][sb] += 1
-            used += cost
+
+        def step_cost(ch, sb, a):
+            if a >= 14:
+                return None
+            return 12 * (2 if a == 0 else 1) + (6 if a == 0 else 0)
+
+        used = allocate_greedily(alloc, levels, used, bits, step_cost)
         w = BitWriter()
         put_header(w, True, 1, rate_index, freq_index, pad, 0, 0)
         for sb in range(32):
@@ -791,27 +801,15 @@ def build_layer2(seed, freq, kbps, seconds):
         for ch in range(2):
             for sb in range(sblimit):
                 scfsi[ch][sb] = rng.choice([0, 1, 2, 2, 3])
-        while True:
-            best = None
-            for ch in range(2):
-                for sb in range(sblimit):
-                    table, _ = l2_set(sb)
-                    a = alloc[ch][sb]
-                    if a + 1 >= len(table):
-                        continue
-                    cost = l2_sample_bits(table[a + 1]) - (l2_sample_bits(table[a]) if a else 0)
-                    if a == 0:
-                        cost += scale_bits(scfsi[ch][sb])
-                    if used + cost > bits:
-                        continue
-                    score = -levels[ch][sb] * 1.0 - 3.0 * a
-                    if best is None or score > best[0]:
-                        best = (score, ch, sb, cost)
-            if best is None:
-                break
-            _, ch, sb, cost = best
-            alloc[ch][sb] += 1
-            used += cost
+
+        def step_cost(ch, sb, a):
+            table, _ = l2_set(sb)
+            if a + 1 >= len(table):
+                return None
+            cost = l2_sample_bits(table[a + 1]) - (l2_sample_bits(table[a]) if a else 0)
+            return cost + (scale_bits(scfsi[ch][sb]) if a == 0 else 0)
+
+        used = allocate_greedily(alloc, levels, used, bits, step_cost)
         w = BitWriter()
         put_header(w, True, 2, rate_index, freq_index, pad, 0, 0)
         for sb in range(sblimit):

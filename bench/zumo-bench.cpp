@@ -165,9 +165,13 @@ Run DecodeOnce(const std::vector<uint8_t>& bytes, const std::string& name) {
     return run;
 }
 
+// Reads a whole file; says so on stderr when it cannot.
 bool ReadFileBytes(const std::string& path, std::vector<uint8_t>& bytes) {
     std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
+    if (!in) {
+        std::fprintf(stderr, "zumo-bench: cannot read %s\n", path.c_str());
+        return false;
+    }
     bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     return true;
 }
@@ -199,12 +203,7 @@ int main(int argc, char** argv) {
         int dirty = 0;
         for (const std::string& path : files) {
             std::vector<uint8_t> bytes;
-            if (!ReadFileBytes(path, bytes)) {
-                std::fprintf(stderr, "zumo-bench: cannot read %s\n", path.c_str());
-                ++dirty;
-                continue;
-            }
-            dirty += Check(path, bytes);
+            dirty += ReadFileBytes(path, bytes) ? Check(path, bytes) : 1;
         }
         return dirty == 0 ? 0 : 1;
     }
@@ -215,7 +214,6 @@ int main(int argc, char** argv) {
     for (const std::string& path : files) {
         std::vector<uint8_t> bytes;
         if (!ReadFileBytes(path, bytes)) {
-            std::fprintf(stderr, "zumo-bench: cannot read %s\n", path.c_str());
             ++failures;
             continue;
         }
