@@ -365,6 +365,15 @@ class Layer3Stream:
         g.sf_write = write
         g.sf_bits = sum(bits for _, bits in write)
 
+    def region_bounds(self, g):
+        """First lines of big-value regions 1 and 2."""
+        ls = self.long_start
+        if g.block_type == 2:
+            return [36, 576]
+        if g.window_switching:
+            return [ls[8], 576]
+        return [ls[min(g.region0_count + 1, 22)], ls[min(g.region0_count + g.region1_count + 2, 22)]]
+
     # Huffman coding of the quantised values: regions, tables and the bit count.
     def layout(self, g, q):
         last_big = -1
@@ -387,13 +396,9 @@ class Layer3Stream:
                 big_end = min(576, (last_nz + 2) // 2 * 2)
                 count1_end = big_end
         g.big_values = big_end // 2
-        # Region boundaries.
+        # Region boundaries: about a third and two thirds of the way.
         ls = self.long_start
-        if g.block_type == 2:
-            bounds = [36, 576]
-        elif g.window_switching:
-            bounds = [ls[8], 576]
-        else:
+        if not g.window_switching:
             r0 = 0
             while r0 < 15 and ls[r0 + 1] < big_end * 0.3:
                 r0 += 1
@@ -401,7 +406,7 @@ class Layer3Stream:
             while r1 < 7 and r0 + r1 + 2 < 22 and ls[r0 + r1 + 2] < big_end * 0.7:
                 r1 += 1
             g.region0_count, g.region1_count = r0, r1
-            bounds = [ls[min(r0 + 1, 22)], ls[min(r0 + r1 + 2, 22)]]
+        bounds = self.region_bounds(g)
         regions = [(0, min(bounds[0], big_end)), (min(bounds[0], big_end), min(bounds[1], big_end)),
                    (min(bounds[1], big_end), big_end)]
         bits = 0
@@ -485,13 +490,7 @@ class Layer3Stream:
         for value, bits in g.sf_write:
             w.put(value, bits)
         q = g.values
-        ls = self.long_start
-        if g.block_type == 2:
-            bounds = [36, 576]
-        elif g.window_switching:
-            bounds = [ls[8], 576]
-        else:
-            bounds = [ls[min(g.region0_count + 1, 22)], ls[min(g.region0_count + g.region1_count + 2, 22)]]
+        bounds = self.region_bounds(g)
         big_end = 2 * g.big_values
         for i in range(0, big_end, 2):
             t = g.table_select[0] if i < bounds[0] else g.table_select[1] if i < bounds[1] else g.table_select[2]
@@ -729,13 +728,23 @@ def draw_code(rng, levels):
     return max(0, min(levels - 1, c))
 
 
+class SubbandStream:
+    """What the Layer I and II builders share: the random source, the
+    header indices, the padding and the frame count."""
+
+    def __init__(self, seed, rates, freq, kbps, slot_numerator, samples_per_frame, seconds):
+        self.rng = random.Random(seed)
+        self.rate_index = rates.index(kbps)
+        self.freq_index = MPEG1_FREQS.index(freq)
+        self.numerator = slot_numerator * kbps * 1000
+        self.padding = Padding(self.numerator, freq)
+        self.frames = int(seconds * freq / samples_per_frame)
+
+
 def build_layer1(seed, freq, kbps, seconds):
-    rng = random.Random(seed)
-    rate_index = L1_RATES.index(kbps)
-    freq_index = MPEG1_FREQS.index(freq)
-    numerator = 12 * kbps * 1000
-    padding = Padding(numerator, freq)
-    frames = int(seconds * freq / 384)
+    st = SubbandStream(seed, L1_RATES, freq, kbps, 12, 384, seconds)
+    rng, rate_index, freq_index, numerator, padding, frames = (
+        st.rng, st.rate_index, st.freq_index, st.numerator, st.padding, st.frames)
     out = bytearray()
     for f in range(frames):
         pad = padding.next()
@@ -774,12 +783,9 @@ def build_layer1(seed, freq, kbps, seconds):
 
 
 def build_layer2(seed, freq, kbps, seconds):
-    rng = random.Random(seed)
-    rate_index = L2_RATES.index(kbps)
-    freq_index = MPEG1_FREQS.index(freq)
-    numerator = 144 * kbps * 1000
-    padding = Padding(numerator, freq)
-    frames = int(seconds * freq / 1152)
+    st = SubbandStream(seed, L2_RATES, freq, kbps, 144, 1152, seconds)
+    rng, rate_index, freq_index, numerator, padding, frames = (
+        st.rng, st.rate_index, st.freq_index, st.numerator, st.padding, st.frames)
     per_channel = kbps // 2
     if freq == 48000 or per_channel <= 80:
         sblimit = 27
