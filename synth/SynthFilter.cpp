@@ -115,20 +115,27 @@ void SynthFilter::MatrixBlock() {
     for (int t = 1; t < 16; ++t) other[16 + t] = -x[t];
 }
 
-// The window sums of the block just matrixed. Slot (Slot - m) mod 16 of the
-// current store holds the values of the block m blocks back; the slot is a
-// template argument so that the index arithmetic folds away. Each output
-// adds its 16 products in tap order; the loop over the 32 outputs is the
-// inner one, so that it runs on vectors.
-template <int Slot>
-void SynthFilter::WindowBlock(OBuffer& out) {
-    const double outScale = static_cast<double>(scale);
-    alignas(16) double sum[32] = {};
+namespace {
+
+// The window sums of a block: sum[j] adds the products of the 16 taps of
+// output j with row j of the blocks 0..15 back (slot (slot - m) mod 16 of
+// the store holds the block m back), in tap order. The loop over the 32
+// outputs is the inner one, so that it runs on vectors.
+inline void WindowSums(const double* store, int32_t slot, const WindowByTap& window, double* sum) {
+    for (int j = 0; j < 32; ++j) sum[j] = 0.0;
     for (int m = 0; m < 16; ++m) {
-        const double* v = currentStore + 32 * ((Slot - m) & 15);
-        const double* w = windowTaps->taps[m];
+        const double* v = store + 32 * ((slot - m) & 15);
+        const double* w = window.taps[m];
         for (int j = 0; j < 32; ++j) sum[j] += v[j] * w[j];
     }
+}
+
+} // namespace
+
+void SynthFilter::WindowBlock(OBuffer& out) {
+    alignas(16) double sum[32];
+    WindowSums(currentStore, writeSlot, *windowTaps, sum);
+    const double outScale = static_cast<double>(scale);
     int16_t pcm[32];
     for (int j = 0; j < 32; ++j) pcm[j] = ToPcm16(static_cast<float>(sum[j] * outScale));
     out.AppendBlock(channel, pcm, 32);
@@ -136,40 +143,10 @@ void SynthFilter::WindowBlock(OBuffer& out) {
 
 void SynthFilter::SynthesizeBlock(OBuffer& out) {
     MatrixBlock();
-    switch (writeSlot) {
-    case 0: WindowBlock<0>(out); break;
-    case 1: WindowBlock<1>(out); break;
-    case 2: WindowBlock<2>(out); break;
-    case 3: WindowBlock<3>(out); break;
-    case 4: WindowBlock<4>(out); break;
-    case 5: WindowBlock<5>(out); break;
-    case 6: WindowBlock<6>(out); break;
-    case 7: WindowBlock<7>(out); break;
-    case 8: WindowBlock<8>(out); break;
-    case 9: WindowBlock<9>(out); break;
-    case 10: WindowBlock<10>(out); break;
-    case 11: WindowBlock<11>(out); break;
-    case 12: WindowBlock<12>(out); break;
-    case 13: WindowBlock<13>(out); break;
-    case 14: WindowBlock<14>(out); break;
-    default: WindowBlock<15>(out); break;
-    }
+    WindowBlock(out);
     writeSlot = (writeSlot + 1) & 15;
     currentStore = currentStore == historyA.data() ? historyB.data() : historyA.data();
     subbandIn.fill(0.0f);
-}
-
-int16_t ToPcm16(float x) {
-    // Clamping first keeps the conversion defined for any input (NaN gives
-    // -32768); values beyond the range round to the limits either way.
-    if (!(x >= -32768.0f)) x = -32768.0f;
-    if (x > 32767.0f) x = 32767.0f;
-    // Adding and taking away 1.5 * 2^23 leaves no fraction bits in single
-    // precision, so the sum is rounded to an integer, ties to even, by the
-    // addition itself. |x| <= 32768 keeps the trick exact.
-    constexpr float kRound = 12582912.0f;
-    const float rounded = (x + kRound) - kRound;
-    return static_cast<int16_t>(static_cast<int32_t>(rounded));
 }
 
 } // namespace zumo

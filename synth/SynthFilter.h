@@ -38,7 +38,7 @@ public:
 private:
     void ClearHistory();
     void MatrixBlock();
-    template <int Slot> void WindowBlock(OBuffer& out);
+    void WindowBlock(OBuffer& out);
 
     alignas(64) std::array<double, 512> historyA; // [slot * 32 + row]
     alignas(64) std::array<double, 512> historyB;
@@ -60,6 +60,19 @@ void FastCosine32(const float* in, float* out);
 const std::array<float, 31>& DctScale();
 
 // Rounds to the nearest integer, ties to even, and saturates to 16 bits.
-int16_t ToPcm16(float x);
+// Inline and without jumps, so that a loop over a block of samples runs on
+// vectors.
+inline int16_t ToPcm16(float x) {
+    // Clamping first keeps the conversion defined for any input (NaN gives
+    // -32768); values beyond the range round to the limits either way.
+    x = x >= -32768.0f ? x : -32768.0f;
+    x = x > 32767.0f ? 32767.0f : x;
+    // Adding and taking away 1.5 * 2^23 leaves no fraction bits in single
+    // precision, so the sum is rounded to an integer, ties to even, by the
+    // addition itself. |x| <= 32768 keeps the trick exact.
+    constexpr float kRound = 12582912.0f;
+    const float rounded = (x + kRound) - kRound;
+    return static_cast<int16_t>(static_cast<int32_t>(rounded));
+}
 
 } // namespace zumo
