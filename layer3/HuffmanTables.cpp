@@ -110,60 +110,9 @@ const HuffCodeTable* HuffTables() {
 
 int32_t HuffmanDecode(const HuffCodeTable& table, int32_t& x, int32_t& y, int32_t& v, int32_t& w,
                       BitReserve& reservoir, int32_t limit) {
-    if (table.lookup == nullptr) {
-        x = y = 0;
-        return 0;
-    }
-
-    // Look at a whole level's worth of bits at once and give back the bits
-    // the code word does not use.
-    int32_t result = 1;
-    uint32_t offset = 0;
-    int width = table.rootBits;
-    int used = 0;
-    for (;;) {
-        const uint32_t entry = table.lookup[offset + ReadMainBits(reservoir, limit, width)];
-        if (entry & huff::kLeaf) {
-            const int length = static_cast<int>((entry >> 8) & 31u);
-            reservoir.RewindBits(width - length);
-            x = static_cast<int32_t>((entry >> 4) & 15u);
-            y = static_cast<int32_t>(entry & 15u);
-            result = 0;
-            break;
-        }
-        used += width;
-        if (entry & huff::kLink) {
-            offset = (entry & 0x3FFFFFFFu) >> 5;
-            width = static_cast<int>(entry & 31u);
-            continue;
-        }
-        // No code word: like a bit-by-bit walk that gives up after 32 bits.
-        while (used < 32) {
-            const int n = std::min(16, 32 - used);
-            ReadMainBits(reservoir, limit, n);
-            used += n;
-        }
-        break;
-    }
-
-    if (table.count1) {
-        v = (y >> 3) & 1;
-        w = (y >> 2) & 1;
-        x = (y >> 1) & 1;
-        y = y & 1;
-        if (v != 0 && ReadMainBits(reservoir, limit, 1)) v = -v;
-        if (w != 0 && ReadMainBits(reservoir, limit, 1)) w = -w;
-        if (x != 0 && ReadMainBits(reservoir, limit, 1)) x = -x;
-        if (y != 0 && ReadMainBits(reservoir, limit, 1)) y = -y;
-        return result;
-    }
-
-    if (table.linBits > 0 && x == table.xLen - 1)
-        x += static_cast<int32_t>(ReadMainBits(reservoir, limit, table.linBits));
-    if (x != 0 && ReadMainBits(reservoir, limit, 1)) x = -x;
-    if (table.linBits > 0 && y == table.yLen - 1)
-        y += static_cast<int32_t>(ReadMainBits(reservoir, limit, table.linBits));
-    if (y != 0 && ReadMainBits(reservoir, limit, 1)) y = -y;
+    BitReserve::Cursor bits(reservoir, limit);
+    const int32_t result = DecodeHuffmanCode(table, x, y, v, w, bits);
+    reservoir.SkipBits(bits.Taken());
     return result;
 }
 

@@ -62,6 +62,75 @@ inline uint32_t ReadMainBits(BitReserve& reservoir, int32_t limit, int n) {
     return v;
 }
 
+// Decodes one code word with `table` from `bits`, which reads like
+// BitReserve::Cursor (Peek: the next bits, first bit highest; Skip: move on).
+// Results as for HuffmanDecode below.
+template <typename Bits>
+inline int32_t DecodeHuffmanCode(const HuffCodeTable& table, int32_t& x, int32_t& y, int32_t& v, int32_t& w,
+                                 Bits& bits) {
+    if (table.lookup == nullptr) {
+        x = y = 0;
+        return 0;
+    }
+
+    // Every level of the lookup indexes the next bits of one look at the
+    // reservoir; only the bits the code word uses are then taken. The
+    // longest code word plus all its level widths stays within 32 bits.
+    int32_t result = 1;
+    uint64_t word = bits.Peek();
+    uint32_t offset = 0;
+    int width = table.rootBits;
+    int used = 0;
+    for (;;) {
+        const auto index = static_cast<uint32_t>((word << used) >> (64 - width));
+        const uint32_t entry = table.lookup[offset + index];
+        if (entry & huff::kLeaf) {
+            used += static_cast<int>((entry >> 8) & 31u);
+            x = static_cast<int32_t>((entry >> 4) & 15u);
+            y = static_cast<int32_t>(entry & 15u);
+            result = 0;
+            break;
+        }
+        used += width;
+        if (entry & huff::kLink) {
+            offset = (entry & 0x3FFFFFFFu) >> 5;
+            width = static_cast<int>(entry & 31u);
+            continue;
+        }
+        // No code word: like a bit-by-bit walk that gives up after 32 bits.
+        if (used < 32) used = 32;
+        break;
+    }
+    bits.Skip(used);
+
+    // Escapes and signs: at most 2 x (13 + 1) bits, all within one look.
+    word = bits.Peek();
+    int taken = 0;
+    auto take = [&word, &taken](int n) {
+        const auto value = static_cast<int32_t>((word << taken) >> (64 - n));
+        taken += n;
+        return value;
+    };
+
+    if (table.count1) {
+        v = (y >> 3) & 1;
+        w = (y >> 2) & 1;
+        x = (y >> 1) & 1;
+        y = y & 1;
+        if (v != 0 && take(1)) v = -v;
+        if (w != 0 && take(1)) w = -w;
+        if (x != 0 && take(1)) x = -x;
+        if (y != 0 && take(1)) y = -y;
+    } else {
+        if (table.linBits > 0 && x == table.xLen - 1) x += take(table.linBits);
+        if (x != 0 && take(1)) x = -x;
+        if (table.linBits > 0 && y == table.yLen - 1) y += take(table.linBits);
+        if (y != 0 && take(1)) y = -y;
+    }
+    bits.Skip(taken);
+    return result;
+}
+
 // Decodes one code word with `table`. Result 0: decoded into x, y (and v, w
 // for the count1 tables), escapes and signs applied; 1: no code word
 // within 32 bits, x and y keep the values they had (signs and escapes are

@@ -14,10 +14,10 @@ namespace {
 // there short bands 3..12 follow.
 constexpr int32_t kMixedLongEnd = 36;
 
+// |v|^(4/3) from the table, |v| clamped to it.
 float Pow43(int32_t v) {
-    const int32_t magnitude = std::min(v < 0 ? -static_cast<int64_t>(v) : static_cast<int64_t>(v),
-                                       static_cast<int64_t>(kPow43Size - 1));
-    return pow43Table[magnitude];
+    const uint32_t magnitude = v < 0 ? 0u - static_cast<uint32_t>(v) : static_cast<uint32_t>(v);
+    return pow43Table[std::min(magnitude, static_cast<uint32_t>(kPow43Size - 1))];
 }
 
 // The product gain * 2^(-e/2) at double precision; e comes from the
@@ -44,14 +44,12 @@ void Layer3Decoder::Dequantize(int ch, int gr) {
 
     auto scaleLines = [&](int32_t begin, int32_t end, double scale) {
         end = std::min(end, count);
+        // No branch per line: a zero gives 0 * scale = +0, the sign is applied
+        // after the product, as a select the compiler makes without a jump.
         for (int32_t j = begin; j < end; ++j) {
             const int32_t v = huffSamples[j];
-            if (v == 0) {
-                out[j] = 0.0f;
-            } else {
-                const double magnitude = scale * Pow43(v);
-                out[j] = static_cast<float>(v > 0 ? magnitude : -magnitude);
-            }
+            const double magnitude = scale * Pow43(v);
+            out[j] = static_cast<float>(v < 0 ? -magnitude : magnitude);
         }
     };
 

@@ -27,34 +27,39 @@ void Layer3Decoder::DecodeSamples(int ch, int gr) {
         region2 = bands.longStart[std::min(g.region0_count + g.region1_count + 2, 22)];
     }
 
+    // The codes are read through a cursor of local positions; the
+    // reservoir catches up once the granule's codes are read.
+    BitReserve::Cursor bits(reservoir, mainDataLimit);
+
     // A code with no code word leaves its outputs as they were; in the first
     // call of a granule that gives zeros.
     int32_t x = 0, y = 0, v = 0, w = 0;
     int32_t i = 0;
     const int32_t bigEnd = 2 * g.big_values;
-    const HuffCodeTable& table0 = tables[g.table_select[0] & 31];
-    const HuffCodeTable& table1 = tables[g.table_select[1] & 31];
-    const HuffCodeTable& table2 = tables[g.table_select[2] & 31];
-    for (; i < bigEnd; i += 2) {
-        const HuffCodeTable& table = i < region1 ? table0 : i < region2 ? table1 : table2;
-        HuffmanDecode(table, x, y, v, w, reservoir, mainDataLimit);
-        // Pairs beyond line 575 (big_values above 288) are read but not kept.
-        if (i < 576) {
-            huffSamples[i] = x;
-            huffSamples[i + 1] = y;
+    const int32_t regionEnd[3] = {std::min(region1, bigEnd), std::min(region2, bigEnd), bigEnd};
+    for (int r = 0; r < 3; ++r) {
+        const HuffCodeTable& table = tables[g.table_select[r] & 31];
+        for (; i < regionEnd[r]; i += 2) {
+            DecodeHuffmanCode(table, x, y, v, w, bits);
+            // Pairs beyond line 575 (big_values above 288) are read but not kept.
+            if (i < 576) {
+                huffSamples[i] = x;
+                huffSamples[i + 1] = y;
+            }
         }
     }
     i = std::min(i, 576);
 
     const HuffCodeTable& quadTable = tables[32 + (g.count1table_select & 1)];
     bool quadruples = false;
-    while (reservoir.totalBits < end && i < 576) {
-        HuffmanDecode(quadTable, x, y, v, w, reservoir, mainDataLimit);
+    while (bits.TotalBits() < end && i < 576) {
+        DecodeHuffmanCode(quadTable, x, y, v, w, bits);
         const int32_t values[4] = {v, w, x, y};
         for (int k = 0; k < 4 && i + k < 576; ++k) huffSamples[i + k] = values[k];
         i += 4;
         quadruples = true;
     }
+    reservoir.SkipBits(bits.Taken());
 
     if (reservoir.totalBits > end) {
         // The last code ran past the granule's data: put the reader back and

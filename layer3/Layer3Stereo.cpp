@@ -15,6 +15,12 @@ constexpr double kInvSqrt2 = 0.70710678118654752440;
 // The long part of a mixed block ends at line 36 at every rate.
 constexpr int32_t kMixedLongEnd = 36;
 
+// Left and right of one MS line.
+inline void MidSide(float mid, float side, float& left, float& right) {
+    left = static_cast<float>((static_cast<double>(mid) + side) * kInvSqrt2);
+    right = static_cast<float>((static_cast<double>(mid) - side) * kInvSqrt2);
+}
+
 } // namespace
 
 void Layer3Decoder::ComputeLsfIntensityFactors(int32_t position, int32_t scaleBit, int32_t line) {
@@ -50,6 +56,21 @@ void Layer3Decoder::ProcessStereo(int gr) {
     const bool is = joint && (header->modeExtension & 1) != 0;
     const bool lsf = header->version == 0;
     const int32_t scaleBit = gi.scalefac_compress & 1;
+
+    float* outLeft = stereoSamples[0];
+    float* outRight = stereoSamples[1];
+    const float* left = dequantSamples[0];
+    if (!is) {
+        // Without intensity every line is MS or a plain copy: one loop the
+        // compiler can vectorise.
+        if (ms) {
+            for (int32_t i = 0; i < 576; ++i) MidSide(left[i], right[i], outLeft[i], outRight[i]);
+        } else {
+            std::copy(left, left + 576, outLeft);
+            std::copy(right, right + 576, outRight);
+        }
+        return;
+    }
 
     int32_t isPos[576];
     float isRatio[576];
@@ -105,56 +126,51 @@ void Layer3Decoder::ProcessStereo(int gr) {
         return band;
     };
 
-    if (is) {
-        const bool shortBlock = gi.window_switching_flag != 0 && gi.block_type == 2;
-        const bool mixed = shortBlock && gi.mixed_block_flag != 0;
-        if (!shortBlock) {
-            int32_t last = 0;
-            for (int32_t line = 575; line >= 0; --line) {
+    const bool shortBlock = gi.window_switching_flag != 0 && gi.block_type == 2;
+    const bool mixed = shortBlock && gi.mixed_block_flag != 0;
+    if (!shortBlock) {
+        int32_t last = 0;
+        for (int32_t line = 575; line >= 0; --line) {
+            if (right[line] != 0.0f) {
+                last = line;
+                break;
+            }
+        }
+        const int32_t first = bandAbove(last);
+        // Band 21 has no factor of its own and continues band 20.
+        for (int32_t band = first; band <= 21; ++band) {
+            if (band == 21 && first > 20) break;
+            const int32_t p = sf.longFactors[band == 21 ? 20 : band];
+            for (int32_t line = bands.longStart[band]; line < bands.longStart[band + 1]; ++line) fill(line, p);
+        }
+    } else if (!mixed) {
+        for (int32_t w = 0; w < 3; ++w) fillShortWindow(w, 0);
+    } else {
+        int32_t maxBand = 0;
+        for (int32_t w = 0; w < 3; ++w) maxBand = std::max(maxBand, fillShortWindow(w, 3) + 1);
+        if (maxBand <= 3) {
+            // All short bands of channel 1 are zero: intensity reaches
+            // down into the long part, above its last nonzero line.
+            int32_t last = -1;
+            for (int32_t line = kMixedLongEnd - 1; line >= 0; --line) {
                 if (right[line] != 0.0f) {
                     last = line;
                     break;
                 }
             }
-            const int32_t first = bandAbove(last);
-            // Band 21 has no factor of its own and continues band 20.
-            for (int32_t band = first; band <= 21; ++band) {
-                if (band == 21 && first > 20) break;
-                const int32_t p = sf.longFactors[band == 21 ? 20 : band];
-                for (int32_t line = bands.longStart[band]; line < bands.longStart[band + 1]; ++line) fill(line, p);
-            }
-        } else if (!mixed) {
-            for (int32_t w = 0; w < 3; ++w) fillShortWindow(w, 0);
-        } else {
-            int32_t maxBand = 0;
-            for (int32_t w = 0; w < 3; ++w) maxBand = std::max(maxBand, fillShortWindow(w, 3) + 1);
-            if (maxBand <= 3) {
-                // All short bands of channel 1 are zero: intensity reaches
-                // down into the long part, above its last nonzero line.
-                int32_t last = -1;
-                for (int32_t line = kMixedLongEnd - 1; line >= 0; --line) {
-                    if (right[line] != 0.0f) {
-                        last = line;
-                        break;
-                    }
-                }
-                for (int32_t band = bandAbove(last); bands.longStart[band + 1] <= kMixedLongEnd; ++band) {
-                    for (int32_t line = bands.longStart[band]; line < bands.longStart[band + 1]; ++line)
-                        fill(line, sf.longFactors[band]);
-                }
+            for (int32_t band = bandAbove(last); bands.longStart[band + 1] <= kMixedLongEnd; ++band) {
+                for (int32_t line = bands.longStart[band]; line < bands.longStart[band + 1]; ++line)
+                    fill(line, sf.longFactors[band]);
             }
         }
     }
 
-    float* outLeft = stereoSamples[0];
-    float* outRight = stereoSamples[1];
     for (int32_t i = 0; i < 576; ++i) {
         const float ch0 = dequantSamples[0][i];
         const float ch1 = dequantSamples[1][i];
         if (isPos[i] == kNoIntensity) {
             if (ms) {
-                outLeft[i] = static_cast<float>((static_cast<double>(ch0) + ch1) * kInvSqrt2);
-                outRight[i] = static_cast<float>((static_cast<double>(ch0) - ch1) * kInvSqrt2);
+                MidSide(ch0, ch1, outLeft[i], outRight[i]);
             } else {
                 outLeft[i] = ch0;
                 outRight[i] = ch1;

@@ -5,12 +5,18 @@
 namespace zumo {
 
 // The sink for decoded 16-bit PCM. The synthesis filters append samples
-// channel by channel; the decoders call WriteBuffer once per decoded frame.
+// channel by channel, a block of 32 at a time; the decoders call
+// WriteBuffer once per decoded frame.
 class OBuffer {
 public:
     virtual ~OBuffer() = default;
     // Stores one sample for a channel.
     virtual void Append(int32_t channel, int16_t sample) = 0;
+    // Stores `count` samples of one channel in time order: the same as that
+    // many Append calls, which is what it makes unless a buffer does better.
+    virtual void AppendBlock(int32_t channel, const int16_t* samples, int32_t count) {
+        for (int32_t i = 0; i < count; ++i) Append(channel, samples[i]);
+    }
     // End of one decoded frame.
     virtual void WriteBuffer() = 0;
     // Drops everything queued and starts empty.

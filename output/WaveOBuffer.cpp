@@ -93,6 +93,19 @@ void WaveOBuffer::Append(int32_t channel, int16_t sample) {
     writePos[channel] = pos + channels * 2;
 }
 
+void WaveOBuffer::AppendBlock(int32_t channel, const int16_t* samples, int32_t count) {
+    // As Append sample by sample: what does not fit in the block is dropped.
+    if (channel < 0 || channel >= channels) return;
+    int32_t pos = writePos[channel];
+    uint8_t* out = blocks[2]->data;
+    for (int32_t i = 0; i < count && pos + 2 <= blockSize; ++i, pos += channels * 2) {
+        const auto value = static_cast<uint16_t>(samples[i]);
+        out[pos] = static_cast<uint8_t>(value & 0xff);
+        out[pos + 1] = static_cast<uint8_t>(value >> 8);
+    }
+    writePos[channel] = pos;
+}
+
 void WaveOBuffer::WriteBuffer() {
     frameCount += 1;
     if (frameCount % kFramesPerBlock != 0 && !BlockFull()) return;

@@ -31,6 +31,7 @@ public:
     WaveOBuffer& operator=(const WaveOBuffer&) = delete;
 
     void Append(int32_t channel, int16_t sample) override;
+    void AppendBlock(int32_t channel, const int16_t* samples, int32_t count) override;
     void WriteBuffer() override;
     void ClearBuffer() override;
     void SetStopFlag() override;

@@ -90,12 +90,6 @@ void SubBand2Mono::ReadTriple(Bitstream& stream, const QuantClass& q, float* out
     for (int i = 0; i < 3; ++i) out[i] = stream.GetBitsFloat(q.codeBits) * q.stepFactor - 1.0f;
 }
 
-double SubBand2Mono::Value(const QuantClass& q, float sample, float factor) {
-    float s = sample;
-    if (!q.groupTable) s = static_cast<float>((static_cast<double>(s) + q.classD) * q.classC);
-    return static_cast<double>(s) * factor;
-}
-
 bool SubBand2Mono::CountGroup() {
     tripleIndex = 0;
     return ++groupCount >= 12;

@@ -31,8 +31,13 @@ protected:
     static void ReadScales(Bitstream& stream, int32_t selection, float* out);
     // Reads one group of three samples of a class.
     static void ReadTriple(Bitstream& stream, const QuantClass& quant, float* out);
-    // The sample at a position of a group, requantised and scaled.
-    static double Value(const QuantClass& quant, float sample, float scale);
+    // The sample at a position of a group, requantised and scaled (here so
+    // that the per-sample calls of the stereo kinds inline it too).
+    static double Value(const QuantClass& q, float sample, float factor) {
+        float s = sample;
+        if (!q.groupTable) s = static_cast<float>((static_cast<double>(s) + q.classD) * q.classC);
+        return static_cast<double>(s) * factor;
+    }
     // The third of the frame the current group belongs to.
     int32_t Part() const { return groupCount <= 4 ? 0 : (groupCount <= 8 ? 1 : 2); }
     // Counts the group just read; true after the 12th of the frame.

@@ -2,7 +2,11 @@
 
 #include "synth/SynthWindow.h"
 
+#include <algorithm>
 #include <cmath>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <numbers>
 
 namespace zumo {
@@ -12,30 +16,87 @@ namespace {
 // Where each stage's multipliers start in the DctScale table, by stage size.
 constexpr int ScaleOffset(int n) { return n == 32 ? 0 : n == 16 ? 16 : n == 8 ? 24 : n == 4 ? 28 : 30; }
 
-// One N-point stage of the fast cosine transform: the sums of mirrored
-// inputs give the even outputs through an N/2-point transform, the scaled
-// differences give the odd ones, each the sum of two neighbouring results.
-template <int N>
-inline void Cosine(const float* x, float* out, const float* scales) {
-    if constexpr (N == 1) {
-        out[0] = x[0];
-    } else {
-        constexpr int H = N / 2;
-        const float* s = scales + ScaleOffset(N);
-        float a[H], b[H], ea[H], eb[H];
-        for (int n = 0; n < H; ++n) {
-            a[n] = x[n] + x[N - 1 - n];
-            b[n] = (x[n] - x[N - 1 - n]) * s[n];
+// The fast cosine transform, stage by stage: an N-point transform splits
+// into two of N/2 points, one of the sums of mirrored inputs (it gives the
+// even outputs) and one of their scaled differences (each odd output is the
+// sum of two neighbouring results of it). Rather than recursing, each stage
+// runs all its transforms side by side: the T transforms of M points are
+// kept as [n][t], value n of transform t, so that every butterfly is a loop
+// over t, on SSE2 vectors of four where T allows. Each value takes the same
+// arithmetic, in the same order, as in the recursive form.
+
+// sum[t] = a[t] + b[t] and diff[t] = (a[t] - b[t]) * s, t < T.
+template <int T>
+inline void Butterfly(const float* a, const float* b, float* sum, float* diff, float s) {
+#if defined(__SSE2__)
+    if constexpr (T % 4 == 0) {
+        const __m128 scale = _mm_set1_ps(s);
+        for (int t = 0; t < T; t += 4) {
+            const __m128 lo = _mm_loadu_ps(a + t);
+            const __m128 hi = _mm_loadu_ps(b + t);
+            _mm_storeu_ps(sum + t, _mm_add_ps(lo, hi));
+            _mm_storeu_ps(diff + t, _mm_mul_ps(_mm_sub_ps(lo, hi), scale));
         }
-        Cosine<H>(a, ea, scales);
-        Cosine<H>(b, eb, scales);
-        for (int k = 0; k < H - 1; ++k) {
-            out[2 * k] = ea[k];
-            out[2 * k + 1] = eb[k] + eb[k + 1];
-        }
-        out[N - 2] = ea[H - 1];
-        out[N - 1] = eb[H - 1];
+        return;
     }
+#endif
+    for (int t = 0; t < T; ++t) {
+        sum[t] = a[t] + b[t];
+        diff[t] = (a[t] - b[t]) * s;
+    }
+}
+
+// out[t] = a[t] + b[t], t < T.
+template <int T>
+inline void AddRows(const float* a, const float* b, float* out) {
+#if defined(__SSE2__)
+    if constexpr (T % 4 == 0) {
+        for (int t = 0; t < T; t += 4) _mm_storeu_ps(out + t, _mm_add_ps(_mm_loadu_ps(a + t), _mm_loadu_ps(b + t)));
+        return;
+    }
+#endif
+    for (int t = 0; t < T; ++t) out[t] = a[t] + b[t];
+}
+
+// Splits T transforms of M points into 2T of M/2: row n of the result holds
+// the sums (t < T) and then the scaled differences (T + t).
+template <int M, int T>
+inline void SplitStage(const float* d, float* next, const float* scales) {
+    const float* s = scales + ScaleOffset(M);
+    for (int n = 0; n < M / 2; ++n) {
+        float* row = next + n * 2 * T;
+        Butterfly<T>(d + n * T, d + (M - 1 - n) * T, row, row + T, s[n]);
+    }
+}
+
+// Joins the results of 2T transforms of M/2 points, laid out as SplitStage
+// made them, into the results of the T transforms of M points.
+template <int M, int T>
+inline void JoinStage(const float* r, float* out) {
+    constexpr int H = M / 2;
+    for (int k = 0; k < H - 1; ++k) {
+        const float* even = r + k * 2 * T;
+        std::copy(even, even + T, out + 2 * k * T);
+        AddRows<T>(even + T, even + 3 * T, out + 2 * k * T + T);
+    }
+    // The last odd result has no neighbour above it.
+    const float* last = r + (H - 1) * 2 * T;
+    std::copy(last, last + 2 * T, out + (M - 2) * T);
+}
+
+inline void Cosine32(const float* x, float* out, const float* scales) {
+    alignas(16) float d1[32], d2[32], d3[32], d4[32], d5[32];
+    SplitStage<32, 1>(x, d1, scales);
+    SplitStage<16, 2>(d1, d2, scales);
+    SplitStage<8, 4>(d2, d3, scales);
+    SplitStage<4, 8>(d3, d4, scales);
+    SplitStage<2, 16>(d4, d5, scales);
+    // d5 holds the 32 one-point transforms, which are their own results.
+    JoinStage<2, 16>(d5, d4);
+    JoinStage<4, 8>(d4, d3);
+    JoinStage<8, 4>(d3, d2);
+    JoinStage<16, 2>(d2, d1);
+    JoinStage<32, 1>(d1, out);
 }
 
 std::array<float, 31> ComputeDctScale() {
@@ -57,18 +118,43 @@ std::array<float, 31> ComputeDctScale() {
 
 } // namespace
 
+// The window taps regrouped by tap: row m holds tap m of the 32 outputs,
+// in double precision (the conversion is exact).
+struct WindowByTap {
+    alignas(64) double taps[16][32];
+    WindowByTap() {
+        for (int j = 0; j < 32; ++j)
+            for (int m = 0; m < 16; ++m) taps[m][j] = static_cast<double>(synthWindow[16 * j + m]);
+    }
+};
+
+namespace {
+
+const WindowByTap& WindowTaps() {
+    static const WindowByTap table;
+    return table;
+}
+
+// Built while the program starts, before any filter runs.
+[[maybe_unused]] const WindowByTap& startupTaps = WindowTaps();
+
+} // namespace
+
 const std::array<float, 31>& DctScale() {
     static const std::array<float, 31> table = ComputeDctScale();
     return table;
 }
 
-void FastCosine32(const float* in, float* out) { Cosine<32>(in, out, DctScale().data()); }
+void FastCosine32(const float* in, float* out) { Cosine32(in, out, DctScale().data()); }
 
-SynthFilter::SynthFilter(int32_t ch, float s) : dctScale(DctScale().data()), channel(ch), scale(s) { ClearHistory(); }
+SynthFilter::SynthFilter(int32_t ch, float s)
+    : dctScale(DctScale().data()), windowTaps(&WindowTaps()), channel(ch), scale(s) {
+    ClearHistory();
+}
 
 void SynthFilter::ClearHistory() {
-    historyA.fill(0.0f);
-    historyB.fill(0.0f);
+    historyA.fill(0.0);
+    historyB.fill(0.0);
     subbandIn.fill(0.0f);
     currentStore = historyA.data();
     writeSlot = 15;
@@ -80,60 +166,76 @@ void SynthFilter::ClearHistory() {
 // block's slot.
 void SynthFilter::MatrixBlock() {
     float x[32];
-    Cosine<32>(subbandIn.data(), x, dctScale);
-    float* cur = currentStore + writeSlot;
-    float* other = (currentStore == historyA.data() ? historyB.data() : historyA.data()) + writeSlot;
-    for (int i = 0; i < 16; ++i) cur[16 * i] = x[16 + i];
-    cur[16 * 16] = 0.0f;
-    for (int t = 1; t < 16; ++t) cur[16 * (16 + t)] = -x[32 - t];
-    for (int s = 0; s <= 16; ++s) other[16 * s] = -x[16 - s];
-    for (int t = 1; t < 16; ++t) other[16 * (16 + t)] = -x[t];
+    Cosine32(subbandIn.data(), x, dctScale);
+    double* cur = currentStore + 32 * writeSlot;
+    double* other = (currentStore == historyA.data() ? historyB.data() : historyA.data()) + 32 * writeSlot;
+    for (int i = 0; i < 16; ++i) cur[i] = x[16 + i];
+    cur[16] = 0.0;
+    for (int t = 1; t < 16; ++t) cur[16 + t] = -x[32 - t];
+    for (int s = 0; s <= 16; ++s) other[s] = -x[16 - s];
+    for (int t = 1; t < 16; ++t) other[16 + t] = -x[t];
 }
 
-// The window sums of the block just matrixed. Slot (Slot - m) mod 16 of the
-// current store holds the values of the block m blocks back; the slot is a
-// template argument so that the index arithmetic folds away.
-template <int Slot>
-void SynthFilter::WindowBlock(OBuffer& out) {
-    const float* v = currentStore;
-    const float* w = synthWindow;
-    for (int j = 0; j < 32; ++j, v += 16, w += 16) {
-        double sum = 0.0;
-        for (int m = 0; m < 16; ++m) sum += static_cast<double>(v[(Slot - m) & 15]) * static_cast<double>(w[m]);
-        out.Append(channel, ToPcm16(static_cast<float>(sum * static_cast<double>(scale))));
+namespace {
+
+// The window sums of a block: sum[j] adds the products of the 16 taps of
+// output j with row j of the blocks 0..15 back (slot (slot - m) mod 16 of
+// the store holds the block m back), in tap order. The loop over the 32
+// outputs is the inner one, so that it runs on vectors.
+inline void WindowSums(const double* store, int32_t slot, const WindowByTap& window, double* sum) {
+    for (int j = 0; j < 32; ++j) sum[j] = 0.0;
+    for (int m = 0; m < 16; ++m) {
+        const double* v = store + 32 * ((slot - m) & 15);
+        const double* w = window.taps[m];
+        for (int j = 0; j < 32; ++j) sum[j] += v[j] * w[j];
     }
+}
+
+// pcm[j] = ToPcm16(float(sum[j] * scale)) for the 32 outputs of a block.
+// The compiler leaves the clamping of ToPcm16 as jumps, one output at a
+// time, so on SSE2 (every x86-64 processor) the same steps are written out
+// for four outputs at once: maxps with the lower limit second turns NaN into
+// -32768 as ToPcm16 does, the rounding is the same addition and
+// subtraction, and the packing saturates nothing as the values are in range.
+inline void ScaleToPcm16(const double* sum, double scale, int16_t* pcm) {
+#if defined(__SSE2__)
+    const __m128d factor = _mm_set1_pd(scale);
+    const __m128 low = _mm_set1_ps(-32768.0f);
+    const __m128 high = _mm_set1_ps(32767.0f);
+    const __m128 round = _mm_set1_ps(12582912.0f);
+    for (int j = 0; j < 32; j += 8) {
+        __m128 x[2];
+        for (int h = 0; h < 2; ++h) {
+            const __m128 a = _mm_cvtpd_ps(_mm_mul_pd(_mm_load_pd(sum + j + 4 * h), factor));
+            const __m128 b = _mm_cvtpd_ps(_mm_mul_pd(_mm_load_pd(sum + j + 4 * h + 2), factor));
+            const __m128 v = _mm_movelh_ps(a, b);
+            const __m128 clamped = _mm_min_ps(_mm_max_ps(v, low), high);
+            x[h] = _mm_sub_ps(_mm_add_ps(clamped, round), round);
+        }
+        const __m128i packed = _mm_packs_epi32(_mm_cvttps_epi32(x[0]), _mm_cvttps_epi32(x[1]));
+        _mm_store_si128(reinterpret_cast<__m128i*>(pcm + j), packed);
+    }
+#else
+    for (int j = 0; j < 32; ++j) pcm[j] = ToPcm16(static_cast<float>(sum[j] * scale));
+#endif
+}
+
+} // namespace
+
+void SynthFilter::WindowBlock(OBuffer& out) {
+    alignas(16) double sum[32];
+    WindowSums(currentStore, writeSlot, *windowTaps, sum);
+    alignas(16) int16_t pcm[32];
+    ScaleToPcm16(sum, static_cast<double>(scale), pcm);
+    out.AppendBlock(channel, pcm, 32);
 }
 
 void SynthFilter::SynthesizeBlock(OBuffer& out) {
     MatrixBlock();
-    switch (writeSlot) {
-    case 0: WindowBlock<0>(out); break;
-    case 1: WindowBlock<1>(out); break;
-    case 2: WindowBlock<2>(out); break;
-    case 3: WindowBlock<3>(out); break;
-    case 4: WindowBlock<4>(out); break;
-    case 5: WindowBlock<5>(out); break;
-    case 6: WindowBlock<6>(out); break;
-    case 7: WindowBlock<7>(out); break;
-    case 8: WindowBlock<8>(out); break;
-    case 9: WindowBlock<9>(out); break;
-    case 10: WindowBlock<10>(out); break;
-    case 11: WindowBlock<11>(out); break;
-    case 12: WindowBlock<12>(out); break;
-    case 13: WindowBlock<13>(out); break;
-    case 14: WindowBlock<14>(out); break;
-    default: WindowBlock<15>(out); break;
-    }
+    WindowBlock(out);
     writeSlot = (writeSlot + 1) & 15;
     currentStore = currentStore == historyA.data() ? historyB.data() : historyA.data();
     subbandIn.fill(0.0f);
-}
-
-int16_t ToPcm16(float x) {
-    // Clamping first keeps the conversion defined for any input; values
-    // beyond the range round to the limits either way.
-    const float clamped = std::fmin(std::fmax(x, -32768.0f), 32767.0f);
-    return static_cast<int16_t>(std::lrint(clamped));
 }
 
 } // namespace zumo

@@ -7,13 +7,17 @@
 
 namespace zumo {
 
+struct WindowByTap;
+
 // The 32-band polyphase synthesis filter of one channel: blocks of 32
 // subband samples become 32 PCM samples appended to an output buffer.
 //
 // The 1024-value V history of the filter bank is kept in two stores of
-// 32 rows x 16 slots. Each block writes one slot of both stores (its first
+// 16 slots x 32 rows. Each block writes one slot of both stores (its first
 // 32 values into the current store, its last 32 into the other), then the
 // slot advances and the stores swap roles, so the history never moves.
+// A slot's 32 rows lie side by side and are held in double precision, so
+// the window sums of all 32 outputs run as plain vector arithmetic.
 class SynthFilter {
 public:
     SynthFilter(int32_t channel, float scale);
@@ -22,7 +26,8 @@ public:
 
     // Subbands that get no sample before the next block count as 0.0.
     void SetSubbandSample(int32_t subband, float value) { subbandIn[subband] = value; }
-    // Synthesises the pending block: 32 Append calls on out, in time order.
+    // Synthesises the pending block: its 32 samples go to out in time order,
+    // in one AppendBlock call.
     void SynthesizeBlock(OBuffer& out);
 
     int32_t Channel() const { return channel; }
@@ -33,14 +38,15 @@ public:
 private:
     void ClearHistory();
     void MatrixBlock();
-    template <int Slot> void WindowBlock(OBuffer& out);
+    void WindowBlock(OBuffer& out);
 
-    alignas(64) std::array<float, 512> historyA;
-    alignas(64) std::array<float, 512> historyB;
-    float* currentStore = nullptr;
+    alignas(64) std::array<double, 512> historyA; // [slot * 32 + row]
+    alignas(64) std::array<double, 512> historyB;
+    double* currentStore = nullptr;
     int32_t writeSlot = 15;
     std::array<float, 32> subbandIn;
     const float* dctScale; // the shared transform multipliers, looked up once
+    const WindowByTap* windowTaps; // the shared window by tap, looked up once
     int32_t channel;
     float scale;
 };
@@ -54,6 +60,19 @@ void FastCosine32(const float* in, float* out);
 const std::array<float, 31>& DctScale();
 
 // Rounds to the nearest integer, ties to even, and saturates to 16 bits.
-int16_t ToPcm16(float x);
+// Inline and without jumps, so that a loop over a block of samples runs on
+// vectors.
+inline int16_t ToPcm16(float x) {
+    // Clamping first keeps the conversion defined for any input (NaN gives
+    // -32768); values beyond the range round to the limits either way.
+    x = x >= -32768.0f ? x : -32768.0f;
+    x = x > 32767.0f ? 32767.0f : x;
+    // Adding and taking away 1.5 * 2^23 leaves no fraction bits in single
+    // precision, so the sum is rounded to an integer, ties to even, by the
+    // addition itself. |x| <= 32768 keeps the trick exact.
+    constexpr float kRound = 12582912.0f;
+    const float rounded = (x + kRound) - kRound;
+    return static_cast<int16_t>(static_cast<int32_t>(rounded));
+}
 
 } // namespace zumo

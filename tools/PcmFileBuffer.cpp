@@ -61,6 +61,15 @@ void PcmFileBuffer::Append(int32_t channel, int16_t sample) {
     ++n;
 }
 
+void PcmFileBuffer::AppendBlock(int32_t channel, const int16_t* samples, int32_t length) {
+    // As Append sample by sample: what does not fit in the frame is dropped.
+    if (channel < 0 || channel >= channels) return;
+    size_t& n = count[channel];
+    const auto stride = static_cast<size_t>(channels) * 2;
+    uint8_t* out = &frame[static_cast<size_t>(channel) * 2];
+    for (int32_t i = 0; i < length && n < kFrameSamples; ++i, ++n) Put16(out + n * stride, static_cast<uint16_t>(samples[i]));
+}
+
 void PcmFileBuffer::Flush() {
     const size_t samples = channels == 2 ? std::max(count[0], count[1]) : count[0];
     const size_t bytes = samples * static_cast<size_t>(channels) * 2;

@@ -26,6 +26,7 @@ public:
     bool Close();
 
     void Append(int32_t channel, int16_t sample) override;
+    void AppendBlock(int32_t channel, const int16_t* samples, int32_t length) override;
     void WriteBuffer() override;
     void ClearBuffer() override;
     void SetStopFlag() override {}

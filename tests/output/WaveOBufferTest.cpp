@@ -204,6 +204,39 @@ TEST(WaveOBuffer, AppendsBeyondTheBlockOrTheChannelsStayInside) {
     for (const auto& b : log->Written()) EXPECT_LE(b.size, 49152u);
 }
 
+TEST(WaveOBuffer, BlockAppendsWriteWhatSingleAppendsWrite) {
+    // Blocks of 32 as the synthesis filter hands them over, against the same
+    // samples one by one: inside the block, across its end (Layer II frames
+    // into a Layer I block) and for a channel the format does not have.
+    Rig single(2, 1, 1), blocks(2, 1, 1);
+    int16_t block[32];
+    for (int f = 0; f < 40; ++f) {
+        for (int c = 0; c < 3; ++c) {
+            for (int b = 0; b < 36; ++b) {
+                for (int k = 0; k < 32; ++k) {
+                    block[k] = static_cast<int16_t>((f * 7919 + c * 104729 + b * 32 + k) % 65536 - 32768);
+                    single.buffer->Append(c, block[k]);
+                }
+                blocks.buffer->AppendBlock(c, block, 32);
+            }
+        }
+        single.buffer->WriteBuffer();
+        blocks.buffer->WriteBuffer();
+    }
+    auto singleLog = single.log;
+    auto blockLog = blocks.log;
+    single.buffer.reset();
+    blocks.buffer.reset();
+    const auto a = singleLog->Written();
+    const auto b = blockLog->Written();
+    ASSERT_EQ(a.size(), b.size());
+    ASSERT_GT(a.size(), 0u);
+    for (size_t i = 0; i < a.size(); ++i) {
+        EXPECT_EQ(a[i].size, b[i].size) << i;
+        EXPECT_EQ(a[i].bytes, b[i].bytes) << i;
+    }
+}
+
 TEST(WaveOBuffer, ClearBufferStartsEmpty) {
     Rig rig(2, 3, 1, /*autoPlay=*/false);
     for (int i = 0; i < 64; ++i) Frame(*rig.buffer, 2, 1152);

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 using namespace zumo;
 
 TEST(Crc16, KnownValueAndPresetAfterChecksum) {
@@ -80,4 +82,34 @@ TEST(BitReserve, LargeRewindIsArithmetic) {
     EXPECT_EQ(r.totalBits, -8000);
     EXPECT_EQ(r.ReadByte(), -1001);
     EXPECT_EQ(r.BitsLeft(), 0);
+}
+
+TEST(BitReserve, CursorReadsWhatGetBitsReadsUpToTheLimit) {
+    // Random bytes round the end of the ring, read in random steps through a
+    // cursor and bit by bit from a copy; past the limit the cursor gives zeros.
+    std::mt19937 rng(11);
+    BitReserve r;
+    for (int i = 0; i < 4096 + 300; ++i) r.PutByte(static_cast<int32_t>(rng() & 0xFF));
+    for (int i = 0; i < 4000; ++i) r.GetBits(8);
+    r.GetBits(3);
+    for (int limitAfter : {5000, 1203, 40, 0}) {
+        BitReserve copy = r;
+        const int32_t limit = r.totalBits + limitAfter;
+        BitReserve::Cursor cursor(r, limit);
+        for (int step = 0; step < 400; ++step) {
+            const int n = static_cast<int>(rng() % 33);
+            const uint64_t peeked = cursor.Peek();
+            for (int k = 0; k < n; ++k) {
+                const bool inside = copy.totalBits < limit;
+                const uint32_t bit = copy.GetBits(1);
+                ASSERT_EQ(static_cast<uint32_t>((peeked << k) >> 63), inside ? bit : 0u) << limitAfter << " " << step << " " << k;
+            }
+            cursor.Skip(n);
+            ASSERT_EQ(cursor.TotalBits(), copy.totalBits);
+        }
+        r.SkipBits(cursor.Taken());
+        EXPECT_EQ(r.totalBits, copy.totalBits);
+        EXPECT_EQ(r.GetBits(13), copy.GetBits(13));
+        r = copy;
+    }
 }

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 #include <random>
@@ -143,6 +144,47 @@ TEST(SynthFilter, TwoFiltersKeepSeparateHistories) {
     for (size_t k = 0; k < both.written[1]; ++k) EXPECT_EQ(both.samples[2 * k + 1], single.samples[2 * k + 1]) << k;
 }
 
+namespace {
+
+// The fast transform in its recursive form: the sums of mirrored inputs go
+// through a half-size transform for the even outputs, the scaled
+// differences through another for the odd ones.
+void RecursiveCosine(const float* x, float* out, int n, const float* scales) {
+    if (n == 1) {
+        out[0] = x[0];
+        return;
+    }
+    const int h = n / 2;
+    const int offset = n == 32 ? 0 : n == 16 ? 16 : n == 8 ? 24 : n == 4 ? 28 : 30;
+    float a[16], b[16], ea[16], eb[16];
+    for (int i = 0; i < h; ++i) {
+        a[i] = x[i] + x[n - 1 - i];
+        b[i] = (x[i] - x[n - 1 - i]) * scales[offset + i];
+    }
+    RecursiveCosine(a, ea, h, scales);
+    RecursiveCosine(b, eb, h, scales);
+    for (int k = 0; k < h - 1; ++k) {
+        out[2 * k] = ea[k];
+        out[2 * k + 1] = eb[k] + eb[k + 1];
+    }
+    out[n - 2] = ea[h - 1];
+    out[n - 1] = eb[h - 1];
+}
+
+} // namespace
+
+TEST(SynthFilter, StagedCosineGivesTheRecursiveFormExactly) {
+    std::mt19937 rng(13);
+    std::uniform_real_distribution<float> dist(-1.0f, 1.0f);
+    for (int trial = 0; trial < 500; ++trial) {
+        float in[32], staged[32], recursive[32];
+        for (float& v : in) v = dist(rng) * (trial % 7 == 0 ? 1.0e4f : 1.0f);
+        FastCosine32(in, staged);
+        RecursiveCosine(in, recursive, 32, DctScale().data());
+        for (int k = 0; k < 32; ++k) ASSERT_EQ(staged[k], recursive[k]) << "trial " << trial << " k " << k;
+    }
+}
+
 TEST(SynthFilter, FastCosineMatchesTheDirectSum) {
     std::mt19937 rng(11);
     std::uniform_real_distribution<float> dist(-1.0f, 1.0f);
@@ -200,4 +242,58 @@ TEST(ToPcm16, RoundsTiesToEvenAndSaturates) {
     EXPECT_EQ(ToPcm16(-1.0e10f), -32768);
     EXPECT_EQ(ToPcm16(INFINITY), 32767);
     EXPECT_EQ(ToPcm16(-INFINITY), -32768);
+    EXPECT_EQ(ToPcm16(NAN), -32768);
+    // Every half-way point and its neighbours round as lrint rounds.
+    for (int k = -65540; k <= 65540; ++k) {
+        const float half = static_cast<float>(k) * 0.5f;
+        for (float x : {std::nextafter(half, -1.0e9f), half, std::nextafter(half, 1.0e9f)}) {
+            const auto expected = static_cast<int16_t>(std::lrint(std::fmin(std::fmax(x, -32768.0f), 32767.0f)));
+            ASSERT_EQ(ToPcm16(x), expected) << x;
+        }
+    }
+}
+
+TEST(SynthFilter, MatchesTheTextbookFilterBankExactly) {
+    // The standard's form of the filter: a flat 1,024-value V buffer shifted
+    // by 64 each block, U taken from it, the window applied and summed in
+    // tap order, the products added in double precision. The filter's
+    // stores, slots, vector sums and conversion must give exactly the same
+    // samples, saturated and NaN ones included.
+    SynthFilter filter(0, 32768.0f);
+    CaptureBuffer out(1);
+    std::vector<float> v(1024, 0.0f);
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<float> dist(-1.0f, 1.0f);
+    std::vector<int16_t> expected;
+    for (int b = 0; b < 70; ++b) {
+        float in[32];
+        for (int k = 0; k < 32; ++k) in[k] = (rng() % 4 == 0) ? 0.0f : dist(rng) / static_cast<float>(1 + k);
+        // Loud blocks saturate; a NaN poisons the history for a while.
+        if (b >= 30 && b < 34)
+            for (float& value : in) value *= 300.0f;
+        if (b == 50) in[5] = NAN;
+        for (int k = 0; k < 32; ++k) filter.SetSubbandSample(k, in[k]);
+        filter.SynthesizeBlock(out);
+        float x[32];
+        FastCosine32(in, x);
+        std::copy_backward(v.begin(), v.end() - 64, v.end());
+        // V[i] = sum over k of cos((16 + i)(2k + 1) pi / 64) in[k], from the transform's symmetries.
+        for (int i = 0; i < 16; ++i) v[i] = x[16 + i];
+        v[16] = 0.0f;
+        for (int t = 1; t < 16; ++t) v[16 + t] = -x[32 - t];
+        for (int s = 0; s <= 16; ++s) v[32 + s] = -x[16 - s];
+        for (int t = 1; t < 16; ++t) v[48 + t] = -x[t];
+        for (int j = 0; j < 32; ++j) {
+            double sum = 0.0;
+            for (int i = 0; i < 16; ++i) {
+                const float u = v[(i / 2) * 128 + (i % 2 == 0 ? j : 96 + j)];
+                sum += static_cast<double>(u) * static_cast<double>(synthWindow[16 * j + i]);
+            }
+            expected.push_back(ToPcm16(static_cast<float>(sum * 32768.0)));
+        }
+    }
+    ASSERT_EQ(out.samples.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) ASSERT_EQ(out.samples[i], expected[i]) << i;
+    EXPECT_GT(std::count(expected.begin(), expected.end(), 32767), 20);
+    EXPECT_GT(std::count(expected.begin(), expected.end(), -32768), 20 + 32 * 15);
 }
