@@ -1,0 +1,444 @@
+"""Scripted sessions of the real zumo-player on a virtual X server.
+
+Run by session-test.sh, which provides the X server and a private sound
+server with a null sink. The checks are on what a user sees and hears:
+the window's geometry and pixels (grabbed with xwd), its caption, and the
+sound that reached the sink (recorded with parec), compared with the
+file's PCM as zumo-decode gives it.
+"""
+import argparse
+import math
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import threading
+import time
+
+RATE = 44100
+WINDOW_BLUE = (130, 132, 255)
+IDLE = 'Zumo mp3 player'
+# Centres of the buttons in window coordinates: the button strip starts
+# at y = 38, the buttons at x = 5, 37, ... 229 and y = 5 inside it.
+BUTTON_Y = 38 + 5 + 10
+PAUSE, PLAY, PREV, NEXT, REPEAT, LIST, INFO = (x + 15 for x in (5, 37, 69, 101, 133, 165, 197))
+CLOSE = 229 + 5
+
+
+class Failure(Exception):
+    pass
+
+
+def check(ok, what):
+    if not ok:
+        raise Failure(what)
+    print('ok:', what, flush=True)
+
+
+def run(*args, **kw):
+    return subprocess.run(args, check=True, capture_output=True, text=True, **kw).stdout
+
+
+# ---------------------------------------------------------------- mp3 files
+
+BITRATES = [0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320]
+SAMPLE_RATES = [44100, 48000, 32000]
+
+
+def frames_of(data):
+    """Offsets and lengths of the MPEG-1 Layer III frames of `data`, in order."""
+    frames, pos = [], 0
+    while pos + 4 <= len(data):
+        b1, b2, b3 = data[pos + 1], data[pos + 2], data[pos + 3]
+        if data[pos] != 0xFF or (b1 & 0xFE) != 0xFA:
+            raise ValueError(f'no Layer III frame header at {pos}')
+        rate_index, freq_index = b2 >> 4, (b2 >> 2) & 3
+        length = 144000 * BITRATES[rate_index] // SAMPLE_RATES[freq_index] + ((b2 >> 1) & 1)
+        frames.append((pos, length))
+        pos += length
+        del b3
+    return frames
+
+
+def cut_mp3(demo, first, count, path):
+    """Writes frames first .. first + count - 1 of the demo file as a new file.
+
+    The demo's first frame is its information frame (frame count and
+    length), which a cut must not carry: it would tell the wrong length.
+    """
+    data = open(demo, 'rb').read()
+    frames = frames_of(data)[1:]
+    chosen = frames[first:first + count]
+    with open(path, 'wb') as out:
+        for pos, length in chosen:
+            out.write(data[pos:pos + length])
+    return path
+
+
+def decoded_pcm(decoder, path, work):
+    raw = os.path.join(work, 'decoded.raw')
+    run(decoder, path, raw)
+    data = open(raw, 'rb').read()
+    os.remove(raw)
+    return left_channel(data)
+
+
+def left_channel(data):
+    samples = struct.unpack('<%dh' % (len(data) // 2), data[:len(data) // 4 * 4])
+    return samples[0::2]
+
+
+def loud_span(samples, threshold=300):
+    """First and last index of a sample louder than `threshold`, or None."""
+    first = next((i for i, v in enumerate(samples) if abs(v) > threshold), None)
+    if first is None:
+        return None
+    last = len(samples) - 1 - next(i for i, v in enumerate(reversed(samples)) if abs(v) > threshold)
+    return first, last
+
+
+def rms(samples):
+    return math.sqrt(sum(v * v for v in samples) / max(1, len(samples)))
+
+
+# ---------------------------------------------------------------- screen
+
+class Image:
+    """A screen grab read from xwd's output (TrueColor, 24 or 32 bits a pixel)."""
+
+    def __init__(self, blob):
+        fields = struct.unpack('>25I', blob[:100])
+        header_size, version = fields[0], fields[1]
+        if version != 7:
+            raise ValueError('not an XWD version 7 image')
+        self.width, self.height = fields[4], fields[5]
+        byte_order, bits_per_pixel, self.stride = fields[7], fields[11], fields[12]
+        masks = fields[14:17]
+        ncolors = fields[19]
+        if bits_per_pixel not in (24, 32):
+            raise ValueError(f'{bits_per_pixel} bits per pixel: only 24 and 32 are read')
+        self.bytes = bits_per_pixel // 8
+        self.little = byte_order == 0
+        self.shifts = [(m & -m).bit_length() - 1 for m in masks]
+        self.pixels = blob[header_size + 12 * ncolors:]
+
+    def at(self, x, y):
+        i = y * self.stride + self.bytes * x
+        v = int.from_bytes(self.pixels[i:i + self.bytes], 'little' if self.little else 'big')
+        return tuple((v >> s) & 0xFF for s in self.shifts)
+
+    def region(self, x0, y0, x1, y1):
+        return [self.at(x, y) for y in range(y0, y1) for x in range(x0, x1)]
+
+
+def grab(name=None, work=None):
+    blob = subprocess.run(['xwd', '-root', '-silent'], check=True, capture_output=True).stdout
+    if name and work:
+        open(os.path.join(work, name + '.xwd'), 'wb').write(blob)
+    return Image(blob)
+
+
+def geometry(wid):
+    out = run('xwininfo', '-id', wid)
+    value = {}
+    for line in out.splitlines():
+        line = line.strip()
+        for key in ('Absolute upper-left X', 'Absolute upper-left Y', 'Width', 'Height', 'Map State'):
+            if line.startswith(key + ':'):
+                value[key] = line.split(':', 1)[1].strip()
+    return (int(value['Absolute upper-left X']), int(value['Absolute upper-left Y']),
+            int(value['Width']), int(value['Height']), value['Map State'])
+
+
+def caption(wid):
+    out = subprocess.run(['xprop', '-id', wid, '-notype', '_NET_WM_NAME'], capture_output=True, text=True).stdout
+    if '=' not in out:
+        return None
+    text = out.split('=', 1)[1].strip()
+    return text[1:-1] if text.startswith('"') else text
+
+
+def visible_windows(pid):
+    out = subprocess.run(['xdotool', 'search', '--all', '--onlyvisible', '--pid', str(pid), '--name', '.*'],
+                         capture_output=True, text=True).stdout
+    return out.split()
+
+
+def wait_for(what, test, timeout):
+    end = time.monotonic() + timeout
+    while True:
+        value = test()
+        if value:
+            return value
+        if time.monotonic() > end:
+            raise Failure(f'timed out after {timeout} s waiting for {what}')
+        time.sleep(0.05)
+
+
+def click(x, y, repeat=1):
+    args = ['xdotool', 'mousemove', '--sync', str(x), str(y), 'click']
+    if repeat > 1:
+        args += ['--repeat', str(repeat), '--delay', '80']
+    subprocess.run(args + ['1'], check=True)
+
+
+# ---------------------------------------------------------------- the session
+
+class Recorder:
+    """Records the null sink's monitor; knows when each sample arrived."""
+
+    def __init__(self, path):
+        self.out = open(path, 'wb')
+        self.process = subprocess.Popen(['parec', '-d', 'zumo_null.monitor', '--format=s16le', '--rate=44100',
+                                         '--channels=2', '--raw', '--latency-msec=20'], stdout=subprocess.PIPE)
+        self.arrivals = []  # (monotonic time, stereo frames received by then)
+        self.frames = 0
+        self.thread = threading.Thread(target=self.pump, daemon=True)
+        self.thread.start()
+
+    def pump(self):
+        while True:
+            chunk = self.process.stdout.read1(16384)
+            if not chunk:
+                break
+            self.out.write(chunk)
+            self.frames += len(chunk) // 4
+            self.arrivals.append((time.monotonic(), self.frames))
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.terminate()
+        self.process.wait()
+        self.thread.join()
+        self.out.close()
+        return left_channel(open(self.out.name, 'rb').read())
+
+    def time_of(self, index):
+        """The moment sample `index` reached us."""
+        for when, frames in self.arrivals:
+            if frames > index:
+                return when
+        return self.arrivals[-1][0] if self.arrivals else 0.0
+
+    def index_at(self, moment):
+        """The sample that arrived at `moment` (monotonic time)."""
+        last = 0
+        for when, frames in self.arrivals:
+            if when >= moment:
+                return frames
+            last = frames
+        return last
+
+
+class Session:
+    def __init__(self, opts):
+        self.opts = opts
+        self.work = opts.dir
+        self.player = None
+        self.recorder = None
+
+    def record(self):
+        self.recorder = Recorder(os.path.join(self.work, 'sink.raw'))
+        wait_for('the recorder', lambda: self.recorder.frames > RATE // 10, 5)
+
+    def start(self, *args, exe=None, env=None):
+        self.log = open(os.path.join(self.work, 'player.log'), 'w')
+        self.started = time.monotonic()
+        self.player = subprocess.Popen([exe or self.opts.player, *args], cwd=self.work, stdout=self.log,
+                                       stderr=subprocess.STDOUT, env=env)
+        self.wid = wait_for('the player window', lambda: self.main_window(), 10)
+        time.sleep(0.6)  # the reveal animation takes 300 ms
+        x, y, w, h, _ = geometry(self.wid)
+        self.origin = (x, y)
+        return self.wid
+
+    def main_window(self):
+        for wid in visible_windows(self.player.pid):
+            try:
+                _, _, w, h, state = geometry(wid)
+            except subprocess.CalledProcessError:
+                continue
+            if w == 245 and state == 'IsViewable':
+                return wid
+        return None
+
+    def press(self, button_x, repeat=1):
+        x, y = self.origin
+        click(x + button_x, y + BUTTON_Y, repeat)
+        return time.monotonic()
+
+    def window_caption(self):
+        return caption(self.wid)
+
+    def wait_caption(self, text, timeout):
+        wait_for(f'the caption "{text}"', lambda: self.window_caption() == text, timeout)
+        return time.monotonic()
+
+    def area(self, image, x0, y0, x1, y1):
+        x, y = self.origin
+        return image.region(x + x0, y + y0, x + x1, y + y1)
+
+    def height(self):
+        return geometry(self.wid)[3]
+
+    def close(self):
+        self.press(CLOSE)
+        start = time.monotonic()
+        try:
+            code = self.player.wait(timeout=1.0)
+        except subprocess.TimeoutExpired:
+            raise Failure('the player did not end within a second of the close button')
+        check(code == 0, f'the player ends {time.monotonic() - start:.2f} s after the close button, status 0 (got {code})')
+        check(not visible_windows(self.player.pid), 'no window of the player is left')
+
+    def stop(self):
+        if self.player and self.player.poll() is None:
+            self.player.kill()
+            self.player.wait()
+        if self.recorder and self.recorder.process.poll() is None:
+            self.recorder.stop()
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument('scenario')
+    parser.add_argument('--player', required=True)
+    parser.add_argument('--decoder', required=True)
+    parser.add_argument('--demo', required=True)
+    parser.add_argument('--dir', required=True)
+    opts = parser.parse_args()
+    for name in ('player', 'decoder', 'demo', 'dir'):
+        setattr(opts, name, os.path.abspath(getattr(opts, name)))
+    session = Session(opts)
+    scenario = SCENARIOS[opts.scenario]
+    try:
+        scenario(session)
+    except Failure as failure:
+        print('FAIL:', failure, flush=True)
+        try:
+            grab('at-failure', session.work)
+        except Exception:
+            pass
+        return 1
+    finally:
+        session.stop()
+    print('session passed')
+    return 0
+
+
+# ---------------------------------------------------------------- checks
+
+BLOCK = RATE // 200  # 5 ms
+
+
+def audible_blocks(samples):
+    """Indices of the 5 ms blocks that hold sound (more than dither)."""
+    return [b for b in range(len(samples) // BLOCK)
+            if max(abs(v) for v in samples[b * BLOCK:(b + 1) * BLOCK]) > 8]
+
+
+def heard_like(recorded, decoded, what):
+    """The recording holds the decoded sound whole: as long and as loud.
+
+    Gaps of silence (a busy machine may starve the sound server) are left
+    out of the comparison: they delay the sound but lose none of it.
+    """
+    rec_blocks, dec_blocks = audible_blocks(recorded), audible_blocks(decoded)
+    rec_secs, dec_secs = len(rec_blocks) * BLOCK / RATE, len(dec_blocks) * BLOCK / RATE
+    rec_level = rms([v for b in rec_blocks for v in recorded[b * BLOCK:(b + 1) * BLOCK]])
+    dec_level = rms([v for b in dec_blocks for v in decoded[b * BLOCK:(b + 1) * BLOCK]])
+    print(f'  {what}: heard {rec_secs:.2f} s at rms {rec_level:.0f}; the file has {dec_secs:.2f} s at rms {dec_level:.0f}')
+    check(abs(rec_secs - dec_secs) <= 0.08, f'{what} was heard whole ({rec_secs:.2f} s of {dec_secs:.2f} s)')
+    check(0.9 <= rec_level / dec_level <= 1.1, f'{what} was heard at its level')
+    return rec_blocks
+
+
+def has(pixels, test):
+    return any(test(*p) for p in pixels)
+
+
+def green(r, g, b):
+    return g >= 200 and r <= 60 and b <= 60
+
+
+def red(r, g, b):
+    return r >= 200 and g <= 60 and b <= 60
+
+
+def yellow(r, g, b):
+    return r >= 200 and g >= 200 and b <= 60
+
+
+def white(r, g, b):
+    return min(r, g, b) >= 220
+
+
+# The displays in window coordinates (InfoPanel at (5, 5), margin 2).
+ELAPSED = (7, 7, 37, 22)
+TOTAL = (39, 7, 69, 22)
+BITRATE = (71, 7, 126, 22)
+TITLE = (128, 7, 239, 22)
+PLAY_BUTTON = (37, 43, 67, 63)
+
+
+# ---------------------------------------------------------------- scenarios
+
+def plays_files(s):
+    """Issue 10 end to end: a file given on the command line is heard whole."""
+    first = cut_mp3(s.opts.demo, 0, 80, os.path.join(s.work, 'Über den Berg.mp3'))
+    second = cut_mp3(s.opts.demo, 100, 40, os.path.join(s.work, 'second.mp3'))
+    s.record()
+    # Started without a file first: the idle window, for comparison.
+    s.start()
+    x, y, w, h, _ = geometry(s.wid)
+    check((x, y, w, h) == (220, 200, 245, 66), f'the window is 245 x 66 where the centred start put it ({x}, {y}, {w}, {h})')
+    idle = grab('idle', s.work)
+    check(s.window_caption() == IDLE, 'the caption is "Zumo mp3 player"')
+    s.close()
+
+    s.start(first, second)
+    check(s.origin == (220, 200), 'the window starts at the same place')
+    check(s.area(idle, 120, 0, 121, 1)[0] == (126, 128, 246), 'the gradient strip starts with its band 9 colour')
+    check(s.area(idle, 120, 27, 121, 28)[0] == (0, 0, 0), 'the gradient ends in black')
+    check(s.area(idle, 243, 50, 244, 51)[0] == WINDOW_BLUE, 'the window background right of the buttons is window blue')
+    idle_title = s.area(idle, *TITLE)
+    check(has(idle_title, white), 'the title display shows white text')
+
+    s.wait_caption('Über den Berg', 3)
+    check(True, 'the caption shows the title of the first file while it plays')
+    time.sleep(0.5)
+    playing = grab('playing', s.work)
+    check(has(s.area(playing, *ELAPSED), green), 'the elapsed time is green')
+    check(has(s.area(playing, *TOTAL), red), 'the total time is red')
+    check(has(s.area(playing, *BITRATE), yellow), 'the bit rate is yellow')
+    check(s.area(playing, *TOTAL) != s.area(idle, *TOTAL), 'the total time display changed from 00.00')
+    check(s.area(playing, *BITRATE) != s.area(idle, *BITRATE), 'the bit rate display changed from 000 kb/s')
+    check(s.area(playing, *TITLE) != idle_title, 'the title display shows the title')
+    check(s.area(playing, *PLAY_BUTTON) != s.area(idle, *PLAY_BUTTON), 'the play button shows its pressed face')
+
+    def back_to_idle():
+        image = grab()
+        return image if s.area(image, *TITLE) == idle_title else None
+    ended = wait_for('the title display to show "Zumo mp3 player" again', back_to_idle, 8)
+    ended_at = time.monotonic()
+    check(s.area(ended, *PLAY_BUTTON) == s.area(idle, *PLAY_BUTTON), 'the play button is released at the end of the list')
+    check(s.area(ended, *TOTAL) == s.area(playing, *TOTAL), 'the total time keeps its last value')
+    print(f'  the caption at the end: "{s.window_caption()}"')
+    time.sleep(0.3)
+
+    recorded = s.recorder.stop()
+    decoded = decoded_pcm(s.opts.decoder, first, s.work)
+    # Only the first argument is taken: the second file is not heard.
+    blocks = heard_like(recorded, decoded, 'the first file')
+    last_sound = s.recorder.time_of((blocks[-1] + 1) * BLOCK)
+    check(last_sound <= ended_at + 0.2, 'the list ended only after the last sound was heard '
+          f'({last_sound - ended_at:+.2f} s)')
+    check(s.player.poll() is None, 'the player stays open at the end of the list')
+    s.close()
+
+
+SCENARIOS = {'plays-files': plays_files}
+
+if __name__ == '__main__':
+    sys.exit(main())
