@@ -536,7 +536,62 @@ def commands(s):
           'the sound comes back after the pause')
 
 
-SCENARIOS = {'plays-files': plays_files, 'commands': commands}
+def help_and_keys(s):
+    """The help page and the about box behind the info button; a double
+    click and the space key on a toggle button."""
+    bin_dir = os.path.dirname(os.path.realpath(s.opts.player))
+    page = os.path.join(bin_dir, 'videzi3.htm')
+    check(os.path.isfile(page) and '<html' in open(page, encoding='utf-8').read().lower(),
+          'the help page videzi3.htm lies beside the built program')
+
+    # The desktop's handler, as the player finds it: xdg-open on the path.
+    tools = os.path.join(s.work, 'tools')
+    os.makedirs(tools)
+    opened = os.path.join(s.work, 'opened')
+    with open(os.path.join(tools, 'xdg-open'), 'w') as script:
+        script.write(f'#!/bin/sh\nprintf "%s\\n" "$@" >> "{opened}"\n')
+    os.chmod(os.path.join(tools, 'xdg-open'), 0o755)
+    env = dict(os.environ, PATH=tools + os.pathsep + os.environ['PATH'])
+    s.start(env=env)
+    s.press(INFO)
+    wait_for('the help page to be opened', lambda: os.path.exists(opened) and open(opened).read().strip(), 5)
+    target = open(opened).read().strip()
+    check(target.endswith('videzi3.htm') and os.path.realpath(target.replace('file://', '')) == os.path.realpath(page),
+          f'the info button opens the help page beside the program ({target})')
+    check(other_window(s) is None, 'no about box is shown when the help page exists')
+
+    # A double click on a toggle counts as two presses: expanded, then collapsed again.
+    s.press(LIST, repeat=2)
+    time.sleep(0.5)
+    check(s.height() == 66, f'a double click on the list button expands and collapses ({s.height()} pixels)')
+    s.press(LIST)
+    wait_for('the expanded list', lambda: s.height() == 271, 2)
+    # (No window manager gives the clicked window the keyboard: it is given here.)
+    subprocess.run(['xdotool', 'windowfocus', '--sync', s.wid], check=True)
+    subprocess.run(['xdotool', 'key', 'space'], check=True)
+    wait_for('the list to collapse at the space key', lambda: s.height() == 66, 2)
+    check(True, 'the space key presses the button that has the focus')
+    s.close()
+
+    # Without the help page beside the program: the about box, titled with the caption.
+    alone = os.path.join(s.work, 'alone')
+    os.makedirs(alone)
+    shutil.copy(s.opts.player, alone)
+    song = cut_mp3(s.opts.demo, 0, 200, os.path.join(s.work, 'Gamma.mp3'))
+    s.start(song, exe=os.path.join(alone, os.path.basename(s.opts.player)), env=env)
+    s.wait_caption('Gamma', 4)
+    s.press(INFO)
+    about = wait_for('the about box', lambda: other_window(s), 5)
+    check(caption(about) == 'Gamma', f'without a help page the about box opens, titled "{caption(about)}" like the window')
+    check(not os.path.exists(opened) or open(opened).read().count('\n') == 1, 'no help page is opened then')
+    grab('about', s.work)
+    subprocess.run(['xdotool', 'key', 'Return'], check=True)
+    wait_for('the about box to close', lambda: other_window(s) is None, 3)
+    check(True, 'the about box closes with its OK button (Return)')
+    s.close()
+
+
+SCENARIOS = {'plays-files': plays_files, 'commands': commands, 'help-and-keys': help_and_keys}
 
 if __name__ == '__main__':
     sys.exit(main())
