@@ -176,13 +176,13 @@ def wait_for(what, test, timeout):
         time.sleep(0.05)
 
 
-def click(x, y, repeat=1):
+def click(x, y, repeat=1, button=1):
     # (No --sync: it waits for a motion that never comes when the pointer
     # is already there; the server handles the move before the click anyway.)
     args = ['xdotool', 'mousemove', str(x), str(y), 'click']
     if repeat > 1:
         args += ['--repeat', str(repeat), '--delay', '80']
-    subprocess.run(args + ['1'], check=True)
+    subprocess.run(args + [str(button)], check=True)
 
 
 # ---------------------------------------------------------------- the session
@@ -440,9 +440,10 @@ def plays_files(s):
     s.close()
 
 
-def other_window(s):
+def other_window(s, besides=()):
+    """A visible window of the player other than its main window (and `besides`)."""
     for wid in visible_windows(s.player.pid):
-        if wid != s.wid:
+        if wid != s.wid and wid not in besides:
             return wid
     return None
 
@@ -472,12 +473,7 @@ def commands(s):
     s.start()
 
     # Play with nothing playing opens the file dialog; two files are chosen.
-    s.press(PLAY)
-    dialog = wait_for('the file dialog', lambda: other_window(s), 5)
-    check(caption(dialog) is not None, f'the file dialog opens ("{caption(dialog)}")')
-    time.sleep(0.3)
-    subprocess.run(['xdotool', 'type', '--delay', '15', '"Alpha.mp3" "Beta.mp3"'], check=True)
-    subprocess.run(['xdotool', 'key', 'Return'], check=True)
+    choose_files(s, ['Alpha.mp3', 'Beta.mp3'])
     s.wait_caption('Alpha', 4)
     check(True, 'the first chosen file plays')
 
@@ -591,7 +587,127 @@ def help_and_keys(s):
     s.close()
 
 
-SCENARIOS = {'plays-files': plays_files, 'commands': commands, 'help-and-keys': help_and_keys}
+class TrayHost:
+    """tray-host.py as a child process, its reports gathered as they come."""
+
+    def __init__(self):
+        here = os.path.dirname(os.path.abspath(__file__))
+        self.process = subprocess.Popen([sys.executable, os.path.join(here, 'tray-host.py')], stdout=subprocess.PIPE,
+                                        text=True)
+        self.lines = []
+        self.thread = threading.Thread(target=self.pump, daemon=True)
+        self.thread.start()
+        wait_for('the tray', lambda: 'ready' in self.lines, 5)
+
+    def pump(self):
+        for line in self.process.stdout:
+            self.lines.append(line.strip())
+
+    def docked(self):
+        return [line.split()[1] for line in self.lines if line.startswith('docked')]
+
+    def gone(self):
+        return [line.split()[1] for line in self.lines if line.startswith('gone')]
+
+    def stop(self):
+        self.process.terminate()
+        self.process.wait()
+
+
+def choose_files(s, names):
+    """Play with nothing playing: the file dialog, the names typed into it."""
+    s.press(PLAY)
+    dialog = wait_for('the file dialog', lambda: other_window(s), 5)
+    check(caption(dialog) is not None, f'the play button opens the file dialog ("{caption(dialog)}")')
+    time.sleep(0.3)
+    subprocess.run(['xdotool', 'type', '--delay', '15', ' '.join(f'"{n}"' for n in names)], check=True)
+    subprocess.run(['xdotool', 'key', 'Return'], check=True)
+
+
+# The tray menu's items as reached with the Down key from a fresh menu.
+MENU_DOWNS = {'Next': 4, 'Previous': 5, 'Repeat All': 6, 'Pause': 7, 'Exit': 8}
+
+
+def tray_menu(s, icon_at, item):
+    click(*icon_at[:2], button=3)
+    menu = wait_for('the tray menu', lambda: other_window(s, {icon_at[2]}), 3)
+    subprocess.run(['xdotool', 'key', '--delay', '30'] + ['Down'] * MENU_DOWNS[item] + ['Return'], check=True)
+    wait_for('the tray menu to close', lambda: other_window(s, {icon_at[2]}) != menu, 3)
+    return time.monotonic()
+
+
+def tray(s):
+    """The tray icon and its menu, with a tray on the virtual display."""
+    host = TrayHost()
+    try:
+        cut_mp3(s.opts.demo, 0, 200, os.path.join(s.work, 'Alpha.mp3'))
+        cut_mp3(s.opts.demo, 120, 80, os.path.join(s.work, 'Beta.mp3'))
+        s.record()
+        s.start()
+        wait_for('the tray icon', host.docked, 3)
+        icon = host.docked()[0]
+        ix, iy, iw, ih, state = geometry(icon)
+        check(state == 'IsViewable', f'the tray icon is shown in the tray ({iw} x {ih})')
+        icon_at = (ix + iw // 2, iy + ih // 2, str(int(icon, 16)))
+
+        # A left click on the icon hides the window, another shows it again.
+        click(*icon_at[:2])
+        wait_for('the window to hide', lambda: geometry(s.wid)[4] != 'IsViewable', 2)
+        check(True, 'a left click on the tray icon hides the window')
+        time.sleep(0.6)  # not a double click
+        click(*icon_at[:2])
+        wait_for('the window to show', lambda: geometry(s.wid)[4] == 'IsViewable', 2)
+        check(True, 'another left click shows it again')
+        time.sleep(0.6)
+        click(*icon_at[:2], repeat=2)
+        time.sleep(0.6)
+        check(geometry(s.wid)[4] != 'IsViewable', 'a double click on the icon toggles once: the window is hidden')
+        click(*icon_at[:2])
+        wait_for('the window to show', lambda: geometry(s.wid)[4] == 'IsViewable', 2)
+        time.sleep(0.5)
+
+        choose_files(s, ['Alpha.mp3', 'Beta.mp3'])
+        s.wait_caption('Alpha', 4)
+        time.sleep(0.5)
+        tray_menu(s, icon_at, 'Next')
+        s.wait_caption('Beta', 1.5)
+        check(True, 'the menu\'s Next plays the next entry')
+        tray_menu(s, icon_at, 'Previous')
+        s.wait_caption('Alpha', 1.5)
+        check(True, 'the menu\'s Previous plays the entry before')
+
+        # Pause by menu and by button in any mix: the menu item does what it says.
+        time.sleep(0.5)
+        first_pause = tray_menu(s, icon_at, 'Pause')
+        time.sleep(1.2)
+        first_resume = s.press(PAUSE)
+        time.sleep(0.8)
+        second_pause = tray_menu(s, icon_at, 'Pause')
+        time.sleep(1.2)
+        second_resume = s.press(PAUSE)
+        time.sleep(0.8)
+        check(s.window_caption() == 'Alpha', 'the same entry plays through the pauses')
+
+        exit_at = tray_menu(s, icon_at, 'Exit')
+        try:
+            code = s.player.wait(timeout=1.0)
+        except subprocess.TimeoutExpired:
+            raise Failure('the player did not end within a second of the menu\'s Exit')
+        check(code == 0, f'the menu\'s Exit ends the player in {time.monotonic() - exit_at:.2f} s with status 0')
+        wait_for('the tray icon to go', lambda: icon in host.gone(), 2)
+        check(True, 'the tray icon is gone')
+
+        recorded = s.recorder.stop()
+        for n, (paused, resumed) in enumerate([(first_pause, first_resume), (second_pause, second_resume)], 1):
+            gap = recorded[s.recorder.index_at(paused + 0.3):s.recorder.index_at(resumed - 0.3)]
+            check(len(gap) > RATE // 4 and silent(gap), f'nothing is heard after the menu\'s Pause (time {n})')
+            after = recorded[s.recorder.index_at(resumed):s.recorder.index_at(resumed + 0.6)]
+            check(not silent(after), f'the pause button resumes (time {n})')
+    finally:
+        host.stop()
+
+
+SCENARIOS = {'plays-files': plays_files, 'commands': commands, 'help-and-keys': help_and_keys, 'tray': tray}
 
 if __name__ == '__main__':
     sys.exit(main())
