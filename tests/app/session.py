@@ -50,14 +50,13 @@ def frames_of(data):
     """Offsets and lengths of the MPEG-1 Layer III frames of `data`, in order."""
     frames, pos = [], 0
     while pos + 4 <= len(data):
-        b1, b2, b3 = data[pos + 1], data[pos + 2], data[pos + 3]
+        b1, b2 = data[pos + 1], data[pos + 2]
         if data[pos] != 0xFF or (b1 & 0xFE) != 0xFA:
             raise ValueError(f'no Layer III frame header at {pos}')
         rate_index, freq_index = b2 >> 4, (b2 >> 2) & 3
         length = 144000 * BITRATES[rate_index] // SAMPLE_RATES[freq_index] + ((b2 >> 1) & 1)
         frames.append((pos, length))
         pos += length
-        del b3
     return frames
 
 
@@ -87,15 +86,6 @@ def decoded_pcm(decoder, path, work):
 def left_channel(data):
     samples = struct.unpack('<%dh' % (len(data) // 2), data[:len(data) // 4 * 4])
     return samples[0::2]
-
-
-def loud_span(samples, threshold=300):
-    """First and last index of a sample louder than `threshold`, or None."""
-    first = next((i for i, v in enumerate(samples) if abs(v) > threshold), None)
-    if first is None:
-        return None
-    last = len(samples) - 1 - next(i for i, v in enumerate(reversed(samples)) if abs(v) > threshold)
-    return first, last
 
 
 def rms(samples):
@@ -302,33 +292,6 @@ class Session:
             self.recorder.stop()
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument('scenario')
-    parser.add_argument('--player', required=True)
-    parser.add_argument('--decoder', required=True)
-    parser.add_argument('--demo', required=True)
-    parser.add_argument('--dir', required=True)
-    opts = parser.parse_args()
-    for name in ('player', 'decoder', 'demo', 'dir'):
-        setattr(opts, name, os.path.abspath(getattr(opts, name)))
-    session = Session(opts)
-    scenario = SCENARIOS[opts.scenario]
-    try:
-        scenario(session)
-    except Failure as failure:
-        print('FAIL:', failure, flush=True)
-        try:
-            grab('at-failure', session.work)
-        except Exception:
-            pass
-        return 1
-    finally:
-        session.stop()
-    print('session passed')
-    return 0
-
-
 # ---------------------------------------------------------------- checks
 
 BLOCK = RATE // 200  # 5 ms
@@ -471,6 +434,7 @@ def commands(s):
     cut_mp3(s.opts.demo, 120, 80, os.path.join(s.work, 'Beta.mp3'))
     s.record()
     s.start()
+    idle_title = s.area(grab(), *TITLE)
 
     # Play with nothing playing opens the file dialog; two files are chosen.
     choose_files(s, ['Alpha.mp3', 'Beta.mp3'])
@@ -497,6 +461,9 @@ def commands(s):
     row = s.area(shot, 6, top, 150, bottom)
     check(all(b <= 30 and abs(r - g) <= 30 for r, g, b in row), 'the row is yellow on black')
     check(s.area(shot, 120, 200, 121, 201)[0] == (0, 0, 0), 'the list background is black')
+    corners = [s.area(shot, x, 270, x + 1, 271)[0] for x in (0, 244)]
+    check(corners == [(0, 0, 0)] * 2 and s.area(shot, 10, 270, 11, 271)[0] == WINDOW_BLUE,
+          'the expanded window has its rounded shape again (the bottom corners are not drawn)')
     x, y = s.origin
     click(x + 40, y + (top + bottom) // 2)
     s.wait_caption('Beta', 1.5)
@@ -516,10 +483,16 @@ def commands(s):
     s.wait_caption('Alpha', 5)
     check(time.monotonic() - prev_at >= 1.8, 'with repeat set, the last entry played to its end '
           f'({time.monotonic() - prev_at:.1f} s) and the first followed')
+    # Play while a list plays stops it and empties the list.
+    stopped_at = s.press(PLAY)
+    wait_for('the idle title', lambda: s.area(grab(), *TITLE) == idle_title, 2)
+    check(True, 'play while playing stops: the title display shows "Zumo mp3 player"')
+    time.sleep(0.6)
+    shot = grab('stopped', s.work)
+    check(not yellow_rows(shot, s) and not has(s.area(shot, 6, 90, 150, 130), white), 'the list is empty')
     s.press(LIST)
     wait_for('the collapsed list', lambda: s.height() == 66, 2)
     check(True, 'the list button collapses the window to 66 pixels')
-    grab('end', s.work)
     s.close()
 
     recorded = s.recorder.stop()
@@ -530,6 +503,7 @@ def commands(s):
           'the file was heard before the pause')
     check(not silent(recorded[s.recorder.index_at(resumed_at):s.recorder.index_at(resumed_at + 0.6)]),
           'the sound comes back after the pause')
+    check(silent(recorded[s.recorder.index_at(stopped_at + 0.3):]), 'nothing is heard after the stop')
 
 
 def help_and_keys(s):
@@ -708,6 +682,34 @@ def tray(s):
 
 
 SCENARIOS = {'plays-files': plays_files, 'commands': commands, 'help-and-keys': help_and_keys, 'tray': tray}
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument('scenario')
+    parser.add_argument('--player', required=True)
+    parser.add_argument('--decoder', required=True)
+    parser.add_argument('--demo', required=True)
+    parser.add_argument('--dir', required=True)
+    opts = parser.parse_args()
+    for name in ('player', 'decoder', 'demo', 'dir'):
+        setattr(opts, name, os.path.abspath(getattr(opts, name)))
+    session = Session(opts)
+    scenario = SCENARIOS[opts.scenario]
+    try:
+        scenario(session)
+    except Failure as failure:
+        print('FAIL:', failure, flush=True)
+        try:
+            grab('at-failure', session.work)
+        except Exception:
+            pass
+        return 1
+    finally:
+        session.stop()
+    print('session passed')
+    return 0
+
 
 if __name__ == '__main__':
     sys.exit(main())
