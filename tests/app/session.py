@@ -314,7 +314,7 @@ def heard_like(recorded, decoded, what):
     rec_level = rms([v for b in rec_blocks for v in recorded[b * BLOCK:(b + 1) * BLOCK]])
     dec_level = rms([v for b in dec_blocks for v in decoded[b * BLOCK:(b + 1) * BLOCK]])
     print(f'  {what}: heard {rec_secs:.2f} s at rms {rec_level:.0f}; the file has {dec_secs:.2f} s at rms {dec_level:.0f}')
-    check(abs(rec_secs - dec_secs) <= 0.08, f'{what} was heard whole ({rec_secs:.2f} s of {dec_secs:.2f} s)')
+    check(abs(rec_secs - dec_secs) <= 0.1, f'{what} was heard whole ({rec_secs:.2f} s of {dec_secs:.2f} s)')
     check(0.9 <= rec_level / dec_level <= 1.1, f'{what} was heard at its level')
     return rec_blocks
 
@@ -451,7 +451,7 @@ def commands(s):
 
     # The list: expanded, yellow on black, and a click on the second row.
     s.press(LIST)
-    wait_for('the expanded list', lambda: s.height() == 271, 2)
+    wait_for('the expanded list', lambda: s.height() == 271, 3)
     check(True, 'the list button expands the window to 271 pixels')
     time.sleep(0.3)
     shot = grab('list', s.work)
@@ -466,15 +466,15 @@ def commands(s):
           'the expanded window has its rounded shape again (the bottom corners are not drawn)')
     x, y = s.origin
     click(x + 40, y + (top + bottom) // 2)
-    s.wait_caption('Beta', 1.5)
+    s.wait_caption('Beta', 3)
     check(True, 'a click on the second row plays it')
 
     # Next from the last entry goes to the first; previous from the first to the last.
     s.press(NEXT)
-    s.wait_caption('Alpha', 1.5)
+    s.wait_caption('Alpha', 3)
     check(True, 'next on the last entry plays the first')
     s.press(PREV)
-    s.wait_caption('Beta', 1.5)
+    s.wait_caption('Beta', 3)
     prev_at = time.monotonic()
     check(True, 'previous on the first entry plays the last')
 
@@ -491,7 +491,7 @@ def commands(s):
     shot = grab('stopped', s.work)
     check(not yellow_rows(shot, s) and not has(s.area(shot, 6, 90, 150, 130), white), 'the list is empty')
     s.press(LIST)
-    wait_for('the collapsed list', lambda: s.height() == 66, 2)
+    wait_for('the collapsed list', lambda: s.height() == 66, 3)
     check(True, 'the list button collapses the window to 66 pixels')
     s.close()
 
@@ -501,7 +501,7 @@ def commands(s):
     check(len(gap) > RATE // 2 and silent(gap), 'nothing is heard while paused')
     check(not silent(recorded[s.recorder.index_at(paused_at - 0.5):s.recorder.index_at(paused_at)]),
           'the file was heard before the pause')
-    check(not silent(recorded[s.recorder.index_at(resumed_at):s.recorder.index_at(resumed_at + 0.6)]),
+    check(not silent(recorded[s.recorder.index_at(resumed_at):s.recorder.index_at(resumed_at + 1.0)]),
           'the sound comes back after the pause')
     check(silent(recorded[s.recorder.index_at(stopped_at + 0.3):]), 'nothing is heard after the stop')
 
@@ -535,11 +535,11 @@ def help_and_keys(s):
     time.sleep(0.5)
     check(s.height() == 66, f'a double click on the list button expands and collapses ({s.height()} pixels)')
     s.press(LIST)
-    wait_for('the expanded list', lambda: s.height() == 271, 2)
+    wait_for('the expanded list', lambda: s.height() == 271, 3)
     # (No window manager gives the clicked window the keyboard: it is given here.)
     subprocess.run(['xdotool', 'windowfocus', '--sync', s.wid], check=True)
     subprocess.run(['xdotool', 'key', 'space'], check=True)
-    wait_for('the list to collapse at the space key', lambda: s.height() == 66, 2)
+    wait_for('the list to collapse at the space key', lambda: s.height() == 66, 3)
     check(True, 'the space key presses the button that has the focus')
     s.close()
 
@@ -644,10 +644,10 @@ def tray(s):
         s.wait_caption('Alpha', 4)
         time.sleep(0.5)
         tray_menu(s, icon_at, 'Next')
-        s.wait_caption('Beta', 1.5)
+        s.wait_caption('Beta', 3)
         check(True, 'the menu\'s Next plays the next entry')
         tray_menu(s, icon_at, 'Previous')
-        s.wait_caption('Alpha', 1.5)
+        s.wait_caption('Alpha', 3)
         check(True, 'the menu\'s Previous plays the entry before')
 
         # Pause by menu and by button in any mix: the menu item does what it says.
@@ -675,7 +675,7 @@ def tray(s):
         for n, (paused, resumed) in enumerate([(first_pause, first_resume), (second_pause, second_resume)], 1):
             gap = recorded[s.recorder.index_at(paused + 0.3):s.recorder.index_at(resumed - 0.3)]
             check(len(gap) > RATE // 4 and silent(gap), f'nothing is heard after the menu\'s Pause (time {n})')
-            after = recorded[s.recorder.index_at(resumed):s.recorder.index_at(resumed + 0.6)]
+            after = recorded[s.recorder.index_at(resumed):s.recorder.index_at(resumed + 1.0)]
             check(not silent(after), f'the pause button resumes (time {n})')
     finally:
         host.stop()
