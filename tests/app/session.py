@@ -402,6 +402,15 @@ def plays_files(s):
     check(s.player.poll() is None, 'the player stays open at the end of the list')
     s.close()
 
+    # Without a sound device: the file's title shows, then the list moves on at once.
+    env = dict(os.environ, PULSE_SERVER='unix:' + os.path.join(s.work, 'no-such-server'))
+    s.start(first, env=env)
+    s.wait_caption('Über den Berg', 3)
+    shown_at = time.monotonic()
+    wait_for('the idle title without a sound device', back_to_idle, 3)
+    check(time.monotonic() - shown_at < 1.5, 'without a sound device the list ends at once, the title back to idle')
+    s.close()
+
 
 def other_window(s, besides=()):
     """A visible window of the player other than its main window (and `besides`)."""
