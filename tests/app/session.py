@@ -626,7 +626,8 @@ def tray(s):
         cut_mp3(s.opts.demo, 0, 200, os.path.join(s.work, 'Alpha.mp3'))
         cut_mp3(s.opts.demo, 120, 80, os.path.join(s.work, 'Beta.mp3'))
         s.record()
-        s.start()
+        s.start('Alpha.mp3')
+        s.wait_caption('Alpha', 4)
         wait_for('the tray icon', host.docked, 3)
         icon = host.docked()[0]
         ix, iy, iw, ih, state = geometry(icon)
@@ -648,7 +649,16 @@ def tray(s):
         click(*icon_at[:2])
         wait_for('the window to show', lambda: geometry(s.wid)[4] == 'IsViewable', 2)
         time.sleep(0.5)
+        # Shown again: the file of the command line is not queued once more.
+        s.press(LIST)
+        wait_for('the expanded list', lambda: s.height() == 271, 3)
+        time.sleep(0.3)
+        check(not yellow_rows(grab('shown-again', s.work), s), 'after hiding and showing, the list still holds one entry')
+        s.press(LIST)
+        wait_for('the collapsed list', lambda: s.height() == 66, 3)
 
+        s.press(PLAY)  # stops what plays; the next press opens the dialog
+        time.sleep(0.5)
         choose_files(s, ['Alpha.mp3', 'Beta.mp3'])
         s.wait_caption('Alpha', 4)
         time.sleep(0.5)
