@@ -28,16 +28,25 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# A display number that no other server holds.
-for _ in $(seq 50); do
+# A free display number: a server that finds its number taken (by a
+# session started at the same moment) ends, and another number is tried.
+xserver=
+for _ in $(seq 20); do
   n=$((100 + RANDOM % 800))
-  [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || break
+  [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
+  Xvfb ":$n" -screen 0 640x480x24 -br -nolisten tcp >"$dir/xvfb.log" 2>&1 &
+  xserver=$!
+  for _ in $(seq 100); do
+    kill -0 "$xserver" 2>/dev/null || break
+    DISPLAY=":$n" xdpyinfo >/dev/null 2>&1 && break
+    sleep 0.05
+  done
+  if kill -0 "$xserver" 2>/dev/null && DISPLAY=":$n" xdpyinfo >/dev/null 2>&1; then break; fi
+  kill "$xserver" 2>/dev/null || true
+  xserver=
 done
+[ -n "$xserver" ] || { echo "the virtual X server did not start"; cat "$dir/xvfb.log"; exit 1; }
 export DISPLAY=":$n"
-Xvfb "$DISPLAY" -screen 0 640x480x24 -br -nolisten tcp >"$dir/xvfb.log" 2>&1 &
-xserver=$!
-for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.05; done
-xdpyinfo >/dev/null 2>&1 || { echo "the virtual X server did not start"; cat "$dir/xvfb.log"; exit 1; }
 
 mkdir -p "$dir/home" "$dir/run"
 chmod 700 "$dir/run"

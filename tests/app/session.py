@@ -246,6 +246,8 @@ class Session:
         return self.wid
 
     def main_window(self):
+        if self.player.poll() is not None:
+            raise Failure(f'the player ended with status {self.player.returncode} before its window showed')
         for wid in visible_windows(self.player.pid):
             try:
                 _, _, w, h, state = geometry(wid)
@@ -719,6 +721,9 @@ def main():
         scenario(session)
     except Failure as failure:
         print('FAIL:', failure, flush=True)
+        log = os.path.join(session.work, 'player.log')
+        if os.path.exists(log):
+            print('the player wrote:\n' + open(log, errors='replace').read()[-3000:], flush=True)
         try:
             grab('at-failure', session.work)
         except Exception:
