@@ -10,7 +10,6 @@
 # Exits 77 (skipped) when a program the session needs is missing.
 set -euo pipefail
 scenario="$1" player="$2" decoder="$3" demo="$4"
-here=$(cd "$(dirname "$0")" && pwd)
 
 for tool in Xvfb xdotool xwininfo xprop xdpyinfo xwd pulseaudio pactl parec python3; do
   if ! command -v "$tool" >/dev/null 2>&1; then
@@ -19,6 +18,7 @@ for tool in Xvfb xdotool xwininfo xprop xdpyinfo xwd pulseaudio pactl parec pyth
   fi
 done
 
+here=$(cd "$(dirname "$0")" && pwd)
 dir=$(mktemp -d)
 cleanup() {
   [ -n "${pa:-}" ] && kill "$pa" 2>/dev/null || true
