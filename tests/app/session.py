@@ -149,6 +149,11 @@ def caption(wid):
     return text[1:-1] if text.startswith('"') else text
 
 
+def on_top(wid):
+    """Whether the window asks the window manager to keep it above the others."""
+    return '_NET_WM_STATE_ABOVE' in run('xprop', '-id', wid, '_NET_WM_STATE')
+
+
 def visible_windows(pid):
     out = subprocess.run(['xdotool', 'search', '--all', '--onlyvisible', '--pid', str(pid), '--name', '.*'],
                          capture_output=True, text=True).stdout
@@ -610,7 +615,7 @@ def choose_files(s, names):
 
 
 # The tray menu's items as reached with the Down key from a fresh menu.
-MENU_DOWNS = {'Next': 4, 'Previous': 5, 'Repeat All': 6, 'Pause': 7, 'Exit': 8}
+MENU_DOWNS = {'Always on top': 3, 'Next': 4, 'Previous': 5, 'Repeat All': 6, 'Pause': 7, 'Exit': 8}
 
 
 def tray_menu(s, icon_at, item):
@@ -631,6 +636,7 @@ def tray(s):
         s.start('Alpha.mp3')
         s.wait_caption('Alpha', 4)
         wait_for('the tray icon', host.docked, 3)
+        check(on_top(s.wid), 'the window asks to stay on top')
         icon = host.docked()[0]
         ix, iy, iw, ih, state = geometry(icon)
         check(state == 'IsViewable', f'the tray icon is shown in the tray ({iw} x {ih})')
@@ -670,6 +676,21 @@ def tray(s):
         tray_menu(s, icon_at, 'Previous')
         s.wait_caption('Alpha', 3)
         check(True, 'the menu\'s Previous plays the entry before')
+
+        # "Always on top" off and on again: the window stays where it is, as it is.
+        for turn in ('off', 'on'):
+            tray_menu(s, icon_at, 'Always on top')
+            time.sleep(0.5)
+            wid = wait_for('the main window', s.main_window, 3)
+            s.wid = wid  # (the window system's window may have been made again)
+            check(on_top(s.wid) == (turn == 'on'), f'"Always on top" {turn}: the window\'s stay-on-top state follows')
+            x, y, w, h, state = geometry(s.wid)
+            shot = grab(f'on-top-{turn}', s.work)
+            check((x, y, w, h) == (*s.origin, 245, 66) and state == 'IsViewable',
+                  f'with "Always on top" {turn} the window stays in place ({x}, {y}, {w}, {h})')
+            check(s.area(shot, 0, 0, 1, 1)[0] == (0, 0, 0) and s.area(shot, 120, 0, 121, 1)[0] == (126, 128, 246),
+                  'and keeps its rounded shape')
+        check(s.window_caption() == 'Alpha', 'the file plays on')
 
         # Pause by menu and by button in any mix: the menu item does what it says.
         time.sleep(0.5)
