@@ -695,13 +695,13 @@ def tray(s):
         # Pause by menu and by button in any mix: the menu item does what it says.
         time.sleep(0.5)
         first_pause = tray_menu(s, icon_at, 'Pause')
-        time.sleep(1.2)
+        time.sleep(1.0)
         first_resume = s.press(PAUSE)
-        time.sleep(0.8)
+        time.sleep(0.6)
         second_pause = tray_menu(s, icon_at, 'Pause')
-        time.sleep(1.2)
+        time.sleep(1.0)
         second_resume = s.press(PAUSE)
-        time.sleep(0.8)
+        time.sleep(0.6)
         check(s.window_caption() == 'Alpha', 'the same entry plays through the pauses')
 
         exit_at = tray_menu(s, icon_at, 'Exit')
