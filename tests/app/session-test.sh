@@ -34,7 +34,9 @@ xserver=
 for _ in $(seq 20); do
   n=$((100 + RANDOM % 800))
   [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
-  Xvfb ":$n" -screen 0 640x480x24 -br -nolisten tcp >"$dir/xvfb.log" 2>&1 &
+  # (-noreset: the server would reset whenever its last client leaves, and
+  # a client connecting in that moment is refused.)
+  Xvfb ":$n" -screen 0 640x480x24 -br -nolisten tcp -noreset >"$dir/xvfb.log" 2>&1 &
   xserver=$!
   for _ in $(seq 100); do
     kill -0 "$xserver" 2>/dev/null || break
