@@ -630,6 +630,10 @@ void MainWindow::SetTrayTip(const QString& tip) {
 }
 
 void MainWindow::OnButtonClick(QWidget* sender) {
+    // Disabling a widget hands its keyboard focus to the next one: the
+    // space key would then press another button (the info button after the
+    // list button). The sender gets the focus back when it is enabled again.
+    const bool hadFocus = sender->hasFocus();
     sender->setEnabled(false);
     if (sender == playButton && playButton->Checked()) RunOpenDialog();
     if (sender == listButton) {
@@ -644,6 +648,7 @@ void MainWindow::OnButtonClick(QWidget* sender) {
     if (sender == infoButton) HelpOrAbout();
     shared->uiEvent.Set();
     sender->setEnabled(true);
+    if (hadFocus && !closing) sender->setFocus(Qt::OtherFocusReason);
 }
 
 void MainWindow::HelpOrAbout() {

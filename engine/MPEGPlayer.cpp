@@ -141,6 +141,15 @@ void MPEGPlayer::DecodeLoop() {
     } catch (...) {
         // A read error of the stream (the file shrank, a device failure) ends the track, not the program.
     }
+    // The last frames are still in the output buffer: the track ends once
+    // they have been heard, not up to two blocks (1.7 s) before. A Stop
+    // meanwhile cuts this short; a Pause holds it.
+    if (output && !stopRequested.load()) {
+        try {
+            output->Finish();
+        } catch (...) {
+        }
+    }
     playing.store(false);
     threadEnded.store(true);
 }

@@ -27,6 +27,11 @@ public:
     // from the same sample. Buffers without a device ignore both.
     virtual void Pause() {}
     virtual void Restart() {}
+    // The end of the stream: queues what is not queued yet and returns once
+    // the device has played it all, so that a track ends when its last
+    // sound has been heard. A stop flag set meanwhile cuts the wait short.
+    // Buffers without a device ignore it.
+    virtual void Finish() {}
 };
 
 } // namespace zumo

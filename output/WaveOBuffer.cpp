@@ -57,15 +57,7 @@ WaveOBuffer::~WaveOBuffer() {
     if (drop) {
         device->Reset();
     } else {
-        if (primed == 1) Queue(*blocks[0]);  // the one full block never written
-        if (frameCount != 0) {
-            // The partly filled block, padded with silence to a whole block.
-            const int32_t from = std::clamp(writePos[channels - 1], 0, blockSize);
-            std::fill(blocks[2]->data + from, blocks[2]->data + blockSize, uint8_t{0});
-            blocks[2]->bufferLength = static_cast<uint32_t>(blockSize);
-            Queue(*blocks[2]);
-            Rotate();
-        }
+        QueueTail();
     }
     for (int i = 2; i >= 0; --i) {
         if (blocks[static_cast<size_t>(i)]->user != 0 && !drop) WaitUntilPlayed(*blocks[static_cast<size_t>(i)], true);
@@ -77,6 +69,36 @@ WaveOBuffer::~WaveOBuffer() {
         std::this_thread::sleep_for(kPollInterval);
     }
     std::this_thread::sleep_for(kPollInterval);
+}
+
+void WaveOBuffer::QueueTail() {
+    if (primed == 1) {
+        Queue(*blocks[0]);  // the one full block never written
+        primed = 2;
+    }
+    if (frameCount != 0) {
+        // The partly filled block, padded with silence to a whole block.
+        const int32_t from = std::clamp(writePos[channels - 1], 0, blockSize);
+        std::fill(blocks[2]->data + from, blocks[2]->data + blockSize, uint8_t{0});
+        blocks[2]->bufferLength = static_cast<uint32_t>(blockSize);
+        Queue(*blocks[2]);
+        Rotate();
+        frameCount = 0;
+        ResetWritePositions();
+    }
+}
+
+void WaveOBuffer::Finish() {
+    if (stopFlag.load()) return;
+    QueueTail();
+    // A pause meanwhile holds the tail where it is; a stop drops it.
+    for (int i = 2; i >= 0; --i) {
+        WaveBlock& block = *blocks[static_cast<size_t>(i)];
+        if (block.user != 0) {
+            WaitUntilPlayed(block, false);
+            block.user = 0;
+        }
+    }
 }
 
 void WaveOBuffer::Append(int32_t channel, int16_t sample) {

@@ -18,8 +18,9 @@ namespace zumo {
 // block queued two turns earlier has played; that wait paces decoding.
 //
 // Append and WriteBuffer run on the decode thread; SetStopFlag, Pause and
-// Restart may come from any other thread; the destructor runs on the owner's
-// thread and plays out the tail unless the stop flag is set.
+// Restart may come from any other thread; Finish runs on the decode thread
+// at the end of the stream; the destructor runs on the owner's thread and
+// plays out whatever tail is left unless the stop flag is set.
 class WaveOBuffer : public OBuffer {
 public:
     // Opens the device; throws OutputError("Output device failure") when it
@@ -37,6 +38,7 @@ public:
     void SetStopFlag() override;
     void Pause() override;
     void Restart() override;
+    void Finish() override;
 
     int32_t Channels() const { return channels; }
     int32_t BlockSize() const { return blockSize; }
@@ -45,8 +47,9 @@ public:
 private:
     void Rotate();
     void Queue(WaveBlock& block);
-    // Queues the block being filled with the bytes actually written.
-    void QueueFilled();
+    // Queues the blocks not yet written: the first full block while it
+    // waits for a second, and the partly filled one padded with silence.
+    void QueueTail();
     uint32_t FilledBytes() const;
     bool BlockFull() const;
     // Polls Unprepare every 20 ms until the block is no longer playing; a

@@ -59,6 +59,24 @@ TEST(Window, FixedButtonFlipsOnPressAndRepeats) {
     EXPECT_FALSE(w.shared->flags.repeat);
 }
 
+TEST(Window, SpaceAfterAClickPressesTheSameButton) {
+    EnsureApp();
+    int helps = 0;
+    WindowServices services;
+    services.helpDir = "/nonexistent-dir";
+    services.showAbout = [&](const QString&, const QString&) { ++helps; };
+    MainWindow w(services);
+    w.show();
+    QApplication::setActiveWindow(&w);
+    w.listButton->setFocus();
+    QTest::mouseClick(w.listButton, Qt::LeftButton);
+    EXPECT_EQ(w.height(), 271);
+    EXPECT_TRUE(w.listButton->hasFocus()); // not handed on to the info button while disabled
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+    EXPECT_EQ(w.height(), 66);
+    EXPECT_EQ(helps, 0);
+}
+
 TEST(Window, DragOnlyWithThePlainLeftButton) {
     EnsureApp();
     int moves = 0;

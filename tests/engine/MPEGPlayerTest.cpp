@@ -28,6 +28,9 @@ struct OutputLog {
     // when Pause came may still end that way.
     std::atomic<int> framesWhilePaused{0};
     std::atomic<bool> paused{false};
+    // Finish (the end of the stream) is held until this is set or a stop comes.
+    std::atomic<int> finishes{0};
+    std::atomic<bool> releaseFinish{true};
 };
 
 // An output buffer that takes a little time per frame, standing in for the
@@ -51,6 +54,10 @@ public:
     void Restart() override {
         ++log->restarts;
         log->paused = false;
+    }
+    void Finish() override {
+        ++log->finishes;
+        while (!log->releaseFinish && !log->stopFlag) std::this_thread::sleep_for(1ms);
     }
 
 private:
@@ -130,6 +137,31 @@ TEST(MPEGPlayerLifeCycle, TrackThatEndsOnItsOwnPlaysEveryFrameAndItsTail) {
     EXPECT_FALSE(rig.log->stopFlag);
 }
 
+TEST(MPEGPlayerLifeCycle, TrackEndsOnceItsTailHasPlayedOrAStopCuts) {
+    {
+        Rig rig(Frames(40));
+        rig.log->releaseFinish = false;
+        rig.player->Play();
+        ASSERT_TRUE(Eventually([&] { return rig.log->finishes == 1; }));
+        std::this_thread::sleep_for(20ms);
+        EXPECT_TRUE(rig.player->Playing()); // the last frames are still being heard
+        rig.log->releaseFinish = true;
+        rig.player->WaitForEnd();
+        EXPECT_FALSE(rig.player->Playing());
+        EXPECT_EQ(rig.log->frames, 40);
+    }
+    {
+        Rig rig(Frames(40));
+        rig.log->releaseFinish = false;
+        rig.player->Play();
+        ASSERT_TRUE(Eventually([&] { return rig.log->finishes == 1; }));
+        rig.player->Stop();
+        rig.player->WaitForEnd();
+        EXPECT_FALSE(rig.player->Playing());
+        EXPECT_TRUE(rig.log->stopFlag);
+    }
+}
+
 TEST(MPEGPlayerLifeCycle, NothingToPlayEndsAtOnce) {
     // Not MPEG audio at all.
     Rig garbage(std::vector<uint8_t>(5000, 0x41));
@@ -184,6 +216,7 @@ TEST(MPEGPlayerLifeCycle, StopEndsDecodingAndDropsQueuedAudio) {
     const int decoded = rig.log->frames;
     EXPECT_LT(decoded, 2000);
     EXPECT_TRUE(rig.log->stopFlag);
+    EXPECT_EQ(rig.log->finishes, 0); // a stopped track is not played out
     std::this_thread::sleep_for(20ms);
     EXPECT_EQ(rig.log->frames, decoded);
     rig.player->Stop();  // a second Stop is harmless

@@ -125,6 +125,38 @@ TEST(WaveOBuffer, ShortTracksPlayOutTheirTailPaddedWithSilence) {
     }
 }
 
+TEST(WaveOBuffer, FinishPlaysTheTailBeforeTheBufferGoes) {
+    {
+        // 40 frames: Finish queues the first full block and the padded
+        // partial one and returns once both have played; the destructor
+        // then has nothing left to queue.
+        Rig rig(2, 3, 1, /*autoPlay=*/false);
+        for (int i = 0; i < 40; ++i) Frame(*rig.buffer, 2, 1152);
+        std::thread decoder([&] { rig.buffer->Finish(); });
+        ASSERT_TRUE(rig.log->WaitForWritten(2));
+        ASSERT_TRUE(rig.log->WaitForStillPlaying(1));
+        rig.log->PlayAll();
+        decoder.join();
+        EXPECT_EQ(rig.log->Played().size(), 2u);
+        auto log = rig.log;
+        rig.buffer.reset();
+        EXPECT_EQ(log->Written().size(), 2u);
+        EXPECT_EQ(log->CloseCalls(), 1);
+    }
+    {
+        // A device that never plays: a stop ends Finish, and the tail is dropped.
+        Rig rig(2, 3, 1, /*autoPlay=*/false);
+        for (int i = 0; i < 70; ++i) Frame(*rig.buffer, 2, 1152);
+        std::thread decoder([&] { rig.buffer->Finish(); });
+        ASSERT_TRUE(rig.log->WaitForStillPlaying(1));
+        rig.buffer->SetStopFlag();
+        decoder.join();
+        auto log = rig.log;
+        rig.buffer.reset();
+        EXPECT_TRUE(log->Played().empty());
+    }
+}
+
 TEST(WaveOBuffer, DecoderWaitsForTheBlockQueuedTwoTurnsEarlier) {
     Rig rig(1, 3, 1, /*autoPlay=*/false);
     std::thread decoder([&] {

@@ -1,0 +1,79 @@
+#!/usr/bin/env bash
+# Runs one scripted session of the real player, as a user would meet it:
+# a private virtual X server, a private PulseAudio server whose only sink
+# is a null sink (recorded through its monitor), and session.py driving
+# the window with real input events. Servers a user runs are never
+# touched: both servers live in a temporary folder of their own.
+#
+#   session-test.sh SCENARIO ZUMO_PLAYER ZUMO_DECODE DEMO_MP3
+#
+# Exits 77 (skipped) when a program the session needs is missing.
+set -euo pipefail
+scenario="$1" player="$2" decoder="$3" demo="$4"
+
+for tool in Xvfb xdotool xwininfo xprop xdpyinfo xwd pulseaudio pactl parec python3; do
+  if ! command -v "$tool" >/dev/null 2>&1; then
+    echo "skipped: $tool is not installed (scripts/setup installs it)"
+    exit 77
+  fi
+done
+
+here=$(cd "$(dirname "$0")" && pwd)
+dir=$(mktemp -d)
+cleanup() {
+  [ -n "${pa:-}" ] && kill "$pa" 2>/dev/null || true
+  [ -n "${xserver:-}" ] && kill "$xserver" 2>/dev/null || true
+  wait 2>/dev/null || true
+  rm -rf "$dir"
+}
+trap cleanup EXIT
+
+# A free display number: a server that finds its number taken (by a
+# session started at the same moment) ends, and another number is tried.
+xserver=
+for _ in $(seq 20); do
+  n=$((100 + RANDOM % 800))
+  [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
+  # (-noreset: the server would reset whenever its last client leaves, and
+  # a client connecting in that moment is refused.)
+  Xvfb ":$n" -screen 0 640x480x24 -br -nolisten tcp -noreset >"$dir/xvfb.log" 2>&1 &
+  xserver=$!
+  for _ in $(seq 100); do
+    kill -0 "$xserver" 2>/dev/null || break
+    DISPLAY=":$n" xdpyinfo >/dev/null 2>&1 && break
+    sleep 0.05
+  done
+  if kill -0 "$xserver" 2>/dev/null && DISPLAY=":$n" xdpyinfo >/dev/null 2>&1; then break; fi
+  kill "$xserver" 2>/dev/null || true
+  xserver=
+done
+[ -n "$xserver" ] || { echo "the virtual X server did not start"; cat "$dir/xvfb.log"; exit 1; }
+export DISPLAY=":$n"
+
+mkdir -p "$dir/home" "$dir/run"
+chmod 700 "$dir/run"
+export HOME="$dir/home" XDG_RUNTIME_DIR="$dir/run" PULSE_RUNTIME_PATH="$dir/run"
+export PULSE_SERVER="unix:$dir/run/native"
+# ALSA's default device goes to the pulse plugin, whatever the system's configuration.
+printf 'pcm.!default { type pulse }\nctl.!default { type pulse }\n' >"$HOME/.asoundrc"
+pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit --use-pid-file=no \
+  -L "module-native-protocol-unix auth-anonymous=1 socket=$dir/run/native" \
+  -L "module-null-sink sink_name=zumo_null rate=44100 channels=2" >"$dir/pa.log" 2>&1 &
+pa=$!
+for _ in $(seq 100); do pactl info >/dev/null 2>&1 && break; sleep 0.05; done
+pactl info >/dev/null 2>&1 || { echo "the private sound server did not start"; cat "$dir/pa.log"; exit 1; }
+pactl set-default-sink zumo_null
+
+# The player sees no desktop: no session bus, the plain X11 platform.
+unset DBUS_SESSION_BUS_ADDRESS WAYLAND_DISPLAY XDG_CURRENT_DESKTOP DESKTOP_SESSION
+export QT_QPA_PLATFORM=xcb LC_ALL=C.UTF-8
+mkdir -p "$dir/work"
+status=0
+python3 "$here/session.py" "$scenario" --player "$player" --decoder "$decoder" --demo "$demo" \
+  --dir "$dir/work" || status=$?
+if [ "$status" -ne 0 ] && [ -n "${ZUMO_SESSION_KEEP:-}" ]; then
+  mkdir -p "$ZUMO_SESSION_KEEP"
+  cp -r "$dir/work/." "$ZUMO_SESSION_KEEP/"
+  echo "session files kept in $ZUMO_SESSION_KEEP"
+fi
+exit "$status"

@@ -1,0 +1,769 @@
+"""Scripted sessions of the real zumo-player on a virtual X server.
+
+Run by session-test.sh, which provides the X server and a private sound
+server with a null sink. The checks are on what a user sees and hears:
+the window's geometry and pixels (grabbed with xwd), its caption, and the
+sound that reached the sink (recorded with parec), compared with the
+file's PCM as zumo-decode gives it.
+"""
+import argparse
+import math
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import threading
+import time
+
+RATE = 44100
+WINDOW_BLUE = (130, 132, 255)
+IDLE = 'Zumo mp3 player'
+# Centres of the buttons in window coordinates: the button strip starts
+# at y = 38, the buttons at x = 5, 37, ... 229 and y = 5 inside it.
+BUTTON_Y = 38 + 5 + 10
+PAUSE, PLAY, PREV, NEXT, REPEAT, LIST, INFO = (x + 15 for x in (5, 37, 69, 101, 133, 165, 197))
+CLOSE = 229 + 5
+
+
+class Failure(Exception):
+    pass
+
+
+def check(ok, what):
+    if not ok:
+        raise Failure(what)
+    print('ok:', what, flush=True)
+
+
+def run(*args, **kw):
+    return subprocess.run(args, check=True, capture_output=True, text=True, **kw).stdout
+
+
+# ---------------------------------------------------------------- mp3 files
+
+BITRATES = [0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320]
+SAMPLE_RATES = [44100, 48000, 32000]
+
+
+def frames_of(data):
+    """Offsets and lengths of the MPEG-1 Layer III frames of `data`, in order."""
+    frames, pos = [], 0
+    while pos + 4 <= len(data):
+        b1, b2 = data[pos + 1], data[pos + 2]
+        if data[pos] != 0xFF or (b1 & 0xFE) != 0xFA:
+            raise ValueError(f'no Layer III frame header at {pos}')
+        rate_index, freq_index = b2 >> 4, (b2 >> 2) & 3
+        length = 144000 * BITRATES[rate_index] // SAMPLE_RATES[freq_index] + ((b2 >> 1) & 1)
+        frames.append((pos, length))
+        pos += length
+    return frames
+
+
+def cut_mp3(demo, first, count, path):
+    """Writes frames first .. first + count - 1 of the demo file as a new file.
+
+    The demo's first frame is its information frame (frame count and
+    length), which a cut must not carry: it would tell the wrong length.
+    """
+    data = open(demo, 'rb').read()
+    frames = frames_of(data)[1:]
+    chosen = frames[first:first + count]
+    with open(path, 'wb') as out:
+        for pos, length in chosen:
+            out.write(data[pos:pos + length])
+    return path
+
+
+def decoded_pcm(decoder, path, work):
+    raw = os.path.join(work, 'decoded.raw')
+    run(decoder, path, raw)
+    data = open(raw, 'rb').read()
+    os.remove(raw)
+    return left_channel(data)
+
+
+def left_channel(data):
+    samples = struct.unpack('<%dh' % (len(data) // 2), data[:len(data) // 4 * 4])
+    return samples[0::2]
+
+
+def rms(samples):
+    return math.sqrt(sum(v * v for v in samples) / max(1, len(samples)))
+
+
+# ---------------------------------------------------------------- screen
+
+class Image:
+    """A screen grab read from xwd's output (TrueColor, 24 or 32 bits a pixel)."""
+
+    def __init__(self, blob):
+        fields = struct.unpack('>25I', blob[:100])
+        header_size, version = fields[0], fields[1]
+        if version != 7:
+            raise ValueError('not an XWD version 7 image')
+        self.width, self.height = fields[4], fields[5]
+        byte_order, bits_per_pixel, self.stride = fields[7], fields[11], fields[12]
+        masks = fields[14:17]
+        ncolors = fields[19]
+        if bits_per_pixel not in (24, 32):
+            raise ValueError(f'{bits_per_pixel} bits per pixel: only 24 and 32 are read')
+        self.bytes = bits_per_pixel // 8
+        self.little = byte_order == 0
+        self.shifts = [(m & -m).bit_length() - 1 for m in masks]
+        self.pixels = blob[header_size + 12 * ncolors:]
+
+    def at(self, x, y):
+        i = y * self.stride + self.bytes * x
+        v = int.from_bytes(self.pixels[i:i + self.bytes], 'little' if self.little else 'big')
+        return tuple((v >> s) & 0xFF for s in self.shifts)
+
+    def region(self, x0, y0, x1, y1):
+        return [self.at(x, y) for y in range(y0, y1) for x in range(x0, x1)]
+
+
+def grab(name=None, work=None):
+    blob = subprocess.run(['xwd', '-root', '-silent'], check=True, capture_output=True).stdout
+    if name and work:
+        open(os.path.join(work, name + '.xwd'), 'wb').write(blob)
+    return Image(blob)
+
+
+def geometry(wid):
+    out = run('xwininfo', '-id', wid)
+    value = {}
+    for line in out.splitlines():
+        line = line.strip()
+        for key in ('Absolute upper-left X', 'Absolute upper-left Y', 'Width', 'Height', 'Map State'):
+            if line.startswith(key + ':'):
+                value[key] = line.split(':', 1)[1].strip()
+    return (int(value['Absolute upper-left X']), int(value['Absolute upper-left Y']),
+            int(value['Width']), int(value['Height']), value['Map State'])
+
+
+def caption(wid):
+    out = subprocess.run(['xprop', '-id', wid, '-notype', '_NET_WM_NAME'], capture_output=True, text=True).stdout
+    if '=' not in out:
+        return None
+    text = out.split('=', 1)[1].strip()
+    return text[1:-1] if text.startswith('"') else text
+
+
+def on_top(wid):
+    """Whether the window asks the window manager to keep it above the others."""
+    return '_NET_WM_STATE_ABOVE' in run('xprop', '-id', wid, '_NET_WM_STATE')
+
+
+def visible_windows(pid):
+    out = subprocess.run(['xdotool', 'search', '--all', '--onlyvisible', '--pid', str(pid), '--name', '.*'],
+                         capture_output=True, text=True).stdout
+    return out.split()
+
+
+def wait_for(what, test, timeout):
+    end = time.monotonic() + timeout
+    while True:
+        value = test()
+        if value:
+            return value
+        if time.monotonic() > end:
+            raise Failure(f'timed out after {timeout} s waiting for {what}')
+        time.sleep(0.05)
+
+
+def click(x, y, repeat=1, button=1):
+    # (No --sync: it waits for a motion that never comes when the pointer
+    # is already there; the server handles the move before the click anyway.)
+    args = ['xdotool', 'mousemove', str(x), str(y), 'click']
+    if repeat > 1:
+        args += ['--repeat', str(repeat), '--delay', '80']
+    subprocess.run(args + [str(button)], check=True)
+
+
+# ---------------------------------------------------------------- the session
+
+class Recorder:
+    """Records the null sink's monitor; knows when each sample arrived."""
+
+    def __init__(self, path):
+        self.out = open(path, 'wb')
+        self.process = subprocess.Popen(['parec', '-d', 'zumo_null.monitor', '--format=s16le', '--rate=44100',
+                                         '--channels=2', '--raw', '--latency-msec=20'], stdout=subprocess.PIPE)
+        self.arrivals = []  # (monotonic time, stereo frames received by then)
+        self.frames = 0
+        self.thread = threading.Thread(target=self.pump, daemon=True)
+        self.thread.start()
+
+    def pump(self):
+        while True:
+            chunk = self.process.stdout.read1(16384)
+            if not chunk:
+                break
+            self.out.write(chunk)
+            self.frames += len(chunk) // 4
+            self.arrivals.append((time.monotonic(), self.frames))
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.terminate()
+        self.process.wait()
+        self.thread.join()
+        self.out.close()
+        return left_channel(open(self.out.name, 'rb').read())
+
+    def time_of(self, index):
+        """The moment sample `index` reached us."""
+        for when, frames in self.arrivals:
+            if frames > index:
+                return when
+        return self.arrivals[-1][0] if self.arrivals else 0.0
+
+    def index_at(self, moment):
+        """The last sample that had arrived by `moment` (monotonic time)."""
+        last = 0
+        for when, frames in self.arrivals:
+            if when > moment:
+                break
+            last = frames
+        return last
+
+
+class Session:
+    """One player process at a time, its main window, and the recorder."""
+
+    def __init__(self, opts):
+        self.opts = opts
+        self.work = opts.dir
+        self.player = None
+        self.recorder = None
+
+    def record(self):
+        self.recorder = Recorder(os.path.join(self.work, 'sink.raw'))
+        wait_for('the recorder', lambda: self.recorder.frames > RATE // 10, 5)
+
+    def start(self, *args, exe=None, env=None):
+        self.log = open(os.path.join(self.work, 'player.log'), 'w')
+        self.player = subprocess.Popen([exe or self.opts.player, *args], cwd=self.work, stdout=self.log,
+                                       stderr=subprocess.STDOUT, env=env)
+        self.wid = wait_for('the player window', lambda: self.main_window(), 10)
+        time.sleep(0.6)  # the reveal animation takes 300 ms
+        x, y, w, h, _ = geometry(self.wid)
+        self.origin = (x, y)
+        return self.wid
+
+    def main_window(self):
+        if self.player.poll() is not None:
+            raise Failure(f'the player ended with status {self.player.returncode} before its window showed')
+        for wid in visible_windows(self.player.pid):
+            try:
+                _, _, w, h, state = geometry(wid)
+            except subprocess.CalledProcessError:
+                continue
+            if w == 245 and state == 'IsViewable':
+                return wid
+        return None
+
+    def press(self, button_x, repeat=1):
+        x, y = self.origin
+        click(x + button_x, y + BUTTON_Y, repeat)
+        return time.monotonic()
+
+    def window_caption(self):
+        return caption(self.wid)
+
+    def wait_caption(self, text, timeout):
+        wait_for(f'the caption "{text}"', lambda: self.window_caption() == text, timeout)
+        return time.monotonic()
+
+    def area(self, image, x0, y0, x1, y1):
+        x, y = self.origin
+        return image.region(x + x0, y + y0, x + x1, y + y1)
+
+    def height(self):
+        return geometry(self.wid)[3]
+
+    def close(self):
+        self.press(CLOSE)
+        start = time.monotonic()
+        try:
+            code = self.player.wait(timeout=1.0)
+        except subprocess.TimeoutExpired:
+            raise Failure('the player did not end within a second of the close button')
+        check(code == 0, f'the player ends {time.monotonic() - start:.2f} s after the close button, status 0 (got {code})')
+
+    def stop(self):
+        if self.player and self.player.poll() is None:
+            self.player.kill()
+            self.player.wait()
+        if self.recorder and self.recorder.process.poll() is None:
+            self.recorder.stop()
+
+
+# ---------------------------------------------------------------- checks
+
+BLOCK = RATE // 200  # 5 ms
+
+
+def audible_blocks(samples):
+    """Indices of the 5 ms blocks that hold sound (more than dither)."""
+    return [b for b in range(len(samples) // BLOCK)
+            if max(abs(v) for v in samples[b * BLOCK:(b + 1) * BLOCK]) > 8]
+
+
+def heard_like(recorded, decoded, what):
+    """The recording holds the decoded sound whole: as long and as loud.
+
+    Gaps of silence (a busy machine may starve the sound server) are left
+    out of the comparison: they delay the sound but lose none of it.
+    """
+    rec_blocks, dec_blocks = audible_blocks(recorded), audible_blocks(decoded)
+    rec_secs, dec_secs = len(rec_blocks) * BLOCK / RATE, len(dec_blocks) * BLOCK / RATE
+    rec_level = rms([v for b in rec_blocks for v in recorded[b * BLOCK:(b + 1) * BLOCK]])
+    dec_level = rms([v for b in dec_blocks for v in decoded[b * BLOCK:(b + 1) * BLOCK]])
+    print(f'  {what}: heard {rec_secs:.2f} s at rms {rec_level:.0f}; the file has {dec_secs:.2f} s at rms {dec_level:.0f}')
+    check(abs(rec_secs - dec_secs) <= 0.1, f'{what} was heard whole ({rec_secs:.2f} s of {dec_secs:.2f} s)')
+    check(0.9 <= rec_level / dec_level <= 1.1, f'{what} was heard at its level')
+    return rec_blocks
+
+
+def has(pixels, test):
+    return any(test(*p) for p in pixels)
+
+
+def green(r, g, b):
+    return g >= 200 and r <= 60 and b <= 60
+
+
+def red(r, g, b):
+    return r >= 200 and g <= 60 and b <= 60
+
+
+def yellow(r, g, b):
+    return r >= 200 and g >= 200 and b <= 60
+
+
+def white(r, g, b):
+    return min(r, g, b) >= 220
+
+
+# The displays in window coordinates (InfoPanel at (5, 5), margin 2).
+ELAPSED = (7, 7, 37, 22)
+TOTAL = (39, 7, 69, 22)
+BITRATE = (71, 7, 126, 22)
+TITLE = (128, 7, 239, 22)
+PLAY_BUTTON = (37, 43, 67, 63)
+
+
+# ---------------------------------------------------------------- scenarios
+
+def plays_files(s):
+    """Issue 10 end to end: a file given on the command line is heard whole."""
+    first = cut_mp3(s.opts.demo, 0, 80, os.path.join(s.work, 'Über den Berg.mp3'))
+    second = cut_mp3(s.opts.demo, 100, 40, os.path.join(s.work, 'second.mp3'))
+    s.record()
+    # Started without a file first: the idle window, for comparison.
+    s.start()
+    x, y, w, h, _ = geometry(s.wid)
+    check((x, y, w, h) == (220, 200, 245, 66), f'the window is 245 x 66 where the centred start put it ({x}, {y}, {w}, {h})')
+    idle = grab('idle', s.work)
+    check(s.window_caption() == IDLE, 'the caption is "Zumo mp3 player"')
+    s.close()
+
+    s.start(first, second)
+    check(s.origin == (220, 200), 'the window starts at the same place')
+    check(s.area(idle, 120, 0, 121, 1)[0] == (126, 128, 246), 'the gradient strip starts with its band 9 colour')
+    check(s.area(idle, 120, 27, 121, 28)[0] == (0, 0, 0), 'the gradient ends in black')
+    check(s.area(idle, 243, 50, 244, 51)[0] == WINDOW_BLUE, 'the window background right of the buttons is window blue')
+    idle_title = s.area(idle, *TITLE)
+    check(has(idle_title, white), 'the title display shows white text')
+
+    s.wait_caption('Über den Berg', 3)
+    check(True, 'the caption shows the title of the first file while it plays')
+    time.sleep(0.5)
+    playing = grab('playing', s.work)
+    check(has(s.area(playing, *ELAPSED), green), 'the elapsed time is green')
+    check(has(s.area(playing, *TOTAL), red), 'the total time is red')
+    check(has(s.area(playing, *BITRATE), yellow), 'the bit rate is yellow')
+    check(s.area(playing, *TOTAL) != s.area(idle, *TOTAL), 'the total time display changed from 00.00')
+    check(s.area(playing, *BITRATE) != s.area(idle, *BITRATE), 'the bit rate display changed from 000 kb/s')
+    check(s.area(playing, *TITLE) != idle_title, 'the title display shows the title')
+    check(s.area(playing, *PLAY_BUTTON) != s.area(idle, *PLAY_BUTTON), 'the play button shows its pressed face')
+
+    def back_to_idle():
+        image = grab()
+        return image if s.area(image, *TITLE) == idle_title else None
+    ended = wait_for('the title display to show "Zumo mp3 player" again', back_to_idle, 8)
+    ended_at = time.monotonic()
+    check(s.area(ended, *PLAY_BUTTON) == s.area(idle, *PLAY_BUTTON), 'the play button is released at the end of the list')
+    check(s.area(ended, *TOTAL) == s.area(playing, *TOTAL), 'the total time keeps its last value')
+    print(f'  the caption at the end: "{s.window_caption()}"')
+    time.sleep(0.3)
+
+    recorded = s.recorder.stop()
+    decoded = decoded_pcm(s.opts.decoder, first, s.work)
+    # Only the first argument is taken: the second file is not heard.
+    blocks = heard_like(recorded, decoded, 'the first file')
+    last_sound = s.recorder.time_of((blocks[-1] + 1) * BLOCK)
+    check(last_sound <= ended_at + 0.2, 'the list ended only after the last sound was heard '
+          f'({last_sound - ended_at:+.2f} s)')
+    check(s.player.poll() is None, 'the player stays open at the end of the list')
+    s.close()
+
+    # Without a sound device: the file's title shows, then the list moves on at once.
+    env = dict(os.environ, PULSE_SERVER='unix:' + os.path.join(s.work, 'no-such-server'))
+    s.start(first, env=env)
+    s.wait_caption('Über den Berg', 3)
+    shown_at = time.monotonic()
+    wait_for('the idle title without a sound device', back_to_idle, 3)
+    check(time.monotonic() - shown_at < 1.5, 'without a sound device the list ends at once, the title back to idle')
+    s.close()
+
+
+def other_window(s, besides=()):
+    """A visible window of the player other than its main window (and `besides`)."""
+    for wid in visible_windows(s.player.pid):
+        if wid != s.wid and wid not in besides:
+            return wid
+    return None
+
+
+def silent(samples):
+    return not audible_blocks(samples)
+
+
+def yellow_rows(image, s):
+    """The y ranges (window coordinates) of list rows drawn in yellow."""
+    rows, start = [], None
+    for y in range(67, 265):
+        line = s.area(image, 6, y, 150, y + 1)
+        if has(line, yellow):
+            start = y if start is None else start
+        elif start is not None:
+            rows.append((start, y))
+            start = None
+    return rows
+
+
+def commands(s):
+    """Issue 11 as a new user would try it: the buttons on the real window."""
+    cut_mp3(s.opts.demo, 0, 200, os.path.join(s.work, 'Alpha.mp3'))
+    cut_mp3(s.opts.demo, 120, 80, os.path.join(s.work, 'Beta.mp3'))
+    s.record()
+    s.start()
+    idle_title = s.area(grab(), *TITLE)
+
+    # Play with nothing playing opens the file dialog; two files are chosen.
+    choose_files(s, ['Alpha.mp3', 'Beta.mp3'])
+    s.wait_caption('Alpha', 4)
+    check(True, 'the first chosen file plays')
+
+    # Pause, then resume: a silent gap, then the sound goes on.
+    time.sleep(0.8)
+    paused_at = s.press(PAUSE)
+    time.sleep(1.5)
+    resumed_at = s.press(PAUSE)
+    time.sleep(0.7)
+    check(s.window_caption() == 'Alpha', 'the same file plays on after the pause')
+
+    # The list: expanded, yellow on black, and a click on the second row.
+    s.press(LIST)
+    wait_for('the expanded list', lambda: s.height() == 271, 3)
+    check(True, 'the list button expands the window to 271 pixels')
+    time.sleep(0.3)
+    shot = grab('list', s.work)
+    rows = yellow_rows(shot, s)
+    check(len(rows) == 1, f'one row (the one not playing) is drawn in yellow ({rows})')
+    top, bottom = rows[0]
+    row = s.area(shot, 6, top, 150, bottom)
+    check(all(b <= 30 and abs(r - g) <= 30 for r, g, b in row), 'the row is yellow on black')
+    check(s.area(shot, 120, 200, 121, 201)[0] == (0, 0, 0), 'the list background is black')
+    corners = [s.area(shot, x, 270, x + 1, 271)[0] for x in (0, 244)]
+    check(corners == [(0, 0, 0)] * 2 and s.area(shot, 10, 270, 11, 271)[0] == WINDOW_BLUE,
+          'the expanded window has its rounded shape again (the bottom corners are not drawn)')
+    x, y = s.origin
+    click(x + 40, y + (top + bottom) // 2)
+    s.wait_caption('Beta', 3)
+    check(True, 'a click on the second row plays it')
+
+    # Next from the last entry goes to the first; previous from the first to the last.
+    s.press(NEXT)
+    s.wait_caption('Alpha', 3)
+    check(True, 'next on the last entry plays the first')
+    s.press(PREV)
+    s.wait_caption('Beta', 3)
+    prev_at = time.monotonic()
+    check(True, 'previous on the first entry plays the last')
+
+    # Repeat: the last entry plays to its end and the list goes round.
+    s.press(REPEAT)
+    s.wait_caption('Alpha', 5)
+    check(time.monotonic() - prev_at >= 1.8, 'with repeat set, the last entry played to its end '
+          f'({time.monotonic() - prev_at:.1f} s) and the first followed')
+    # Play while a list plays stops it and empties the list.
+    stopped_at = s.press(PLAY)
+    wait_for('the idle title', lambda: s.area(grab(), *TITLE) == idle_title, 2)
+    check(True, 'play while playing stops: the title display shows "Zumo mp3 player"')
+    time.sleep(0.6)
+    shot = grab('stopped', s.work)
+    check(not yellow_rows(shot, s) and not has(s.area(shot, 6, 90, 150, 130), white), 'the list is empty')
+    s.press(LIST)
+    wait_for('the collapsed list', lambda: s.height() == 66, 3)
+    check(True, 'the list button collapses the window to 66 pixels')
+    s.close()
+
+    recorded = s.recorder.stop()
+    # (Margins of 0.3 s for the sound server's latency.)
+    gap = recorded[s.recorder.index_at(paused_at + 0.3):s.recorder.index_at(resumed_at - 0.3)]
+    check(len(gap) > RATE // 2 and silent(gap), 'nothing is heard while paused')
+    check(not silent(recorded[s.recorder.index_at(paused_at - 0.5):s.recorder.index_at(paused_at)]),
+          'the file was heard before the pause')
+    check(not silent(recorded[s.recorder.index_at(resumed_at):s.recorder.index_at(resumed_at + 1.0)]),
+          'the sound comes back after the pause')
+    check(silent(recorded[s.recorder.index_at(stopped_at + 0.3):]), 'nothing is heard after the stop')
+
+
+def help_and_keys(s):
+    """The help page and the about box behind the info button; a double
+    click and the space key on a toggle button."""
+    bin_dir = os.path.dirname(os.path.realpath(s.opts.player))
+    page = os.path.join(bin_dir, 'videzi3.htm')
+    check(os.path.isfile(page) and '<html' in open(page, encoding='utf-8').read().lower(),
+          'the help page videzi3.htm lies beside the built program')
+
+    # The desktop's handler, as the player finds it: xdg-open on the path.
+    tools = os.path.join(s.work, 'tools')
+    os.makedirs(tools)
+    opened = os.path.join(s.work, 'opened')
+    with open(os.path.join(tools, 'xdg-open'), 'w') as script:
+        script.write(f'#!/bin/sh\nprintf "%s\\n" "$@" >> "{opened}"\n')
+    os.chmod(os.path.join(tools, 'xdg-open'), 0o755)
+    env = dict(os.environ, PATH=tools + os.pathsep + os.environ['PATH'])
+    s.start(env=env)
+    s.press(INFO)
+    wait_for('the help page to be opened', lambda: os.path.exists(opened) and open(opened).read().strip(), 5)
+    target = open(opened).read().strip()
+    check(target.endswith('videzi3.htm') and os.path.realpath(target.replace('file://', '')) == os.path.realpath(page),
+          f'the info button opens the help page beside the program ({target})')
+    check(other_window(s) is None, 'no about box is shown when the help page exists')
+
+    # A double click on a toggle counts as two presses: expanded, then collapsed again.
+    s.press(LIST, repeat=2)
+    time.sleep(0.5)
+    check(s.height() == 66, f'a double click on the list button expands and collapses ({s.height()} pixels)')
+    s.press(LIST)
+    wait_for('the expanded list', lambda: s.height() == 271, 3)
+    # (No window manager gives the clicked window the keyboard: it is given here.)
+    subprocess.run(['xdotool', 'windowfocus', '--sync', s.wid], check=True)
+    subprocess.run(['xdotool', 'key', 'space'], check=True)
+    wait_for('the list to collapse at the space key', lambda: s.height() == 66, 3)
+    check(True, 'the space key presses the button that has the focus')
+    s.close()
+
+    # Without the help page beside the program: the about box, titled with the caption.
+    alone = os.path.join(s.work, 'alone')
+    os.makedirs(alone)
+    shutil.copy(s.opts.player, alone)
+    song = cut_mp3(s.opts.demo, 0, 200, os.path.join(s.work, 'Gamma.mp3'))
+    s.start(song, exe=os.path.join(alone, os.path.basename(s.opts.player)), env=env)
+    s.wait_caption('Gamma', 4)
+    s.press(INFO)
+    about = wait_for('the about box', lambda: other_window(s), 5)
+    check(caption(about) == 'Gamma', f'without a help page the about box opens, titled "{caption(about)}" like the window')
+    check(not os.path.exists(opened) or open(opened).read().count('\n') == 1, 'no help page is opened then')
+    grab('about', s.work)
+    subprocess.run(['xdotool', 'key', 'Return'], check=True)
+    wait_for('the about box to close', lambda: other_window(s) is None, 3)
+    check(True, 'the about box closes with its OK button (Return)')
+    s.close()
+
+
+class TrayHost:
+    """tray-host.py as a child process, its reports gathered as they come."""
+
+    def __init__(self):
+        here = os.path.dirname(os.path.abspath(__file__))
+        self.process = subprocess.Popen([sys.executable, os.path.join(here, 'tray-host.py')], stdout=subprocess.PIPE,
+                                        text=True)
+        self.lines = []
+        self.thread = threading.Thread(target=self.pump, daemon=True)
+        self.thread.start()
+        wait_for('the tray', lambda: 'ready' in self.lines, 5)
+
+    def pump(self):
+        for line in self.process.stdout:
+            self.lines.append(line.strip())
+
+    def docked(self):
+        return [line.split()[1] for line in self.lines if line.startswith('docked')]
+
+    def gone(self):
+        return [line.split()[1] for line in self.lines if line.startswith('gone')]
+
+    def stop(self):
+        self.process.terminate()
+        self.process.wait()
+
+
+def choose_files(s, names):
+    """Play with nothing playing: the file dialog, the names typed into it."""
+    s.press(PLAY)
+    dialog = wait_for('the file dialog', lambda: other_window(s), 5)
+    check(caption(dialog) is not None, f'the play button opens the file dialog ("{caption(dialog)}")')
+    time.sleep(0.3)
+    subprocess.run(['xdotool', 'type', '--delay', '15', ' '.join(f'"{n}"' for n in names)], check=True)
+    subprocess.run(['xdotool', 'key', 'Return'], check=True)
+
+
+# The tray menu's items as reached with the Down key from a fresh menu.
+MENU_DOWNS = {'Always on top': 3, 'Next': 4, 'Previous': 5, 'Repeat All': 6, 'Pause': 7, 'Exit': 8}
+
+
+def tray_menu(s, icon_at, item):
+    time.sleep(0.5)  # never taken as a double click with the click before
+    for attempt in (1, 2):
+        click(*icon_at[:2], button=3)
+        try:
+            menu = wait_for(f'the tray menu (for "{item}")', lambda: other_window(s, {icon_at[2]}), 4)
+            break
+        except Failure:
+            if attempt == 2:
+                raise
+            print(f'  (no menu after a right click for "{item}": clicking again)', flush=True)
+    subprocess.run(['xdotool', 'key', '--delay', '30'] + ['Down'] * MENU_DOWNS[item] + ['Return'], check=True)
+    wait_for('the tray menu to close', lambda: other_window(s, {icon_at[2]}) != menu, 3)
+    return time.monotonic()
+
+
+def tray(s):
+    """The tray icon and its menu, with a tray on the virtual display."""
+    host = TrayHost()
+    try:
+        cut_mp3(s.opts.demo, 0, 200, os.path.join(s.work, 'Alpha.mp3'))
+        cut_mp3(s.opts.demo, 120, 80, os.path.join(s.work, 'Beta.mp3'))
+        s.record()
+        s.start('Alpha.mp3')
+        s.wait_caption('Alpha', 4)
+        wait_for('the tray icon', host.docked, 3)
+        check(on_top(s.wid), 'the window asks to stay on top')
+        icon = host.docked()[0]
+        ix, iy, iw, ih, state = geometry(icon)
+        check(state == 'IsViewable', f'the tray icon is shown in the tray ({iw} x {ih})')
+        icon_at = (ix + iw // 2, iy + ih // 2, str(int(icon, 16)))
+
+        # A left click on the icon hides the window, another shows it again.
+        click(*icon_at[:2])
+        wait_for('the window to hide', lambda: geometry(s.wid)[4] != 'IsViewable', 2)
+        check(True, 'a left click on the tray icon hides the window')
+        time.sleep(0.6)  # not a double click
+        click(*icon_at[:2])
+        wait_for('the window to show', lambda: geometry(s.wid)[4] == 'IsViewable', 2)
+        check(True, 'another left click shows it again')
+        time.sleep(0.5)
+        # Shown again: the file of the command line is not queued once more.
+        s.press(LIST)
+        wait_for('the expanded list', lambda: s.height() == 271, 3)
+        time.sleep(0.3)
+        check(not yellow_rows(grab('shown-again', s.work), s), 'after hiding and showing, the list still holds one entry')
+        s.press(LIST)
+        wait_for('the collapsed list', lambda: s.height() == 66, 3)
+
+        s.press(PLAY)  # stops what plays; the next press opens the dialog
+        time.sleep(0.5)
+        choose_files(s, ['Alpha.mp3', 'Beta.mp3'])
+        s.wait_caption('Alpha', 4)
+        time.sleep(0.5)
+        tray_menu(s, icon_at, 'Next')
+        s.wait_caption('Beta', 3)
+        check(True, 'the menu\'s Next plays the next entry')
+        tray_menu(s, icon_at, 'Previous')
+        s.wait_caption('Alpha', 3)
+        check(True, 'the menu\'s Previous plays the entry before')
+
+        # Pause by menu and by button in any mix: the menu item does what it says.
+        first_pause = tray_menu(s, icon_at, 'Pause')
+        time.sleep(1.0)
+        first_resume = s.press(PAUSE)
+        time.sleep(0.6)
+        second_pause = tray_menu(s, icon_at, 'Pause')
+        time.sleep(1.0)
+        second_resume = s.press(PAUSE)
+        time.sleep(0.6)
+        check(s.window_caption() == 'Alpha', 'the same entry plays through the pauses')
+
+        # "Always on top" off and on again: the window stays where it is, as it is.
+        for turn in ('off', 'on'):
+            tray_menu(s, icon_at, 'Always on top')
+            time.sleep(0.5)
+            wid = wait_for('the main window', s.main_window, 3)
+            s.wid = wid  # (the window system's window may have been made again)
+            check(on_top(s.wid) == (turn == 'on'), f'"Always on top" {turn}: the window\'s stay-on-top state follows')
+            x, y, w, h, state = geometry(s.wid)
+            shot = grab(f'on-top-{turn}', s.work)
+            check((x, y, w, h) == (*s.origin, 245, 66) and state == 'IsViewable',
+                  f'with "Always on top" {turn} the window stays in place ({x}, {y}, {w}, {h})')
+            check(s.area(shot, 0, 0, 1, 1)[0] == (0, 0, 0) and s.area(shot, 120, 0, 121, 1)[0] == (126, 128, 246),
+                  'and keeps its rounded shape')
+
+        # A double click on the icon toggles the window once.
+        time.sleep(0.6)
+        click(*icon_at[:2], repeat=2)
+        time.sleep(0.6)
+        check(geometry(s.wid)[4] != 'IsViewable', 'a double click on the icon toggles once: the window is hidden')
+        click(*icon_at[:2])
+        wait_for('the window to show', lambda: geometry(s.wid)[4] == 'IsViewable', 2)
+        time.sleep(0.5)
+
+        exit_at = tray_menu(s, icon_at, 'Exit')
+        try:
+            code = s.player.wait(timeout=1.0)
+        except subprocess.TimeoutExpired:
+            raise Failure('the player did not end within a second of the menu\'s Exit')
+        check(code == 0, f'the menu\'s Exit ends the player in {time.monotonic() - exit_at:.2f} s with status 0')
+        wait_for('the tray icon to go', lambda: icon in host.gone(), 2)
+        check(True, 'the tray icon is gone')
+
+        recorded = s.recorder.stop()
+        for n, (paused, resumed) in enumerate([(first_pause, first_resume), (second_pause, second_resume)], 1):
+            gap = recorded[s.recorder.index_at(paused + 0.3):s.recorder.index_at(resumed - 0.3)]
+            check(len(gap) > RATE // 4 and silent(gap), f'nothing is heard after the menu\'s Pause (time {n})')
+            after = recorded[s.recorder.index_at(resumed):s.recorder.index_at(resumed + 1.0)]
+            check(not silent(after), f'the pause button resumes (time {n})')
+    finally:
+        host.stop()
+
+
+SCENARIOS = {'plays-files': plays_files, 'commands': commands, 'help-and-keys': help_and_keys, 'tray': tray}
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument('scenario')
+    parser.add_argument('--player', required=True)
+    parser.add_argument('--decoder', required=True)
+    parser.add_argument('--demo', required=True)
+    parser.add_argument('--dir', required=True)
+    opts = parser.parse_args()
+    for name in ('player', 'decoder', 'demo', 'dir'):
+        setattr(opts, name, os.path.abspath(getattr(opts, name)))
+    session = Session(opts)
+    scenario = SCENARIOS[opts.scenario]
+    try:
+        scenario(session)
+    except Failure as failure:
+        print('FAIL:', failure, flush=True)
+        log = os.path.join(session.work, 'player.log')
+        if os.path.exists(log):
+            print('the player wrote:\n' + open(log, errors='replace').read()[-3000:], flush=True)
+        try:
+            grab('at-failure', session.work)
+        except Exception:
+            pass
+        return 1
+    finally:
+        session.stop()
+    print('session passed')
+    return 0
+
+
+if __name__ == '__main__':
+    sys.exit(main())
