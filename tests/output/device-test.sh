@@ -23,7 +23,9 @@ pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit --use-pid-file=
 pa=$!
 for _ in $(seq 50); do pactl info >/dev/null 2>&1 && break; sleep 0.1; done
 pactl set-default-sink zumo_null
-parec -d zumo_null.monitor --format=s16le --rate=44100 --channels=2 --raw >"$dir/rec.raw" &
+# A short recording latency: with the default (seconds) the last of the
+# tone may still be on its way when the recorder is stopped.
+parec --latency-msec=20 -d zumo_null.monitor --format=s16le --rate=44100 --channels=2 --raw >"$dir/rec.raw" &
 rec=$!
 sleep 0.3
 seconds=$("$player")
