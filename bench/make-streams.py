@@ -627,11 +627,11 @@ class Layer3Stream:
                     prev = grans[0][ch] if gr == 1 else previous[ch]
                     self.choose_scale_factors(g, ch, gr, scfsi[ch], prev)
                     time = (f * self.granules + gr) * 576 / self.freq
-                    spec = self.spectrum(time, ch, g.block_type, g.mixed)
+                    lines = self.spectrum(time, ch, g.block_type, g.mixed)
                     # What earlier granules left unused goes to the later ones.
                     share = int((target - used) * weights[k] / sum(weights[k:]))
                     share = max(0, min(share, capacity - 8 - used))
-                    self.code_granule(g, spec, share)
+                    self.code_granule(g, lines, share)
                     used += g.part2_3_length
                     k += 1
             for ch in range(self.channels):
