@@ -50,19 +50,9 @@ done
 [ -n "$xserver" ] || { echo "the virtual X server did not start"; cat "$dir/xvfb.log"; exit 1; }
 export DISPLAY=":$n"
 
-mkdir -p "$dir/home" "$dir/run"
-chmod 700 "$dir/run"
-export HOME="$dir/home" XDG_RUNTIME_DIR="$dir/run" PULSE_RUNTIME_PATH="$dir/run"
-export PULSE_SERVER="unix:$dir/run/native"
-# ALSA's default device goes to the pulse plugin, whatever the system's configuration.
-printf 'pcm.!default { type pulse }\nctl.!default { type pulse }\n' >"$HOME/.asoundrc"
-pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit --use-pid-file=no \
-  -L "module-native-protocol-unix auth-anonymous=1 socket=$dir/run/native" \
-  -L "module-null-sink sink_name=zumo_null rate=44100 channels=2" >"$dir/pa.log" 2>&1 &
-pa=$!
-for _ in $(seq 100); do pactl info >/dev/null 2>&1 && break; sleep 0.05; done
-pactl info >/dev/null 2>&1 || { echo "the private sound server did not start"; cat "$dir/pa.log"; exit 1; }
-pactl set-default-sink zumo_null
+# shellcheck source=../support/private-pulse.sh
+. "$here/../support/private-pulse.sh"
+start_private_pulse "$dir"
 
 # The player sees no desktop: no session bus, the plain X11 platform.
 unset DBUS_SESSION_BUS_ADDRESS WAYLAND_DISPLAY XDG_CURRENT_DESKTOP DESKTOP_SESSION

@@ -14,15 +14,9 @@ cleanup() {
   rm -rf "$dir"
 }
 trap cleanup EXIT
-export HOME="$dir" XDG_RUNTIME_DIR="$dir" PULSE_RUNTIME_PATH="$dir" PULSE_SERVER="unix:$dir/native"
-# ALSA's default device goes to the pulse plugin, whatever the system's configuration.
-printf 'pcm.!default { type pulse }\nctl.!default { type pulse }\n' > "$dir/.asoundrc"
-pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit --use-pid-file=no \
-  -L "module-native-protocol-unix auth-anonymous=1 socket=$dir/native" \
-  -L "module-null-sink sink_name=zumo_null rate=44100 channels=2" >"$dir/pa.log" 2>&1 &
-pa=$!
-for _ in $(seq 50); do pactl info >/dev/null 2>&1 && break; sleep 0.1; done
-pactl set-default-sink zumo_null
+# shellcheck source=../support/private-pulse.sh
+. "$(dirname "$0")/../support/private-pulse.sh"
+start_private_pulse "$dir"
 # A short recording latency: with the default (seconds) the last of the
 # tone may still be on its way when the recorder is stopped.
 parec --latency-msec=20 -d zumo_null.monitor --format=s16le --rate=44100 --channels=2 --raw >"$dir/rec.raw" &
