@@ -1,9 +1,11 @@
 #include "synth/SynthFilter.h"
 
+#include "synth/DecodePaths.h"
 #include "synth/SynthWindow.h"
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -147,6 +149,29 @@ const std::array<float, 31>& DctScale() {
 
 void FastCosine32(const float* in, float* out) { Cosine32(in, out, DctScale().data()); }
 
+namespace {
+
+// cos((2n + 1) k pi / 64) as [k][n], in double precision.
+struct CosineTable {
+    double c[32][32];
+    CosineTable() {
+        for (int k = 0; k < 32; ++k)
+            for (int n = 0; n < 32; ++n)
+                c[k][n] = std::cos(static_cast<double>((2 * n + 1) * k) * std::numbers::pi / 64.0);
+    }
+};
+
+} // namespace
+
+void DirectCosine32(const float* in, float* out) {
+    static const CosineTable table;
+    for (int k = 0; k < 32; ++k) {
+        double sum = 0.0;
+        for (int n = 0; n < 32; ++n) sum += static_cast<double>(in[n]) * table.c[k][n];
+        out[k] = static_cast<float>(sum);
+    }
+}
+
 SynthFilter::SynthFilter(int32_t ch, float s)
     : dctScale(DctScale().data()), windowTaps(&WindowTaps()), channel(ch), scale(s) {
     ClearHistory();
@@ -164,9 +189,12 @@ void SynthFilter::ClearHistory() {
 // cosine transform X of the subband samples and writes V[r] into row r of
 // the current store and V[32 + r] into row r of the other, both in the
 // block's slot.
-void SynthFilter::MatrixBlock() {
+void SynthFilter::MatrixBlock(DecodePath path) {
     float x[32];
-    Cosine32(subbandIn.data(), x, dctScale);
+    if (path == DecodePath::Straightforward)
+        DirectCosine32(subbandIn.data(), x);
+    else
+        Cosine32(subbandIn.data(), x, dctScale);
     double* cur = currentStore + 32 * writeSlot;
     double* other = (currentStore == historyA.data() ? historyB.data() : historyA.data()) + 32 * writeSlot;
     for (int i = 0; i < 16; ++i) cur[i] = x[16 + i];
@@ -178,18 +206,52 @@ void SynthFilter::MatrixBlock() {
 
 namespace {
 
+// Runs of doubles as the compiler's vectors: two lanes fit SSE2 (every
+// x86-64 processor), four fit AVX2.
+typedef double Double2 __attribute__((vector_size(16)));
+typedef double Double4 __attribute__((vector_size(32)));
+
 // The window sums of a block: sum[j] adds the products of the 16 taps of
 // output j with row j of the blocks 0..15 back (slot (slot - m) mod 16 of
-// the store holds the block m back), in tap order. The loop over the 32
-// outputs is the inner one, so that it runs on vectors.
-inline void WindowSums(const double* store, int32_t slot, const WindowByTap& window, double* sum) {
-    for (int j = 0; j < 32; ++j) sum[j] = 0.0;
-    for (int m = 0; m < 16; ++m) {
-        const double* v = store + 32 * ((slot - m) & 15);
-        const double* w = window.taps[m];
-        for (int j = 0; j < 32; ++j) sum[j] += v[j] * w[j];
+// the store holds the block m back), in tap order. The outputs are taken
+// Count vectors at a time and their sums stay in registers across the 16
+// taps; each lane adds its products in the same order as a plain loop.
+template <typename Vec, int Count>
+[[gnu::always_inline]] inline void WindowSumsBy(const double* store, int32_t slot, const WindowByTap& window,
+                                                double* sum) {
+    constexpr int kLanes = sizeof(Vec) / sizeof(double);
+    constexpr int kStep = Count * kLanes;
+    static_assert(32 % kStep == 0);
+    for (int base = 0; base < 32; base += kStep) {
+        Vec acc[Count];
+        for (int i = 0; i < Count; ++i) acc[i] = Vec{};
+        for (int m = 0; m < 16; ++m) {
+            const double* v = store + 32 * ((slot - m) & 15) + base;
+            const double* w = window.taps[m] + base;
+            for (int i = 0; i < Count; ++i) {
+                Vec a;
+                Vec b;
+                std::memcpy(&a, v + i * kLanes, sizeof a);
+                std::memcpy(&b, w + i * kLanes, sizeof b);
+                acc[i] += a * b;
+            }
+        }
+        for (int i = 0; i < Count; ++i) std::memcpy(sum + base + i * kLanes, &acc[i], sizeof acc[i]);
     }
 }
+
+void WindowSumsPlain(const double* store, int32_t slot, const WindowByTap& window, double* sum) {
+    WindowSumsBy<Double2, 8>(store, slot, window, sum);
+}
+
+#if defined(__x86_64__)
+// Without FMA: a fused multiply-add would round differently from the
+// plain path.
+__attribute__((target("avx2"))) void WindowSumsAvx2(const double* store, int32_t slot, const WindowByTap& window,
+                                                    double* sum) {
+    WindowSumsBy<Double4, 8>(store, slot, window, sum);
+}
+#endif
 
 // pcm[j] = ToPcm16(float(sum[j] * scale)) for the 32 outputs of a block.
 // The compiler leaves the clamping of ToPcm16 as jumps, one output at a
@@ -222,17 +284,23 @@ inline void ScaleToPcm16(const double* sum, double scale, int16_t* pcm) {
 
 } // namespace
 
-void SynthFilter::WindowBlock(OBuffer& out) {
+void SynthFilter::WindowBlock(OBuffer& out, DecodePath path) {
     alignas(16) double sum[32];
-    WindowSums(currentStore, writeSlot, *windowTaps, sum);
+#if defined(__x86_64__)
+    if (path == DecodePath::Fastest && HaveAvx2())
+        WindowSumsAvx2(currentStore, writeSlot, *windowTaps, sum);
+    else
+#endif
+        WindowSumsPlain(currentStore, writeSlot, *windowTaps, sum);
     alignas(16) int16_t pcm[32];
     ScaleToPcm16(sum, static_cast<double>(scale), pcm);
     out.AppendBlock(channel, pcm, 32);
 }
 
 void SynthFilter::SynthesizeBlock(OBuffer& out) {
-    MatrixBlock();
-    WindowBlock(out);
+    const DecodePath path = CurrentDecodePath();
+    MatrixBlock(path);
+    WindowBlock(out, path);
     writeSlot = (writeSlot + 1) & 15;
     currentStore = currentStore == historyA.data() ? historyB.data() : historyA.data();
     subbandIn.fill(0.0f);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "output/OBuffer.h"
+#include "synth/DecodePaths.h"
 
 #include <array>
 #include <cstdint>
@@ -37,8 +38,8 @@ public:
 
 private:
     void ClearHistory();
-    void MatrixBlock();
-    void WindowBlock(OBuffer& out);
+    void MatrixBlock(DecodePath path);
+    void WindowBlock(OBuffer& out, DecodePath path);
 
     alignas(64) std::array<double, 512> historyA; // [slot * 32 + row]
     alignas(64) std::array<double, 512> historyB;
@@ -54,6 +55,9 @@ private:
 // The 32-point cosine transform X[k] = sum over n of in[n] * cos((2n + 1) k pi / 64),
 // k = 0..31, by the fast even/odd factorisation in single precision.
 void FastCosine32(const float* in, float* out);
+// The same transform by its defining sums, in double precision, rounded to
+// single precision at the end.
+void DirectCosine32(const float* in, float* out);
 
 // The 31 multipliers 1 / (2 cos(k pi / 64)) of the fast transform, by stage:
 // k = 1, 3, ..., 31; then 2, 6, ..., 30; 4, 12, 20, 28; 8, 24; 16.
