@@ -57,10 +57,10 @@ void Layer3Decoder::DecodeFrame() {
     mainDataLimit = frameStart * 8;
 
     if (!sideInfoOk) {
-        // Window switching with block type 0 is not a valid block: the rest
-        // of the side information cannot be trusted, so the frame gives no
-        // audio. The reservoir already stands at its main data, so the next
-        // frame finds its own main data as usual.
+        // Window switching with block type 0 is not a valid block: the side
+        // information cannot be trusted, so the frame gives no audio. Its
+        // main data is in the reservoir and the reservoir stands at it, so
+        // the next frame finds its own main data as usual.
         ++skippedFrames;
         return;
     }
@@ -99,6 +99,10 @@ bool Layer3Decoder::ReadSideInfo() {
     Bitstream& bs = *stream;
     const bool mpeg1 = header->version == 1;
     auto get = [&bs](int n) { return static_cast<int32_t>(bs.GetBits(n)); };
+    // A window-switching granule with block type 0 makes the frame unusable,
+    // but the remaining fields are still read: the main data that follows
+    // them goes into the reservoir and later frames may begin in it.
+    bool usable = true;
 
     if (mpeg1) {
         sideInfo.main_data_begin = get(9);
@@ -126,7 +130,7 @@ bool Layer3Decoder::ReadSideInfo() {
                 g.subblock_gain[0] = get(3);
                 g.subblock_gain[1] = get(3);
                 g.subblock_gain[2] = get(3);
-                if (g.block_type == 0) return false;
+                if (g.block_type == 0) usable = false;
                 g.region0_count = g.block_type == 2 && g.mixed_block_flag == 0 ? 8 : 7;
                 g.region1_count = 20 - g.region0_count;
             } else {
@@ -143,7 +147,7 @@ bool Layer3Decoder::ReadSideInfo() {
             g.count1table_select = get(1);
         }
     }
-    return true;
+    return usable;
 }
 
 } // namespace zumo

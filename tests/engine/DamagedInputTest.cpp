@@ -2,6 +2,8 @@
 // and ends or plays on: tiny and empty files, cut downloads, random bytes,
 // flipped bits, fields at their extremes, and paths the file system refuses.
 #include "engine/MPEGPlayer.h"
+#include "output/RecordingWaveOut.h"
+#include "output/WaveOBuffer.h"
 #include "stream/MemoryStream.h"
 
 #include "support/BitWriter.h"
@@ -310,4 +312,53 @@ TEST(DamagedInput, FileThatShrinksWhilePlayingEndsTheTrack) {
     player.WaitForEnd();
     EXPECT_FALSE(player.Playing());
     EXPECT_LT(seen->frames, 500);
+}
+
+TEST(DamagedInput, LayerOneStartThenLayerTwoFramesStayInsideTheSoundBlocks) {
+    // The sound buffer sizes its blocks for the first frame's 384 samples;
+    // the Layer II frames that follow bring 1,152 each. Random bodies give
+    // them real allocations and samples.
+    std::mt19937 rng(7);
+    FrameFields one;
+    one.layer = 1;
+    one.bitrateIndex = 12;
+    FrameFields two = one;
+    two.layer = 2;
+    two.bitrateIndex = 11;
+    std::vector<uint8_t> file;
+    for (int i = 0; i < 3; ++i) AppendFrame(file, one);
+    for (int i = 0; i < 70; ++i) {
+        std::vector<uint8_t> body(static_cast<size_t>(FrameBodySize(two)));
+        for (uint8_t& b : body) b = static_cast<uint8_t>(rng());
+        AppendFrame(file, two, body);
+    }
+
+    MPEGPlayer player;
+    player.OpenStream(std::make_unique<MemoryStream>(file), "switch.mp3");
+    ASSERT_EQ(player.Layer(), 1);
+    auto log = std::make_shared<RecordingWaveOut::Log>();
+    log->SetAutoPlay(true);
+    auto buffer = NewWaveOBuffer(player.Mode(), 0, player.Frequency(), player.Layer(), 1,
+                                 std::make_unique<RecordingWaveOut>(log));
+    ASSERT_NE(buffer, nullptr);
+    const uint32_t blockSize = static_cast<uint32_t>(static_cast<WaveOBuffer*>(buffer.get())->BlockSize());
+    EXPECT_EQ(blockSize, 2u * 2u * 32u * 384u);
+    player.SetOutput(std::move(buffer));
+    player.Play();
+    player.WaitForEnd();
+    EXPECT_FALSE(player.Playing());
+    EXPECT_EQ(player.FramesDecoded(), 73);
+    const auto written = log->Written();
+    ASSERT_FALSE(written.empty());
+    uint64_t bytes = 0;
+    for (const auto& b : written) {
+        EXPECT_LE(b.size, blockSize);
+        EXPECT_EQ(b.bytes.size(), b.size);
+        bytes += b.size;
+    }
+    // Samples beyond a full block are dropped, never written past it: the
+    // blocks hold at most what the frames decoded, the last one padded
+    // with silence.
+    EXPECT_LE(bytes, 2u * 2u * (3u * 384u + 70u * 1152u) + blockSize);
+    EXPECT_GE(bytes, 2u * 2u * 3u * 384u);
 }

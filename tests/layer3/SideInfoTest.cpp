@@ -169,6 +169,25 @@ TEST(SideInfo, WindowSwitchingWithBlockTypeZeroAbandonsTheFrame) {
     ASSERT_TRUE(f.Next());
     EXPECT_EQ(f.out.frames, 2); // the next frame decodes as usual
     EXPECT_EQ(f.decoder->decodedFrames, 2);
+
+    // The abandoned frame's main data still lands in the reservoir byte for
+    // byte, so that later frames whose main data begins in it read the
+    // right bytes.
+    std::vector<uint8_t> body = badBits.Bytes();
+    const size_t sideBytes = body.size();
+    for (int i = 0; i < 64; ++i) body.push_back(static_cast<uint8_t>(0xA0 + i));
+    std::vector<uint8_t> pair;
+    test::AppendFrame(pair, test::FrameFields{}, goodBits.Bytes());
+    test::AppendFrame(pair, test::FrameFields{}, body);
+    FrameFile g(pair, 2);
+    ASSERT_TRUE(g.Next());
+    const int32_t slots = g.header.nSlots;
+    ASSERT_TRUE(g.Next());
+    EXPECT_EQ(g.decoder->skippedFrames, 1);
+    EXPECT_EQ(g.decoder->reservoir.WriteIndex(), 2 * slots);
+    ASSERT_EQ(sideBytes, 32u);
+    for (int i = 0; i < 64; ++i)
+        EXPECT_EQ(g.decoder->reservoir.PeekAt(8 * (slots + i)) >> 56, 0xA0u + i) << i;
 }
 
 // Which filter each channel reaches, for each channel choice.
