@@ -83,6 +83,9 @@ public:
     void HandOff(SynthFilter& filter);
     // 18 input values of one subband (may be overwritten) -> 36 outputs.
     static void InvMdct(float* input, float* output, int blockType);
+    // The same by its defining sums in double precision (the straightforward
+    // decode path).
+    static void InvMdctDirect(const float* input, float* output, int blockType);
 
     // Working data; public so that the tests can drive single steps.
     float dequantSamples[2][576] = {};

@@ -2,7 +2,11 @@
 #include "layer3/Layer3Decoder.h"
 #include "layer3/Layer3Tables.h"
 
+#include "synth/DecodePaths.h"
+
 #include <algorithm>
+#include <cmath>
+#include <numbers>
 
 namespace zumo {
 
@@ -105,6 +109,46 @@ void Layer3Decoder::InvMdct(float* input, float* output, int blockType) {
     for (int i = 27; i < 36; ++i) output[i] = -window[i] * z[i - 27];
 }
 
+namespace {
+
+// The cosines of the defining sums of the inverse MDCT: long blocks
+// cos(pi/72 (2i + 19)(2k + 1)), i < 36, k < 18; short windows
+// cos(pi/24 (2i + 7)(2k + 1)), i < 12, k < 6.
+struct InvMdctCosines {
+    double longBlock[36][18];
+    double shortBlock[12][6];
+    InvMdctCosines() {
+        constexpr double kPi = std::numbers::pi;
+        for (int i = 0; i < 36; ++i)
+            for (int k = 0; k < 18; ++k) longBlock[i][k] = std::cos(kPi / 72 * (2 * i + 19) * (2 * k + 1));
+        for (int i = 0; i < 12; ++i)
+            for (int k = 0; k < 6; ++k) shortBlock[i][k] = std::cos(kPi / 24 * (2 * i + 7) * (2 * k + 1));
+    }
+};
+
+} // namespace
+
+void Layer3Decoder::InvMdctDirect(const float* input, float* output, int blockType) {
+    static const InvMdctCosines cosines;
+    if (blockType == 2) {
+        double y[36] = {};
+        for (int w = 0; w < 3; ++w)
+            for (int i = 0; i < 12; ++i) {
+                double sum = 0.0;
+                for (int k = 0; k < 6; ++k) sum += static_cast<double>(input[3 * k + w]) * cosines.shortBlock[i][k];
+                y[6 * w + 6 + i] += imdctShortWindow[i] * sum;
+            }
+        for (int i = 0; i < 36; ++i) output[i] = static_cast<float>(y[i]);
+        return;
+    }
+    const auto& window = imdctLongWindow[blockType == 1 || blockType == 3 ? blockType : 0];
+    for (int i = 0; i < 36; ++i) {
+        double sum = 0.0;
+        for (int k = 0; k < 18; ++k) sum += static_cast<double>(input[k]) * cosines.longBlock[i][k];
+        output[i] = static_cast<float>(window[i] * sum);
+    }
+}
+
 void Layer3Decoder::Reorder(const float* source, int ch, int gr) {
     const GranuleInfo& gi = sideInfo.ch[ch].gr[gr];
     if (!IsShort(gi)) {
@@ -145,6 +189,7 @@ void Layer3Decoder::Hybrid(int ch, int gr) {
     float* prev = overlap[ch];
     const int32_t blockType = std::clamp(gi.block_type, 0, 3);
     const bool mixedLow = gi.window_switching_flag != 0 && gi.mixed_block_flag != 0;
+    const bool direct = CurrentDecodePath() == DecodePath::Straightforward;
     for (int32_t sb = 0; sb < 32; ++sb) {
         float* lines = hybridOut + 18 * sb;
         float* carry = prev + 18 * sb;
@@ -156,7 +201,11 @@ void Layer3Decoder::Hybrid(int ch, int gr) {
             continue;
         }
         float r[36];
-        InvMdct(lines, r, mixedLow && sb < 2 ? 0 : blockType);
+        const int type = mixedLow && sb < 2 ? 0 : blockType;
+        if (direct)
+            InvMdctDirect(lines, r, type);
+        else
+            InvMdct(lines, r, type);
         for (int k = 0; k < 18; ++k) {
             lines[k] = r[k] + carry[k];
             carry[k] = r[18 + k];
