@@ -101,11 +101,15 @@ inline int32_t DecodeHuffmanCode(const HuffCodeTable& table, int32_t& x, int32_t
         if (used < 32) used = 32;
         break;
     }
-    bits.Skip(used);
-
-    // Escapes and signs: at most 2 x (13 + 1) bits, all within one look.
-    word = bits.Peek();
-    int taken = 0;
+    // Escapes and signs: at most 2 x (13 + 1) bits. Behind a code word
+    // (19 bits at most) they lie within the same look of 48 bits; after a
+    // failed lookup the cursor looks again.
+    int taken = used;
+    if (used > 48 - 28) {
+        bits.Skip(used);
+        word = bits.Peek();
+        taken = 0;
+    }
     auto take = [&word, &taken](int n) {
         const auto value = static_cast<int32_t>((word << taken) >> (64 - n));
         taken += n;

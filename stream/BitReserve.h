@@ -49,9 +49,9 @@ public:
         Cursor(const BitReserve& reserve, int32_t limit)
             : reserve(reserve), start(reserve.Position()), startTotal(reserve.totalBits),
               avail(limit - reserve.totalBits) {}
-        // The next bits, first bit highest; at least the top 32 are valid.
+        // The next bits, first bit highest; at least the top 48 are valid.
         uint64_t Peek() {
-            if (held < 32) Refill();
+            if (held < 48) Refill();
             return word;
         }
         void Skip(int32_t n) {
