@@ -4,16 +4,28 @@ namespace zumo {
 
 std::atomic<DecodePath> detail::decodePath{DecodePath::Fastest};
 
-bool HaveAvx2() {
+namespace {
+
+struct CpuFeatures {
+    bool avx2 = false;
+    bool avx512 = false;
+    CpuFeatures() {
 #if defined(__x86_64__) || defined(__i386__)
-    static const bool avx2 = [] {
         __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2") != 0;
-    }();
-    return avx2;
-#else
-    return false;
+        avx2 = __builtin_cpu_supports("avx2") != 0;
+        avx512 = __builtin_cpu_supports("avx512f") != 0;
 #endif
+    }
+};
+
+const CpuFeatures& Features() {
+    static const CpuFeatures features;
+    return features;
 }
+
+} // namespace
+
+bool HaveAvx2() { return Features().avx2; }
+bool HaveAvx512() { return Features().avx512; }
 
 } // namespace zumo
