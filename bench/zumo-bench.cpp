@@ -54,7 +54,10 @@ public:
     }
     void AppendBlock(int32_t, const int16_t* block, int32_t count) override {
         samples += count;
-        for (int32_t i = 0; i < count; ++i) sum += block[i];
+        // A local sum: adding through the reference would store it once per sample.
+        int64_t blockSum = 0;
+        for (int32_t i = 0; i < count; ++i) blockSum += block[i];
+        sum += blockSum;
     }
     void WriteBuffer() override {}
     void ClearBuffer() override {}

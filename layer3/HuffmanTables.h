@@ -115,21 +115,26 @@ inline int32_t DecodeHuffmanCode(const HuffCodeTable& table, int32_t& x, int32_t
         taken += n;
         return value;
     };
+    // A nonzero value takes one sign bit, 1 meaning negative. Without
+    // jumps: sign bits are as good as random, so a branch on them would be
+    // mispredicted every other time.
+    auto sign = [&word, &taken](int32_t value) {
+        const int32_t nonzero = value != 0 ? 1 : 0;
+        const int32_t negative = static_cast<int32_t>((word << taken) >> 63) & nonzero;
+        taken += nonzero;
+        return (value ^ -negative) + negative;
+    };
 
     if (table.count1) {
-        v = (y >> 3) & 1;
-        w = (y >> 2) & 1;
-        x = (y >> 1) & 1;
-        y = y & 1;
-        if (v != 0 && take(1)) v = -v;
-        if (w != 0 && take(1)) w = -w;
-        if (x != 0 && take(1)) x = -x;
-        if (y != 0 && take(1)) y = -y;
+        v = sign((y >> 3) & 1);
+        w = sign((y >> 2) & 1);
+        x = sign((y >> 1) & 1);
+        y = sign(y & 1);
     } else {
         if (table.linBits > 0 && x == table.xLen - 1) x += take(table.linBits);
-        if (x != 0 && take(1)) x = -x;
+        x = sign(x);
         if (table.linBits > 0 && y == table.yLen - 1) y += take(table.linBits);
-        if (y != 0 && take(1)) y = -y;
+        y = sign(y);
     }
     bits.Skip(taken);
     return result;
