@@ -10,11 +10,4 @@ void SubBand1Intensity::ParseScaleFactors(Bitstream& stream, const Header&) {
     scaleFactor2 = ScaleFactor(stream.GetBits(6));
 }
 
-bool SubBand1Intensity::EmitSample(uint8_t choice, SynthFilter& filter0, SynthFilter& filter1) {
-    if (allocation == 0) return true;
-    const double r = static_cast<double>(sampleValue) * factor + offset;
-    DeliverPair(subband, choice, true, r * scaleFactor, true, r * scaleFactor2, filter0, filter1);
-    return true;
-}
-
 } // namespace zumo

@@ -17,4 +17,12 @@ protected:
     float scaleFactor2 = 0.0f;
 };
 
+// The per-sample steps, here so that the frame decoder's direct calls inline them.
+inline bool SubBand1Intensity::EmitSample(uint8_t choice, SynthFilter& filter0, SynthFilter& filter1) {
+    if (allocation == 0) return true;
+    const double r = static_cast<double>(sampleValue) * factor + offset;
+    DeliverPair(subband, choice, true, r * scaleFactor, true, r * scaleFactor2, filter0, filter1);
+    return true;
+}
+
 } // namespace zumo

@@ -26,22 +26,4 @@ void SubBand1Mono::ParseScaleFactors(Bitstream& stream, const Header&) {
     if (allocation != 0) scaleFactor = ScaleFactor(stream.GetBits(6));
 }
 
-bool SubBand1Mono::CountSample() {
-    if (++sampleCount < 12) return false;
-    sampleCount = 0;
-    return true;
-}
-
-bool SubBand1Mono::ParseSamples(Bitstream& stream) {
-    if (allocation != 0) sampleValue = stream.GetBitsFloat(sampleBits);
-    return CountSample();
-}
-
-bool SubBand1Mono::EmitSample(uint8_t choice, SynthFilter& filter0, SynthFilter&) {
-    // A single channel has no right channel to choose: only "right only" silences it.
-    if (allocation != 0 && choice != kChoiceRight)
-        filter0.SetSubbandSample(subband, static_cast<float>(Requantise(sampleValue, factor, offset, scaleFactor)));
-    return true;
-}
-
 } // namespace zumo

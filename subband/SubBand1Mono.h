@@ -41,4 +41,23 @@ protected:
     float offset = 0.0f;
 };
 
+// The per-sample steps, here so that the frame decoder's direct calls inline them.
+inline bool SubBand1Mono::CountSample() {
+    if (++sampleCount < 12) return false;
+    sampleCount = 0;
+    return true;
+}
+
+inline bool SubBand1Mono::ParseSamples(Bitstream& stream) {
+    if (allocation != 0) sampleValue = stream.GetBitsFloat(sampleBits);
+    return CountSample();
+}
+
+inline bool SubBand1Mono::EmitSample(uint8_t choice, SynthFilter& filter0, SynthFilter&) {
+    // A single channel has no right channel to choose: only "right only" silences it.
+    if (allocation != 0 && choice != kChoiceRight)
+        filter0.SetSubbandSample(subband, static_cast<float>(Requantise(sampleValue, factor, offset, scaleFactor)));
+    return true;
+}
+
 } // namespace zumo

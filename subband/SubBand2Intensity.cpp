@@ -18,14 +18,4 @@ void SubBand2Intensity::ParseScaleFactors(Bitstream& stream, const Header& heade
     ReadScales(stream, scfsi2, scale2);
 }
 
-bool SubBand2Intensity::EmitSample(uint8_t choice, SynthFilter& filter0, SynthFilter& filter1) {
-    if (allocation != 0) {
-        const int32_t p = Part();
-        const double s = Value(quant, triple[Position()], 1.0f);
-        // s is already rounded to single precision; each channel scales it once.
-        DeliverPair(subband, choice, true, s * scale[p], true, s * scale2[p], filter0, filter1);
-    }
-    return NextPosition();
-}
-
 } // namespace zumo

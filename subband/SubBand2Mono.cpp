@@ -70,41 +70,4 @@ void SubBand2Mono::ParseScaleFactors(Bitstream& stream, const Header& header) {
     quant = SelectQuantClass(header, allocation);
 }
 
-void SubBand2Mono::ReadTriple(Bitstream& stream, const QuantClass& q, float* out) {
-    if (q.codeBits == 0) { // an allocation code without a class carries no samples
-        out[0] = out[1] = out[2] = 0.0f;
-        return;
-    }
-    if (q.groupTable) {
-        const uint32_t code = stream.GetBits(q.codeBits);
-        const GroupingTable& table = *q.groupTable;
-        // Codewords past the table's levels^3 entries do not occur in valid
-        // streams; they are read as silence.
-        if (code >= static_cast<uint32_t>(table.entries)) {
-            out[0] = out[1] = out[2] = 0.0f;
-            return;
-        }
-        for (int i = 0; i < 3; ++i) out[i] = table.values[code][i];
-        return;
-    }
-    for (int i = 0; i < 3; ++i) out[i] = stream.GetBitsFloat(q.codeBits) * q.stepFactor - 1.0f;
-}
-
-bool SubBand2Mono::CountGroup() {
-    tripleIndex = 0;
-    return ++groupCount >= 12;
-}
-
-bool SubBand2Mono::ParseSamples(Bitstream& stream) {
-    if (allocation != 0) ReadTriple(stream, quant, triple);
-    return CountGroup();
-}
-
-bool SubBand2Mono::EmitSample(uint8_t choice, SynthFilter& filter0, SynthFilter&) {
-    // A single channel has no right channel to choose: only "right only" silences it.
-    if (allocation != 0 && choice != kChoiceRight)
-        filter0.SetSubbandSample(subband, static_cast<float>(Value(quant, triple[Position()], scale[Part()])));
-    return NextPosition();
-}
-
 } // namespace zumo

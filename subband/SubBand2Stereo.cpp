@@ -26,19 +26,4 @@ void SubBand2Stereo::ParseScaleFactors(Bitstream& stream, const Header& header) 
     quant2 = SelectQuantClass(header, allocation2);
 }
 
-bool SubBand2Stereo::ParseSamples(Bitstream& stream) {
-    if (allocation != 0) ReadTriple(stream, quant, triple);
-    if (allocation2 != 0) ReadTriple(stream, quant2, triple2);
-    return CountGroup();
-}
-
-bool SubBand2Stereo::EmitSample(uint8_t choice, SynthFilter& filter0, SynthFilter& filter1) {
-    const int32_t i = Position();
-    const int32_t p = Part();
-    const double left = allocation != 0 ? Value(quant, triple[i], scale[p]) : 0.0;
-    const double right = allocation2 != 0 ? Value(quant2, triple2[i], scale2[p]) : 0.0;
-    DeliverPair(subband, choice, allocation != 0, left, allocation2 != 0, right, filter0, filter1);
-    return NextPosition();
-}
-
 } // namespace zumo

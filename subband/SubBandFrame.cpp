@@ -16,6 +16,45 @@ int32_t StereoBound(const Header& header, int32_t subbands) {
     return std::clamp(header.modeExtension * 4 + 4, 0, subbands);
 }
 
+// The sample rounds of a frame. Each subband's decoder is called directly,
+// by its kind (known per range of subbands), so that the per-sample steps
+// inline; the order of the calls, and so of the bits read, is subband order
+// as through the common interface.
+struct Rounds {
+    Bitstream& stream;
+    SynthFilter& filter0;
+    SynthFilter& filter1;
+    OBuffer& output;
+    uint8_t choice;
+    bool single;
+    int32_t bound;
+    int32_t count;
+
+    template <typename Mono, typename Stereo, typename Intensity>
+    void Run(Mono* mono, Stereo* stereo, Intensity* intensity, int32_t emitsPerRound) {
+        const bool bothFilters = choice == kChoiceBoth && !single;
+        for (int32_t round = 0; round < 12; ++round) {
+            if (single) {
+                for (int32_t sb = 0; sb < count; ++sb) mono[sb].Mono::ParseSamples(stream);
+            } else {
+                for (int32_t sb = 0; sb < bound; ++sb) stereo[sb].Stereo::ParseSamples(stream);
+                for (int32_t sb = bound; sb < count; ++sb) intensity[sb].Intensity::ParseSamples(stream);
+            }
+            for (int32_t e = 0; e < emitsPerRound; ++e) {
+                if (single) {
+                    for (int32_t sb = 0; sb < count; ++sb) mono[sb].Mono::EmitSample(choice, filter0, filter1);
+                } else {
+                    for (int32_t sb = 0; sb < bound; ++sb) stereo[sb].Stereo::EmitSample(choice, filter0, filter1);
+                    for (int32_t sb = bound; sb < count; ++sb)
+                        intensity[sb].Intensity::EmitSample(choice, filter0, filter1);
+                }
+                filter0.SynthesizeBlock(output);
+                if (bothFilters) filter1.SynthesizeBlock(output);
+            }
+        }
+    }
+};
+
 } // namespace
 
 int32_t SubBandFrame::PrepareLayer1(const Header& header) {
@@ -76,16 +115,13 @@ bool SubBandFrame::Decode(Bitstream& stream, Header& header, Crc16* crc, SynthFi
 
     // 12 slots of one sample (Layer I) or 12 groups of three (Layer II) per
     // subband and channel. Fixed counts: the rounds cannot run on forever.
-    const int32_t emitsPerRound = layer1 ? 1 : 3;
-    const bool bothFilters = choice == kChoiceBoth && header.mode != kSingleChannel;
-    for (int32_t round = 0; round < 12; ++round) {
-        for (int32_t sb = 0; sb < count; ++sb) bands[sb]->ParseSamples(stream);
-        for (int32_t e = 0; e < emitsPerRound; ++e) {
-            for (int32_t sb = 0; sb < count; ++sb) bands[sb]->EmitSample(choice, filter0, filter1);
-            filter0.SynthesizeBlock(output);
-            if (bothFilters) filter1.SynthesizeBlock(output);
-        }
-    }
+    const bool single = header.mode == kSingleChannel;
+    const int32_t bound = single ? count : StereoBound(header, count);
+    Rounds rounds{stream, filter0, filter1, output, choice, single, bound, count};
+    if (layer1)
+        rounds.Run(mono1.data(), stereo1.data(), intensity1.data(), 1);
+    else
+        rounds.Run(mono2.data(), stereo2.data(), intensity2.data(), 3);
     output.WriteBuffer();
     return true;
 }
