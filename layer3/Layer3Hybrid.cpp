@@ -298,10 +298,8 @@ void Layer3Decoder::FrequencyInversion() {
 
 // 18 time slots of 32 subband samples, one PCM block per slot.
 void Layer3Decoder::HandOff(SynthFilter& filter) {
-    for (int32_t ss = 0; ss < 18; ++ss) {
-        for (int32_t sb = 0; sb < 32; ++sb) filter.SetSubbandSample(sb, hybridOut[18 * sb + ss]);
-        filter.SynthesizeBlock(*output);
-    }
+    // Subband sb's sample of slot ss is hybridOut[18 sb + ss].
+    filter.SynthesizeBlocks(hybridOut, 18, 18, *output);
 }
 
 } // namespace zumo

@@ -48,10 +48,14 @@ struct Rounds {
                     for (int32_t sb = bound; sb < count; ++sb)
                         intensity[sb].Intensity::EmitSample(choice, filter0, filter1);
                 }
-                filter0.SynthesizeBlock(output);
-                if (bothFilters) filter1.SynthesizeBlock(output);
+                filter0.QueueBlock();
+                if (bothFilters) filter1.QueueBlock();
             }
         }
+        // The frame's blocks are synthesised together, channel by channel
+        // (each channel has its own place in the output).
+        filter0.SynthesizeQueued(output);
+        if (bothFilters) filter1.SynthesizeQueued(output);
     }
 };
 

@@ -183,6 +183,7 @@ void SynthFilter::ClearHistory() {
     subbandIn.fill(0.0f);
     currentStore = historyA.data();
     writeSlot = 15;
+    queued = 0;
 }
 
 // Computes the 64 matrixed values V[0..63] of the block from the 32-point
@@ -195,13 +196,20 @@ void SynthFilter::MatrixBlock(DecodePath path) {
         DirectCosine32(subbandIn.data(), x);
     else
         Cosine32(subbandIn.data(), x, dctScale);
+    StoreMatrixed(x, 1);
+}
+
+// Writes V[r] = f(X) into row r of the current store and V[32 + r] into row
+// r of the other, both in the block's slot; X[k] is x[k * step].
+void SynthFilter::StoreMatrixed(const float* x, int32_t step) {
     double* cur = currentStore + 32 * writeSlot;
     double* other = (currentStore == historyA.data() ? historyB.data() : historyA.data()) + 32 * writeSlot;
-    for (int i = 0; i < 16; ++i) cur[i] = x[16 + i];
+    auto at = [x, step](int k) { return static_cast<double>(x[k * step]); };
+    for (int i = 0; i < 16; ++i) cur[i] = at(16 + i);
     cur[16] = 0.0;
-    for (int t = 1; t < 16; ++t) cur[16 + t] = -x[32 - t];
-    for (int s = 0; s <= 16; ++s) other[s] = -x[16 - s];
-    for (int t = 1; t < 16; ++t) other[16 + t] = -x[t];
+    for (int t = 1; t < 16; ++t) cur[16 + t] = -at(32 - t);
+    for (int s = 0; s <= 16; ++s) other[s] = -at(16 - s);
+    for (int t = 1; t < 16; ++t) other[16 + t] = -at(t);
 }
 
 namespace {
@@ -304,13 +312,132 @@ void SynthFilter::WindowBlock(OBuffer& out, DecodePath path) {
     out.AppendBlock(channel, pcm, 32);
 }
 
+void SynthFilter::NextSlot() {
+    writeSlot = (writeSlot + 1) & 15;
+    currentStore = currentStore == historyA.data() ? historyB.data() : historyA.data();
+}
+
 void SynthFilter::SynthesizeBlock(OBuffer& out) {
     const DecodePath path = CurrentDecodePath();
     MatrixBlock(path);
     WindowBlock(out, path);
-    writeSlot = (writeSlot + 1) & 15;
-    currentStore = currentStore == historyA.data() ? historyB.data() : historyA.data();
+    NextSlot();
     subbandIn.fill(0.0f);
+}
+
+namespace {
+
+// Vectors of floats: four lanes fit SSE2, eight AVX2, sixteen AVX-512.
+typedef float Float4 __attribute__((vector_size(16)));
+typedef float Float8 __attribute__((vector_size(32)));
+typedef float Float16 __attribute__((vector_size(64)));
+
+// The fast cosine transform in its recursive form on V: each lane holds
+// one block and takes exactly the arithmetic of Cosine32 (which runs the
+// same steps stage by stage). Splits into the transform of the mirrored
+// sums (the even outputs) and of the scaled differences (each odd output
+// adds two neighbouring results of it).
+template <int N, typename V>
+[[gnu::always_inline]] inline void CosineBy(const V* in, V* out, const float* scales) {
+    if constexpr (N == 1) {
+        out[0] = in[0];
+    } else {
+        constexpr int H = N / 2;
+        const float* s = scales + ScaleOffset(N);
+        V sums[H];
+        V diffs[H];
+        for (int n = 0; n < H; ++n) {
+            sums[n] = in[n] + in[N - 1 - n];
+            diffs[n] = (in[n] - in[N - 1 - n]) * s[n];
+        }
+        V even[H];
+        V odd[H];
+        CosineBy<H>(sums, even, scales);
+        CosineBy<H>(diffs, odd, scales);
+        for (int k = 0; k < H; ++k) out[2 * k] = even[k];
+        for (int k = 0; k < H - 1; ++k) out[2 * k + 1] = odd[k] + odd[k + 1];
+        out[N - 1] = odd[H - 1];
+    }
+}
+
+// The transforms of as many blocks as V has lanes: subband sb of block l is
+// samples[sb * stride + l]; X[k] of block l goes to x[k * lanes + l].
+template <typename V>
+[[gnu::always_inline]] inline void CosineBlocksBy(const float* samples, int32_t stride, float* x,
+                                                  const float* scales) {
+    V in[32];
+    for (int sb = 0; sb < 32; ++sb) std::memcpy(&in[sb], samples + sb * stride, sizeof(V));
+    V out[32];
+    CosineBy<32>(in, out, scales);
+    std::memcpy(x, out, sizeof out);
+}
+
+void CosineBlocks4(const float* samples, int32_t stride, float* x, const float* scales) {
+    CosineBlocksBy<Float4>(samples, stride, x, scales);
+}
+
+#if defined(__x86_64__)
+__attribute__((target("avx2"))) void CosineBlocks8(const float* samples, int32_t stride, float* x,
+                                                   const float* scales) {
+    CosineBlocksBy<Float8>(samples, stride, x, scales);
+}
+
+__attribute__((target("avx512f"))) void CosineBlocks16(const float* samples, int32_t stride, float* x,
+                                                       const float* scales) {
+    CosineBlocksBy<Float16>(samples, stride, x, scales);
+}
+#endif
+
+} // namespace
+
+void SynthFilter::SynthesizeBlocks(const float* samples, int32_t stride, int32_t count, OBuffer& out) {
+    const DecodePath path = CurrentDecodePath();
+    alignas(64) float x[16 * 32];
+    int32_t done = 0;
+    while (done < count) {
+        const int32_t left = count - done;
+        const float* first = samples + done;
+        int32_t lanes = 1;
+        if (path == DecodePath::Straightforward) {
+            float in[32];
+            for (int sb = 0; sb < 32; ++sb) in[sb] = first[sb * stride];
+            DirectCosine32(in, x);
+#if defined(__x86_64__)
+        } else if (path == DecodePath::Fastest && left >= 16 && HaveAvx512()) {
+            lanes = 16;
+            CosineBlocks16(first, stride, x, dctScale);
+        } else if (path == DecodePath::Fastest && left >= 8 && HaveAvx2()) {
+            lanes = 8;
+            CosineBlocks8(first, stride, x, dctScale);
+#endif
+        } else if (left >= 4) {
+            lanes = 4;
+            CosineBlocks4(first, stride, x, dctScale);
+        } else {
+            float in[32];
+            for (int sb = 0; sb < 32; ++sb) in[sb] = first[sb * stride];
+            Cosine32(in, x, dctScale);
+        }
+        for (int32_t l = 0; l < lanes; ++l) {
+            StoreMatrixed(x + l, lanes);
+            WindowBlock(out, path);
+            NextSlot();
+        }
+        done += lanes;
+    }
+}
+
+void SynthFilter::QueueBlock() {
+    if (queued < kMaxQueued) {
+        for (int sb = 0; sb < 32; ++sb) queue[sb * kMaxQueued + queued] = subbandIn[sb];
+        ++queued;
+    }
+    subbandIn.fill(0.0f);
+}
+
+void SynthFilter::SynthesizeQueued(OBuffer& out) {
+    SynthesizeBlocks(queue.data(), kMaxQueued, queued, out);
+    queued = 0;
 }
 
 } // namespace zumo

@@ -30,6 +30,17 @@ public:
     // Synthesises the pending block: its 32 samples go to out in time order,
     // in one AppendBlock call.
     void SynthesizeBlock(OBuffer& out);
+    // Synthesises count blocks whose subband samples are given at once:
+    // subband sb of block t is samples[sb * stride + t]. The same output as
+    // count rounds of SetSubbandSample and SynthesizeBlock; the cosine
+    // transforms of several blocks run side by side on vectors. Samples
+    // set by SetSubbandSample and not yet synthesised stay pending.
+    void SynthesizeBlocks(const float* samples, int32_t stride, int32_t count, OBuffer& out);
+    // Keeps the pending block (up to 36 a frame) for SynthesizeQueued
+    // instead of synthesising it now; then clears it as SynthesizeBlock does.
+    void QueueBlock();
+    // Synthesises the kept blocks in order, as SynthesizeBlocks.
+    void SynthesizeQueued(OBuffer& out);
 
     int32_t Channel() const { return channel; }
     // Slot the next block writes (0..15) and whether store A is current.
@@ -39,6 +50,8 @@ public:
 private:
     void ClearHistory();
     void MatrixBlock(DecodePath path);
+    void StoreMatrixed(const float* x, int32_t step);
+    void NextSlot();
     void WindowBlock(OBuffer& out, DecodePath path);
 
     alignas(64) std::array<double, 512> historyA; // [slot * 32 + row]
@@ -46,6 +59,9 @@ private:
     double* currentStore = nullptr;
     int32_t writeSlot = 15;
     std::array<float, 32> subbandIn;
+    static constexpr int32_t kMaxQueued = 36;
+    alignas(64) std::array<float, 32 * kMaxQueued> queue{}; // [subband * kMaxQueued + block]
+    int32_t queued = 0;
     const float* dctScale; // the shared transform multipliers, looked up once
     const WindowByTap* windowTaps; // the shared window by tap, looked up once
     int32_t channel;
