@@ -578,6 +578,27 @@ class Layer3Stream:
             types[k], mixed[k] = 0, 0
         return types, mixed
 
+    def frame_target(self, grans, slots, capacity):
+        """Bits a frame aims to spend: around its own share, more when it
+        holds short blocks. `capacity` is what the reservoir allows."""
+        short_share = sum(1 for gr in range(self.granules) if grans[gr][0].block_type == 2) / self.granules
+        return slots * 8 * self.rng.uniform(0.9, 1.08) * (1.0 + 0.5 * short_share)
+
+    def choose_scfsi(self, grans):
+        """Which scale-factor groups the second granule takes over from the
+        first, per channel."""
+        scfsi = [[0] * 4 for _ in range(self.channels)]
+        if self.mpeg1:
+            for ch in range(self.channels):
+                if grans[0][ch].block_type == 0 and grans[1][ch].block_type == 0:
+                    scfsi[ch] = [1 if self.rng.random() < 0.3 else 0 for _ in range(4)]
+        return scfsi
+
+    def granule_lines(self, index, ch, g):
+        """The spectrum of granule `index` (counted over the whole stream)
+        of channel `ch`, in bitstream order for g's block type."""
+        return self.spectrum(index * 576 / self.freq, ch, g.block_type, g.mixed)
+
     def build(self):
         samples_per_frame = 1152 if self.mpeg1 else 576
         frame_count = int(self.seconds * self.freq / samples_per_frame)
@@ -596,8 +617,7 @@ class Layer3Stream:
             begin = min(area_start - data_end, self.max_begin)
             data_start = area_start - begin
             capacity = (begin + slots) * 8
-            # Bits this frame spends: around the frame's own share, more when
-            # it holds short blocks, never more than the reservoir allows.
+            # Bits this frame spends, never more than the reservoir allows.
             grans = [[Granule() for _ in range(self.channels)] for _ in range(self.granules)]
             weight_sum = 0.0
             weights = []
@@ -611,14 +631,8 @@ class Layer3Stream:
                     wgt = (1.5 if bt == 2 else 1.0) * (0.55 if (self.mode == 1 and ch == 1) else 1.0)
                     weights.append(wgt)
                     weight_sum += wgt
-            short_share = sum(1 for gr in range(self.granules) if grans[gr][0].block_type == 2) / self.granules
-            target = slots * 8 * self.rng.uniform(0.9, 1.08) * (1.0 + 0.5 * short_share)
-            target = min(target, capacity - 8)
-            scfsi = [[0] * 4 for _ in range(self.channels)]
-            if self.mpeg1:
-                for ch in range(self.channels):
-                    if grans[0][ch].block_type == 0 and grans[1][ch].block_type == 0:
-                        scfsi[ch] = [1 if self.rng.random() < 0.3 else 0 for _ in range(4)]
+            target = min(self.frame_target(grans, slots, capacity), capacity - 8)
+            scfsi = self.choose_scfsi(grans)
             k = 0
             used = 0
             for gr in range(self.granules):
@@ -626,8 +640,7 @@ class Layer3Stream:
                     g = grans[gr][ch]
                     prev = grans[0][ch] if gr == 1 else previous[ch]
                     self.choose_scale_factors(g, ch, gr, scfsi[ch], prev)
-                    time = (f * self.granules + gr) * 576 / self.freq
-                    lines = self.spectrum(time, ch, g.block_type, g.mixed)
+                    lines = self.granule_lines(f * self.granules + gr, ch, g)
                     # What earlier granules left unused goes to the later ones.
                     share = int((target - used) * weights[k] / sum(weights[k:]))
                     share = max(0, min(share, capacity - 8 - used))
