@@ -55,7 +55,7 @@ public:
     void AppendBlock(int32_t, const int16_t* block, int32_t count) override {
         samples += count;
         // A local sum: adding through the reference would store it once per sample.
-        int64_t blockSum = 0;
+        int32_t blockSum = 0; // 32 bits hold the sum of any block the decoder hands over
         for (int32_t i = 0; i < count; ++i) blockSum += block[i];
         sum += blockSum;
     }
