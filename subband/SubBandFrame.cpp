@@ -33,6 +33,8 @@ struct Rounds {
     template <typename Mono, typename Stereo, typename Intensity>
     void Run(Mono* mono, Stereo* stereo, Intensity* intensity, int32_t emitsPerRound) {
         const bool bothFilters = choice == kChoiceBoth && !single;
+        filter0.BeginQueue();
+        if (bothFilters) filter1.BeginQueue();
         for (int32_t round = 0; round < 12; ++round) {
             if (single) {
                 for (int32_t sb = 0; sb < count; ++sb) mono[sb].Mono::ParseSamples(stream);

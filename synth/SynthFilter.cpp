@@ -184,6 +184,8 @@ void SynthFilter::ClearHistory() {
     currentStore = historyA.data();
     writeSlot = 15;
     queued = 0;
+    pending = subbandIn.data();
+    pendingStride = 1;
 }
 
 // Computes the 64 matrixed values V[0..63] of the block from the 32-point
@@ -427,17 +429,37 @@ void SynthFilter::SynthesizeBlocks(const float* samples, int32_t stride, int32_t
     }
 }
 
+void SynthFilter::BeginQueue() {
+    queue.fill(0.0f);
+    queued = 0;
+    pending = queue.data();
+    pendingStride = kMaxQueued;
+}
+
 void SynthFilter::QueueBlock() {
-    if (queued < kMaxQueued) {
-        for (int sb = 0; sb < 32; ++sb) queue[sb * kMaxQueued + queued] = subbandIn[sb];
-        ++queued;
+    if (pendingStride == 1) {
+        // The block was set into subbandIn (no BeginQueue, or the queue is full).
+        if (queued < kMaxQueued) {
+            for (int sb = 0; sb < 32; ++sb) queue[sb * kMaxQueued + queued] = subbandIn[sb];
+            ++queued;
+        }
+        subbandIn.fill(0.0f);
+        return;
     }
-    subbandIn.fill(0.0f);
+    ++queued;
+    if (queued < kMaxQueued) {
+        pending = queue.data() + queued;
+        return;
+    }
+    pending = subbandIn.data();
+    pendingStride = 1;
 }
 
 void SynthFilter::SynthesizeQueued(OBuffer& out) {
     SynthesizeBlocks(queue.data(), kMaxQueued, queued, out);
     queued = 0;
+    pending = subbandIn.data();
+    pendingStride = 1;
 }
 
 } // namespace zumo

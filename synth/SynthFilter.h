@@ -26,7 +26,7 @@ public:
     SynthFilter& operator=(const SynthFilter&) = delete;
 
     // Subbands that get no sample before the next block count as 0.0.
-    void SetSubbandSample(int32_t subband, float value) { subbandIn[subband] = value; }
+    void SetSubbandSample(int32_t subband, float value) { pending[subband * pendingStride] = value; }
     // Synthesises the pending block: its 32 samples go to out in time order,
     // in one AppendBlock call.
     void SynthesizeBlock(OBuffer& out);
@@ -36,10 +36,14 @@ public:
     // transforms of several blocks run side by side on vectors. Samples
     // set by SetSubbandSample and not yet synthesised stay pending.
     void SynthesizeBlocks(const float* samples, int32_t stride, int32_t count, OBuffer& out);
-    // Keeps the pending block (up to 36 a frame) for SynthesizeQueued
-    // instead of synthesising it now; then clears it as SynthesizeBlock does.
+    // A frame's blocks can also be kept and synthesised together: after
+    // BeginQueue the samples set go straight into the queue, QueueBlock
+    // ends a block (as SynthesizeBlock would, up to 36 blocks; without
+    // BeginQueue it copies the pending block in), and SynthesizeQueued
+    // synthesises the kept blocks in order, as SynthesizeBlocks, and goes
+    // back to block by block.
+    void BeginQueue();
     void QueueBlock();
-    // Synthesises the kept blocks in order, as SynthesizeBlocks.
     void SynthesizeQueued(OBuffer& out);
 
     int32_t Channel() const { return channel; }
@@ -62,6 +66,10 @@ private:
     static constexpr int32_t kMaxQueued = 36;
     alignas(64) std::array<float, 32 * kMaxQueued> queue{}; // [subband * kMaxQueued + block]
     int32_t queued = 0;
+    // Where SetSubbandSample writes: subbandIn (step 1) or the queue's
+    // current block (step kMaxQueued).
+    float* pending = subbandIn.data();
+    int32_t pendingStride = 1;
     const float* dctScale; // the shared transform multipliers, looked up once
     const WindowByTap* windowTaps; // the shared window by tap, looked up once
     int32_t channel;

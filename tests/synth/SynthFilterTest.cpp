@@ -323,9 +323,11 @@ TEST(SynthFilter, BlocksAtOnceGiveExactlyTheBlockByBlockOutput) {
             const std::vector<float> samples = RandomBlocks(stride, 7u + static_cast<unsigned>(count));
             SynthFilter single(0, 32768.0f), batched(0, 32768.0f), queued(0, 32768.0f);
             CaptureBuffer a(1), b(1), c(1);
-            // Two rounds, so that the second starts from a history the
-            // first left at another slot.
-            for (int round = 0; round < 2; ++round) {
+            // Three rounds, so that later ones start from a history an
+            // earlier one left at another slot; the second round queues
+            // without BeginQueue (the pending block is copied in).
+            for (int round = 0; round < 3; ++round) {
+                if (round != 1) queued.BeginQueue();
                 for (int t = 0; t < count; ++t) {
                     for (int sb = 0; sb < 32; ++sb) {
                         single.SetSubbandSample(sb, samples[static_cast<size_t>(sb * stride + t)]);
@@ -337,7 +339,7 @@ TEST(SynthFilter, BlocksAtOnceGiveExactlyTheBlockByBlockOutput) {
                 batched.SynthesizeBlocks(samples.data(), stride, count, b);
                 queued.SynthesizeQueued(c);
             }
-            ASSERT_EQ(a.samples.size(), static_cast<size_t>(64 * count));
+            ASSERT_EQ(a.samples.size(), static_cast<size_t>(96 * count));
             EXPECT_TRUE(a.samples == b.samples);
             EXPECT_TRUE(a.samples == c.samples);
             EXPECT_EQ(single.WriteSlot(), batched.WriteSlot());
