@@ -1,3 +1,4 @@
+#include "output/AlsaWaveOut.h"
 #include "output/RecordingWaveOut.h"
 #include "output/WaveOBuffer.h"
 
@@ -67,6 +68,29 @@ TEST(WaveOBuffer, DeviceFailureGivesNoBuffer) {
     auto log = std::make_shared<Log>();
     log->SetFailOpen(true);
     EXPECT_EQ(NewWaveOBuffer(0, 0, 44100, 3, 1, std::make_unique<RecordingWaveOut>(log)), nullptr);
+}
+
+// The ALSA layer refuses what it cannot play without touching a sound
+// server: a device name ALSA does not know, and formats it does not take.
+TEST(WaveOBuffer, AlsaDeviceThatCannotOpenGivesNoBuffer) {
+    EXPECT_EQ(NewWaveOBuffer(0, 0, 44100, 3, 1, std::make_unique<AlsaWaveOut>("zumo_no_such_device")), nullptr);
+    AlsaWaveOut device("zumo_no_such_device");
+    WaveFormat format;
+    format.channels = 3;
+    format.samplesPerSec = 44100;
+    format.blockAlign = 6;
+    format.avgBytesPerSec = 44100 * 6;
+    EXPECT_EQ(device.Open(format), WaveOutDevice::kBadFormat);
+    format.channels = 2;
+    format.blockAlign = 4;
+    format.samplesPerSec = 0;
+    EXPECT_EQ(device.Open(format), WaveOutDevice::kBadFormat);
+    format.samplesPerSec = 44100;
+    EXPECT_NE(device.Open(format), WaveOutDevice::kOk);
+    // Nothing is open, so nothing can be queued or closed.
+    WaveBlock block;
+    EXPECT_EQ(device.Prepare(block, WaveOutDevice::kHeaderSize), WaveOutDevice::kNotOpen);
+    EXPECT_EQ(device.Close(), WaveOutDevice::kNotOpen);
 }
 
 TEST(WaveOBuffer, SamplesAreInterleavedLittleEndian) {

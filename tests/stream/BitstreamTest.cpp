@@ -53,13 +53,15 @@ TEST(Bitstream, LockedSearchKeepsVersionRateAndChannelMode) {
     mpeg2.version = 0;
     FrameFields mono = first;
     mono.mode = 3;
+    FrameFields reservedLayer = first;
+    reservedLayer.layer = 4; // layer bits 00
     FrameFields changed = first;
     changed.bitrateIndex = 5;
     changed.layer = 2;
     changed.padding = 1;
     changed.mode = 2;
     std::vector<uint8_t> file;
-    for (const auto& s : {first, rate48, mpeg2, mono, changed}) {
+    for (const auto& s : {first, rate48, mpeg2, mono, reservedLayer, changed}) {
         auto b = HeaderBytes(s);
         file.insert(file.end(), b.begin(), b.end());
     }

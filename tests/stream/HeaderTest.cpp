@@ -1,6 +1,7 @@
 // Frame header fields, frame sizes, subband counts and time estimates.
 #include "stream/Header.h"
 #include "stream/MemoryStream.h"
+#include "stream/TBufStream.h"
 #include "support/BitWriter.h"
 
 #include <gtest/gtest.h>
@@ -41,6 +42,33 @@ FrameFields Fields(int version, int layer, int bitrateIndex, int sf, int mode, i
     s.protection = protection;
     return s;
 }
+
+// A constant-bit-rate stream of any length, made up on the fly: one
+// 128 kbit/s MPEG-1 Layer III frame (417 bytes) repeated, so that files far
+// beyond 2 GiB can be read without holding them.
+class RepeatedFrames : public Stream {
+public:
+    explicit RepeatedFrames(int64_t size) : size(size) { AppendFrame(frame, Fields(1, 3, 9, 0, 0)); }
+    void SetSize(int64_t) override {}
+    int64_t Read(void* dest, int64_t count) override {
+        auto* out = static_cast<uint8_t*>(dest);
+        int64_t n = 0;
+        for (; n < count && position < size; ++n, ++position)
+            out[n] = frame[static_cast<size_t>(position % static_cast<int64_t>(frame.size()))];
+        return n;
+    }
+    int64_t Seek(int64_t offset, int origin) override {
+        if (origin != 0 || offset < 0) return -1;
+        position = offset;
+        return position;
+    }
+    int64_t Size() override { return size; }
+    std::vector<uint8_t> frame;
+
+private:
+    int64_t size;
+    int64_t position = 0;
+};
 
 } // namespace
 
@@ -181,4 +209,35 @@ TEST(Header, CoverArtDoesNotCountAsAudio) {
     auto o = ReadFirst(file);
     ASSERT_TRUE(o->ok);
     EXPECT_EQ(o->header.FrameCount(*o->stream), 100);
+}
+
+TEST(Header, FilesOfTwoGiBAndMoreKeepTheirPositionsAndCounts) {
+    const int64_t size = int64_t{5} << 30; // 5 GiB
+    RepeatedFrames source(size);
+    TBufStream window(&source, 16384);
+    EXPECT_EQ(window.Size(), size);
+    // A read far beyond 2 and 4 GiB lands where it was asked to, and the
+    // position does not wrap round to a negative or small value.
+    const int64_t at = (int64_t{4} << 30) + 417 * 3 + 5;
+    EXPECT_EQ(window.Seek(at, 0), at);
+    uint8_t bytes[8];
+    ASSERT_EQ(window.Read(bytes, 8), 8);
+    EXPECT_EQ(window.Position(), at + 8);
+    for (int i = 0; i < 8; ++i) EXPECT_EQ(bytes[i], source.frame[static_cast<size_t>((at + i) % 417)]);
+
+    auto stream = std::make_unique<Bitstream>(std::make_unique<RepeatedFrames>(size));
+    Header header;
+    Crc16* crc = nullptr;
+    ASSERT_TRUE(header.ReadHeader(*stream, crc));
+    ASSERT_TRUE(header.ReadHeader(*stream, crc));
+    EXPECT_EQ(stream->StreamSize(), size);
+    EXPECT_EQ(header.FrameCount(*stream), static_cast<int32_t>(size / 417));
+    EXPECT_GT(header.TotalMs(*stream), 0.0f);
+
+    // A count beyond what an int32 holds stays at the largest one.
+    const int64_t huge = int64_t{417} * 0x90000000LL;
+    auto hugeStream = std::make_unique<Bitstream>(std::make_unique<RepeatedFrames>(huge));
+    Header hugeHeader;
+    ASSERT_TRUE(hugeHeader.ReadHeader(*hugeStream, crc));
+    EXPECT_EQ(hugeHeader.FrameCount(*hugeStream), 0x7FFFFFFF);
 }

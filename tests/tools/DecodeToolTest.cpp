@@ -8,6 +8,8 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <map>
+#include <sstream>
 #include <string>
 #include <sys/wait.h>
 
@@ -39,6 +41,21 @@ ToolRun Tool(const std::string& args) {
 }
 
 std::string Quote(const std::string& s) { return "'" + s + "'"; }
+
+// Runs zumo-decode --info on a file and gathers its "key: value" lines.
+std::map<std::string, std::string> Info(const std::string& path, ToolRun& run) {
+    const std::string outPath = TempPath("info.txt");
+    run = Tool("--info " + Quote(path) + " >" + Quote(outPath));
+    const auto bytes = ReadFileBytes(outPath);
+    std::filesystem::remove(outPath);
+    std::map<std::string, std::string> info;
+    std::istringstream lines(std::string(bytes.begin(), bytes.end()));
+    for (std::string line; std::getline(lines, line);) {
+        const size_t colon = line.find(": ");
+        if (colon != std::string::npos) info[line.substr(0, colon)] = line.substr(colon + 2);
+    }
+    return info;
+}
 
 int SamplesPerFrame(const ManifestRow& row) {
     if (row.layer == 1) return 384;
@@ -172,4 +189,54 @@ TEST(DecodeTool, ErrorsGiveAMessageAndAnExitStatus) {
 
     EXPECT_EQ(Tool("").status, 2);
     EXPECT_EQ(Tool("--help").status, 0);
+}
+
+TEST(DecodeTool, InfoDescribesTheFileAndWalksEveryFrame) {
+    // A tag in front, then 25 protected single-channel Layer II frames at
+    // 48 kHz and 64 kbit/s (192 bytes each, 24 ms each).
+    std::vector<uint8_t> file = {'I', 'D', '3', 4, 0, 0, 0, 0, 0, 20};
+    file.resize(30, 0xFF);
+    FrameFields frame;
+    frame.layer = 2;
+    frame.mode = 3;
+    frame.sampleFrequency = 1;
+    frame.bitrateIndex = 4;
+    frame.protection = 0;
+    for (int i = 0; i < 25; ++i) AppendFrame(file, frame);
+    ToolRun run;
+    auto info = Info(WriteTempFile("info.mp2", file), run);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(info["layer"], "2");
+    EXPECT_EQ(info["version"], "1");
+    EXPECT_EQ(info["mode"], "single channel");
+    EXPECT_EQ(info["sampling_rate"], "48000");
+    EXPECT_EQ(info["bitrate"], "64000");
+    EXPECT_EQ(info["protected"], "yes");
+    EXPECT_EQ(info["frames_walked"], "25");
+    EXPECT_EQ(info["frame_count"], "25");
+    EXPECT_EQ(info["total_ms"], "600.0");
+    EXPECT_EQ(info["total_seconds"], "1");
+
+    Info("/nonexistent/zumo.mp3", run);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("cannot open"), std::string::npos);
+    Info(WriteTempFile("info.txt", std::vector<uint8_t>(3000, 'x')), run);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("no MPEG audio frame"), std::string::npos);
+    EXPECT_EQ(Tool("--info").status, 2);
+}
+
+// A stream whose last frame is cut short by the end of the file: that frame
+// is not counted.
+TEST(DecodeToolConformance, InfoOfACutShortStream) {
+    ZUMO_SKIP_WITHOUT_CONFORMANCE();
+    ToolRun run;
+    auto info = Info(StreamPath("l3-compl"), run);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(info["frames_walked"], "216");
+    EXPECT_EQ(info["sampling_rate"], "48000");
+    EXPECT_EQ(info["layer"], "3");
+    EXPECT_EQ(info["version"], "1");
+    std::printf("l3-compl: frames_walked %s, frame_count %s, total_ms %s\n", info["frames_walked"].c_str(),
+                info["frame_count"].c_str(), info["total_ms"].c_str());
 }
