@@ -144,12 +144,33 @@ uint32_t AlsaWaveOut::Close() {
     pcm = nullptr;
     open = false;
     done.notify_all();
+    changed.notify_all();
     return kOk;
+}
+
+uint64_t AlsaWaveOut::Changes() {
+    std::lock_guard<std::mutex> l(lock);
+    return changes;
+}
+
+bool AlsaWaveOut::WaitForChange(uint64_t seen, std::chrono::milliseconds timeout) {
+    std::unique_lock<std::mutex> l(lock);
+    changed.wait_for(l, timeout, [&] { return changes != seen || !open; });
+    return true;
+}
+
+void AlsaWaveOut::Wake() {
+    {
+        std::lock_guard<std::mutex> l(lock);
+        ++changes;
+    }
+    changed.notify_all();
 }
 
 uint64_t AlsaWaveOut::FramesOf(const WaveBlock& b) const { return b.bufferLength / frameBytes; }
 
 void AlsaWaveOut::RetirePlayed(uint64_t played) {
+    const size_t before = count;
     while (count > 0) {
         WaveBlock* b = queue[head];
         const uint64_t end = queueStart + FramesOf(*b);
@@ -158,6 +179,10 @@ void AlsaWaveOut::RetirePlayed(uint64_t played) {
         queueStart = end;
         head = (head + 1) % kQueueCapacity;
         --count;
+    }
+    if (count != before) {
+        ++changes;
+        changed.notify_all();
     }
 }
 
@@ -169,6 +194,8 @@ void AlsaWaveOut::DropQueue() {
         --count;
     }
     queueStart = written = 0;
+    ++changes;
+    changed.notify_all();
 }
 
 // The writer thread. The lock is released around every ALSA call; only this
