@@ -10,12 +10,13 @@ namespace zumo {
 
 namespace {
 
-// An ALSA buffer of about 400 ms, topped up when a quarter of it has played:
-// a busy machine may hold the writer back for a good while before the sound
-// breaks, and the writer wakes only ten times a second. Pause and stop act on
-// the device at once, whatever it holds.
+// An ALSA buffer of about 400 ms, topped up when half of what it holds has
+// played: a busy machine may hold the writer back for some 200 ms before the
+// sound breaks, and the writer wakes only about five times a second (each
+// wakeup costs the writer and the sound server's client thread alike). Pause
+// and stop act on the device at once, whatever it holds.
 constexpr unsigned kLatencyUs = 400000;
-constexpr auto kMaxIdle = std::chrono::milliseconds(100);
+constexpr auto kMaxIdle = std::chrono::milliseconds(200);
 
 } // namespace
 
@@ -313,7 +314,7 @@ void AlsaWaveOut::Run() {
         if (wrote) continue;  // there may be more room right away
         // Wait for room, or for the frames still to be played; requests wake us at once.
         uint64_t waitMs = 1;
-        if (delay > 0) waitMs = static_cast<uint64_t>(delay) * 1000 / rate / 4;
+        if (delay > 0) waitMs = static_cast<uint64_t>(delay) * 1000 / rate / 2;
         waitMs = std::clamp<uint64_t>(waitMs, 1, static_cast<uint64_t>(kMaxIdle.count()));
         wake.wait_for(l, std::chrono::milliseconds(waitMs));
     }

@@ -25,9 +25,10 @@ namespace zumo {
 // frames played are that count minus snd_pcm_delay (frames the device still
 // has to play, including the sound server's latency); a block is done once
 // the played count has passed its last frame. An underrun means everything
-// written has played. The writer looks again when a quarter of what the
-// device holds has played, and at least every 100 ms, so a block is reported
-// played at most about 100 ms after the device has played it; whoever waits
+// written has played. The writer looks again when half of what the device
+// holds has played, and at least every 200 ms, so a block is reported played
+// at most about 200 ms after the device has played it (the end of the last
+// one much sooner, as the waits shrink with what is left); whoever waits
 // in WaitForChange is woken then. Write itself only queues the block and
 // returns at once. The ALSA buffer holds about 400 ms.
 //
