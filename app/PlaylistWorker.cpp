@@ -2,6 +2,8 @@
 
 #include "app/Formats.h"
 
+#include <pthread.h>
+
 #include <thread>
 
 namespace zumo {
@@ -24,6 +26,7 @@ std::shared_ptr<PlaylistWorker> PlaylistWorker::Create(std::shared_ptr<PlaybackS
 void PlaylistWorker::Start() {
     if (started.exchange(true)) return;
     std::thread([self = shared_from_this()] {
+        (void)pthread_setname_np(pthread_self(), "zumo-playlist");
         self->Run();
         {
             std::lock_guard<std::mutex> guard(self->doneLock);

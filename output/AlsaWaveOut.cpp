@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <pthread.h>
 
 namespace zumo {
 
@@ -203,6 +204,7 @@ void AlsaWaveOut::DropQueue() {
 // thread touches the handle and removes blocks from the queue, so a block it
 // is writing from cannot go away meanwhile.
 void AlsaWaveOut::Run() {
+    (void)pthread_setname_np(pthread_self(), "zumo-alsa");
     std::unique_lock<std::mutex> l(lock);
     bool alsaPaused = false;
     while (!quit) {
