@@ -204,7 +204,9 @@ MainWindow::MainWindow(WindowServices s) : services(std::move(s)) {
     GradientFill(backgroundBitmap, kWindowBlue, kBlack, 1);
     BuildControls();
     Reshape();
-    setWindowIcon(QIcon(QStringLiteral(":/MAINICON")));
+    // (The suffix names the format: without it Qt loads its whole file type
+    // database to find out.)
+    setWindowIcon(QIcon(QStringLiteral(":/MAINICON.svg")));
     BuildTray();
 }
 

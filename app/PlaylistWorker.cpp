@@ -2,6 +2,8 @@
 
 #include "app/Formats.h"
 
+#include <pthread.h>
+
 #include <thread>
 
 namespace zumo {
@@ -24,6 +26,7 @@ std::shared_ptr<PlaylistWorker> PlaylistWorker::Create(std::shared_ptr<PlaybackS
 void PlaylistWorker::Start() {
     if (started.exchange(true)) return;
     std::thread([self = shared_from_this()] {
+        (void)pthread_setname_np(pthread_self(), "zumo-playlist");
         self->Run();
         {
             std::lock_guard<std::mutex> guard(self->doneLock);
@@ -183,6 +186,9 @@ bool PlaylistWorker::PlayEntry(const std::string& path) {
 bool PlaylistWorker::Poll(const std::shared_ptr<TrackPlayer>& player, bool hasOutput) {
     Playlist& list = shared->playlist;
     CommandFlags& flags = shared->flags;
+    // Each track shows its time afresh, even when it starts with the text
+    // the last one ended on.
+    std::string shownElapsed;
     for (;;) {
         bool switched = false;
         {
@@ -229,7 +235,13 @@ bool PlaylistWorker::Poll(const std::shared_ptr<TrackPlayer>& player, bool hasOu
         uint32_t elapsed = 0;
         if (!Show([](WorkerDisplay& d) { d.ScrollTitle(); })) return false;
         if (!WithPlayer(player, [&](TrackPlayer& p) { elapsed = p.ElapsedSeconds(); })) return false;
-        if (!Show([&](WorkerDisplay& d) { d.ShowElapsed(TimeText(elapsed)); })) return false;
+        // The time changes once a second: the other nine polls leave the
+        // window alone instead of waking it for the same text.
+        std::string elapsedText = TimeText(elapsed);
+        if (elapsedText != shownElapsed) {
+            if (!Show([&](WorkerDisplay& d) { d.ShowElapsed(elapsedText); })) return false;
+            shownElapsed = std::move(elapsedText);
+        }
 
         shared->uiEvent.Reset();
         shared->uiEvent.WaitFor(timing.poll);

@@ -25,6 +25,11 @@ int main(int argc, char** argv) {
         std::fputs("zumo-player " ZUMO_VERSION "\n", stdout);
         return 0;
     }
+    // The window is small and repaints a few pixels ten times a second (the
+    // scrolling title). Through X's shared memory every repaint waits for a
+    // round trip to the server; sending the pixels with the request costs
+    // less. A choice the user made in the environment stands.
+    if (!qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM")) qputenv("QT_XCB_NO_MITSHM", "1");
     QApplication app(argc, argv);
     app.setQuitOnLastWindowClosed(true);
     zumo::WindowServices services;

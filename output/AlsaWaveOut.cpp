@@ -5,17 +5,19 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <pthread.h>
 
 namespace zumo {
 
 namespace {
 
-// An ALSA buffer of about 400 ms, topped up when a quarter of it has played:
-// a busy machine may hold the writer back for a good while before the sound
-// breaks, and the writer wakes only ten times a second. Pause and stop act on
-// the device at once, whatever it holds.
+// An ALSA buffer of about 400 ms, topped up when half of what it holds has
+// played: a busy machine may hold the writer back for some 200 ms before the
+// sound breaks, and the writer wakes only about five times a second (each
+// wakeup costs the writer and the sound server's client thread alike). Pause
+// and stop act on the device at once, whatever it holds.
 constexpr unsigned kLatencyUs = 400000;
-constexpr auto kMaxIdle = std::chrono::milliseconds(100);
+constexpr auto kMaxIdle = std::chrono::milliseconds(200);
 
 } // namespace
 
@@ -144,12 +146,33 @@ uint32_t AlsaWaveOut::Close() {
     pcm = nullptr;
     open = false;
     done.notify_all();
+    changed.notify_all();
     return kOk;
+}
+
+uint64_t AlsaWaveOut::Changes() {
+    std::lock_guard<std::mutex> l(lock);
+    return changes;
+}
+
+bool AlsaWaveOut::WaitForChange(uint64_t seen, std::chrono::milliseconds timeout) {
+    std::unique_lock<std::mutex> l(lock);
+    changed.wait_for(l, timeout, [&] { return changes != seen || !open; });
+    return true;
+}
+
+void AlsaWaveOut::Wake() {
+    {
+        std::lock_guard<std::mutex> l(lock);
+        ++changes;
+    }
+    changed.notify_all();
 }
 
 uint64_t AlsaWaveOut::FramesOf(const WaveBlock& b) const { return b.bufferLength / frameBytes; }
 
 void AlsaWaveOut::RetirePlayed(uint64_t played) {
+    const size_t before = count;
     while (count > 0) {
         WaveBlock* b = queue[head];
         const uint64_t end = queueStart + FramesOf(*b);
@@ -158,6 +181,10 @@ void AlsaWaveOut::RetirePlayed(uint64_t played) {
         queueStart = end;
         head = (head + 1) % kQueueCapacity;
         --count;
+    }
+    if (count != before) {
+        ++changes;
+        changed.notify_all();
     }
 }
 
@@ -169,12 +196,15 @@ void AlsaWaveOut::DropQueue() {
         --count;
     }
     queueStart = written = 0;
+    ++changes;
+    changed.notify_all();
 }
 
 // The writer thread. The lock is released around every ALSA call; only this
 // thread touches the handle and removes blocks from the queue, so a block it
 // is writing from cannot go away meanwhile.
 void AlsaWaveOut::Run() {
+    (void)pthread_setname_np(pthread_self(), "zumo-alsa");
     std::unique_lock<std::mutex> l(lock);
     bool alsaPaused = false;
     while (!quit) {
@@ -286,7 +316,7 @@ void AlsaWaveOut::Run() {
         if (wrote) continue;  // there may be more room right away
         // Wait for room, or for the frames still to be played; requests wake us at once.
         uint64_t waitMs = 1;
-        if (delay > 0) waitMs = static_cast<uint64_t>(delay) * 1000 / rate / 4;
+        if (delay > 0) waitMs = static_cast<uint64_t>(delay) * 1000 / rate / 2;
         waitMs = std::clamp<uint64_t>(waitMs, 1, static_cast<uint64_t>(kMaxIdle.count()));
         wake.wait_for(l, std::chrono::milliseconds(waitMs));
     }

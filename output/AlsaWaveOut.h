@@ -3,6 +3,7 @@
 #include "output/WaveOutDevice.h"
 
 #include <array>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -24,10 +25,12 @@ namespace zumo {
 // frames played are that count minus snd_pcm_delay (frames the device still
 // has to play, including the sound server's latency); a block is done once
 // the played count has passed its last frame. An underrun means everything
-// written has played. The writer looks again at least every 10 ms, so a
-// block is reported played at most about 10 ms after the device has played
-// it; Write itself only queues the block and returns at once. The ALSA
-// buffer holds about 100 ms.
+// written has played. The writer looks again when half of what the device
+// holds has played, and at least every 200 ms, so a block is reported played
+// at most about 200 ms after the device has played it (the end of the last
+// one much sooner, as the waits shrink with what is left); whoever waits
+// in WaitForChange is woken then. Write itself only queues the block and
+// returns at once. The ALSA buffer holds about 400 ms.
 //
 // Pause pauses the ALSA stream (snd_pcm_pause); a device that cannot pause
 // is stopped and later fed again from the first frame not yet played.
@@ -48,6 +51,9 @@ public:
     uint32_t Pause() override;
     uint32_t Restart() override;
     uint32_t Close() override;
+    uint64_t Changes() override;
+    bool WaitForChange(uint64_t seen, std::chrono::milliseconds timeout) override;
+    void Wake() override;
 
 private:
     static constexpr size_t kQueueCapacity = 16;
@@ -71,6 +77,8 @@ private:
     std::mutex lock;
     std::condition_variable wake;   // wakes the writer
     std::condition_variable done;   // tells callers a request was carried out
+    std::condition_variable changed; // tells WaitForChange that `changes` grew
+    uint64_t changes = 0;            // blocks played or dropped, and Wake calls
     std::array<WaveBlock*, kQueueCapacity> queue{};
     size_t head = 0;
     size_t count = 0;

@@ -17,7 +17,13 @@ void RecordingWaveOut::Log::SetFailOpen(bool on) {
     failOpen = on;
 }
 
+void RecordingWaveOut::Log::SetNotifies(bool on) {
+    Lock l(lock);
+    notifies = on;
+}
+
 void RecordingWaveOut::Log::PlayLocked(size_t n) {
+    if (n > 0 && !queue.empty() && !paused) ++changes;
     while (n-- > 0 && !queue.empty() && !paused) {
         WaveBlock* b = queue.front();
         queue.pop_front();
@@ -67,6 +73,7 @@ int RecordingWaveOut::Log::ResetCalls() { Lock l(lock); return resetCalls; }
 int RecordingWaveOut::Log::PauseCalls() { Lock l(lock); return pauseCalls; }
 int RecordingWaveOut::Log::RestartCalls() { Lock l(lock); return restartCalls; }
 int RecordingWaveOut::Log::StillPlayingAnswers() { Lock l(lock); return stillPlaying; }
+int RecordingWaveOut::Log::ChangeWaits() { Lock l(lock); return changeWaits; }
 bool RecordingWaveOut::Log::IsOpen() { Lock l(lock); return open; }
 bool RecordingWaveOut::Log::IsPaused() { Lock l(lock); return paused; }
 
@@ -132,6 +139,7 @@ uint32_t RecordingWaveOut::Reset() {
     ++log->resetCalls;
     for (WaveBlock* b : log->queue) b->flags = (b->flags & ~kFlagInQueue) | kFlagDone;
     log->queue.clear();
+    ++log->changes;
     log->changed.notify_all();
     return kOk;
 }
@@ -149,6 +157,26 @@ uint32_t RecordingWaveOut::Restart() {
     log->paused = false;
     if (log->autoPlay) log->PlayLocked(log->queue.size());
     return kOk;
+}
+
+uint64_t RecordingWaveOut::Changes() {
+    Lock l(log->lock);
+    return log->notifies ? log->changes : 0;
+}
+
+bool RecordingWaveOut::WaitForChange(uint64_t seen, std::chrono::milliseconds timeout) {
+    Lock l(log->lock);
+    if (!log->notifies) return false;
+    ++log->changeWaits;
+    log->changed.notify_all();
+    log->changed.wait_for(l, timeout, [&] { return log->changes != seen; });
+    return true;
+}
+
+void RecordingWaveOut::Wake() {
+    Lock l(log->lock);
+    ++log->changes;
+    log->changed.notify_all();
 }
 
 uint32_t RecordingWaveOut::Close() {

@@ -29,6 +29,9 @@ public:
         // (and the device is not paused).
         void SetAutoPlay(bool on);
         void SetFailOpen(bool on);
+        // Whether the device wakes a waiting caller when a block plays (or
+        // is dropped) instead of leaving it to poll; off by default.
+        void SetNotifies(bool on);
         // Plays up to n of the oldest queued blocks; answers how many were
         // played. Nothing plays while the device is paused.
         int PlayNext(int n = 1);
@@ -50,6 +53,8 @@ public:
         int PauseCalls();
         int RestartCalls();
         int StillPlayingAnswers();
+        // How often WaitForChange was called.
+        int ChangeWaits();
         bool IsOpen();
         bool IsPaused();
 
@@ -61,6 +66,9 @@ public:
         std::condition_variable changed;
         bool autoPlay = false;
         bool failOpen = false;
+        bool notifies = false;
+        uint64_t changes = 0;
+        int changeWaits = 0;
         bool open = false;
         bool paused = false;
         WaveFormat format;
@@ -84,6 +92,9 @@ public:
     uint32_t Pause() override;
     uint32_t Restart() override;
     uint32_t Close() override;
+    uint64_t Changes() override;
+    bool WaitForChange(uint64_t seen, std::chrono::milliseconds timeout) override;
+    void Wake() override;
 
 private:
     std::shared_ptr<Log> log;

@@ -15,6 +15,9 @@ constexpr int32_t kFramesPerBlock = 32;
 // Bytes per channel of 32 frames of 1,152 samples.
 constexpr uint32_t kBytesPerChannel = 73728;
 constexpr auto kPollInterval = std::chrono::milliseconds(20);
+// A device that tells when a block has played wakes the decoder itself; this
+// bound only keeps a lost wakeup from holding the decoder for long.
+constexpr auto kLongestWait = std::chrono::milliseconds(200);
 
 } // namespace
 
@@ -177,11 +180,16 @@ void WaveOBuffer::ClearBuffer() {
     frameCount = 0;
 }
 
-void WaveOBuffer::SetStopFlag() { stopFlag.store(true); }
+// Both wake a decode thread waiting for a block, which then looks at the flags.
+void WaveOBuffer::SetStopFlag() {
+    stopFlag.store(true);
+    device->Wake();
+}
 
 void WaveOBuffer::Pause() {
     paused.store(true);
     device->Pause();
+    device->Wake();
 }
 
 void WaveOBuffer::Restart() {
@@ -227,7 +235,11 @@ bool WaveOBuffer::BlockFull() const {
 }
 
 void WaveOBuffer::WaitUntilPlayed(WaveBlock& block, bool dropWhenPaused) {
-    while (device->Unprepare(block, headerSize) == WaveOutDevice::kStillPlaying) {
+    for (;;) {
+        // Read before looking at the block, so that a block that finishes
+        // in between still ends the wait below at once.
+        const uint64_t seen = device->Changes();
+        if (device->Unprepare(block, headerSize) != WaveOutDevice::kStillPlaying) return;
         // Stop while waiting (possibly while paused) must never hang the
         // decode thread: the player joins it after setting the flag.
         if (stopFlag.load() || (dropWhenPaused && paused.load())) {
@@ -235,7 +247,7 @@ void WaveOBuffer::WaitUntilPlayed(WaveBlock& block, bool dropWhenPaused) {
             device->Unprepare(block, headerSize);
             return;
         }
-        std::this_thread::sleep_for(kPollInterval);
+        if (!device->WaitForChange(seen, kLongestWait)) std::this_thread::sleep_for(kPollInterval);
     }
 }
 

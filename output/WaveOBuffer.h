@@ -14,8 +14,9 @@ namespace zumo {
 // Gathers 32 decoded frames into one device block and plays the blocks
 // through a wave-out device with three blocks in rotation: two are queued
 // at the device while the decoder fills the third. When the third is full
-// it is queued and the decode thread waits, polling every 20 ms, until the
-// block queued two turns earlier has played; that wait paces decoding.
+// it is queued and the decode thread waits until the block queued two turns
+// earlier has played; that wait paces decoding. A device that tells when a
+// block has played wakes the decode thread; any other is polled every 20 ms.
 //
 // Append and WriteBuffer run on the decode thread; SetStopFlag, Pause and
 // Restart may come from any other thread; Finish runs on the decode thread
@@ -52,7 +53,7 @@ private:
     void QueueTail();
     uint32_t FilledBytes() const;
     bool BlockFull() const;
-    // Polls Unprepare every 20 ms until the block is no longer playing; a
+    // Waits until Unprepare tells that the block is no longer playing; a
     // stop (or, in the destructor, a pause that nobody will end) drops the
     // queued audio instead of waiting for it.
     void WaitUntilPlayed(WaveBlock& block, bool dropWhenPaused);

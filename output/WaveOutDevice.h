@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 
 namespace zumo {
@@ -68,6 +69,20 @@ public:
     virtual uint32_t Restart() = 0;
     // kStillPlaying while blocks are queued; the device stays open then.
     virtual uint32_t Close() = 0;
+
+    // Waiting for a block without polling. Changes() is a count that grows
+    // whenever a queued block has played or was dropped, and at every
+    // Wake(). WaitForChange returns once the count differs from `seen` (read
+    // before the caller last looked at its block) or `timeout` has passed,
+    // and answers true. A device that keeps no such count answers false at
+    // once: the caller then polls Unprepare on a timer of its own.
+    virtual uint64_t Changes() { return 0; }
+    virtual bool WaitForChange(uint64_t seen, std::chrono::milliseconds timeout) {
+        (void)seen;
+        (void)timeout;
+        return false;
+    }
+    virtual void Wake() {}
 };
 
 } // namespace zumo

@@ -29,7 +29,8 @@ struct FakePlayer : TrackPlayer {
     void Pause() override { paused = true; }
     void Resume() override { paused = false; }
     void Stop() override { playing = false; stopped = true; }
-    uint32_t ElapsedSeconds() override { return 59; }
+    std::atomic<uint32_t> elapsed{59};
+    uint32_t ElapsedSeconds() override { return elapsed; }
     bool Playing() override { return playing; }
 };
 
@@ -53,13 +54,14 @@ struct Recorder : WorkerDisplay {
     std::mutex lock;
     std::vector<std::string> tracks;
     std::string total, bitrate;
+    std::vector<std::string> elapsed;
     int runEnded = 0, stopped = 0;
     std::shared_ptr<PlaybackShared> shared;
     void SelectRow(int32_t) override {}
     void ShowTrack(const std::string& t) override { std::lock_guard<std::mutex> g(lock); tracks.push_back(t); }
     void ShowTotal(const std::string& t) override { std::lock_guard<std::mutex> g(lock); total = t; }
     void ShowBitrate(const std::string& t) override { std::lock_guard<std::mutex> g(lock); bitrate = t; }
-    void ShowElapsed(const std::string&) override {}
+    void ShowElapsed(const std::string& t) override { std::lock_guard<std::mutex> g(lock); elapsed.push_back(t); }
     void ScrollTitle() override {}
     void ResetTitlePosition() override {}
     void ShowStopped() override { std::lock_guard<std::mutex> g(lock); ++stopped; }
@@ -67,6 +69,7 @@ struct Recorder : WorkerDisplay {
     void SetButtonEnabled(WorkerButton, bool) override {}
     void RefreshButtons() override {}
     std::vector<std::string> Tracks() { std::lock_guard<std::mutex> g(lock); return tracks; }
+    std::vector<std::string> Elapsed() { std::lock_guard<std::mutex> g(lock); return elapsed; }
 };
 
 struct Session {
@@ -231,4 +234,27 @@ TEST(Worker, StartsPlayersAtTheProcessPriority) {
     FakePlayer* p = s.Player(1);
     ASSERT_NE(p, nullptr);
     EXPECT_EQ(p->playNice.load(), getpriority(PRIO_PROCESS, static_cast<id_t>(gettid())));
+}
+
+// The time is shown when its text changes, not at every poll; a new track
+// shows its time even when it is the text the last one ended on.
+TEST(Worker, ShowsTheTimeOnlyWhenItChanges) {
+    Session s({"/a.mp3", "/b.mp3"});
+    s.worker->Start();
+    FakePlayer* first = s.Player(1);
+    ASSERT_TRUE(first);
+    std::this_thread::sleep_for(100ms); // about ten polls
+    EXPECT_EQ(s.display->Elapsed(), (std::vector<std::string>{"00.59"}));
+    first->elapsed = 60;
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(s.display->Elapsed(), (std::vector<std::string>{"00.59", "01.00"}));
+    first->playing = false;
+    FakePlayer* second = s.Player(2);
+    ASSERT_TRUE(second);
+    second->elapsed = 60;
+    std::this_thread::sleep_for(50ms);
+    const std::vector<std::string> shown = s.display->Elapsed();
+    ASSERT_GE(shown.size(), 3u);
+    EXPECT_EQ(shown.back(), "01.00");
+    EXPECT_LE(shown.size(), 4u); // the second track's 00.59 at most once before its 01.00
 }

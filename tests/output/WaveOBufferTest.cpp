@@ -305,3 +305,66 @@ TEST(WaveOBuffer, ClearBufferStartsEmpty) {
     rig.buffer.reset();
     EXPECT_EQ(log->Written().size(), before + 1);  // the tail of 10 frames only
 }
+
+namespace {
+
+// Waits until the decoder has gone to sleep in the device n times.
+bool WaitForChangeWaits(Log& log, int n) {
+    for (int i = 0; i < 500; ++i) {
+        if (log.ChangeWaits() >= n) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
+}
+
+} // namespace
+
+// A device that tells when a block has played: the decoder sleeps until it
+// is woken (by the block, a stop or a pause) instead of asking every 20 ms,
+// and wakes at once, not at the end of its longest wait.
+TEST(WaveOBuffer, ADeviceThatTellsWakesTheDecoderInsteadOfPolling) {
+    {
+        Rig rig(1, 3, 1, /*autoPlay=*/false);
+        rig.log->SetNotifies(true);
+        std::thread decoder([&] {
+            for (int i = 0; i < 96; ++i) Frame(*rig.buffer, 1, 1152);
+        });
+        ASSERT_TRUE(rig.log->WaitForWritten(3));
+        ASSERT_TRUE(WaitForChangeWaits(*rig.log, 1));
+        std::this_thread::sleep_for(std::chrono::milliseconds(80));
+        EXPECT_LE(rig.log->StillPlayingAnswers(), 2); // polling would have asked four times more
+        rig.log->PlayNext(1);
+        decoder.join();
+        EXPECT_EQ(rig.log->ChangeWaits(), 1);
+        rig.log->SetAutoPlay(true);
+    }
+    {
+        // A stop wakes a decoder waiting on a device that never plays.
+        Rig rig(2, 3, 1, /*autoPlay=*/false);
+        rig.log->SetNotifies(true);
+        std::thread decoder([&] {
+            for (int i = 0; i < 200; ++i) Frame(*rig.buffer, 2, 1152);
+        });
+        ASSERT_TRUE(WaitForChangeWaits(*rig.log, 1));
+        rig.buffer->SetStopFlag();
+        decoder.join();
+        EXPECT_EQ(rig.log->ChangeWaits(), 1);
+        EXPECT_GE(rig.log->ResetCalls(), 1);
+        auto log = rig.log;
+        rig.buffer.reset();
+        EXPECT_TRUE(log->Played().empty());
+    }
+    {
+        // The tail plays out through the same waits, and nothing is lost.
+        Rig rig(1, 3, 1, /*autoPlay=*/false);
+        rig.log->SetNotifies(true);
+        for (int i = 0; i < 40; ++i) Frame(*rig.buffer, 1, 1152);
+        std::thread decoder([&] { rig.buffer->Finish(); });
+        ASSERT_TRUE(WaitForChangeWaits(*rig.log, 1));
+        rig.log->PlayNext(1);
+        ASSERT_TRUE(WaitForChangeWaits(*rig.log, 2));
+        rig.log->PlayNext(1);
+        decoder.join();
+        EXPECT_EQ(rig.log->Played().size(), 2u);
+    }
+}
