@@ -7,24 +7,13 @@
 set -euo pipefail
 player="$1"
 dir=$(mktemp -d)
-cleanup() {
-  [ -n "${rec:-}" ] && kill "$rec" 2>/dev/null || true
-  [ -n "${pa:-}" ] && kill "$pa" 2>/dev/null || true
-  wait 2>/dev/null || true
-  rm -rf "$dir"
-}
-trap cleanup EXIT
 # shellcheck source=../support/private-pulse.sh
 . "$(dirname "$0")/../support/private-pulse.sh"
+trap sound_test_cleanup EXIT
 start_private_pulse "$dir"
-# A short recording latency: with the default (seconds) the last of the
-# tone may still be on its way when the recorder is stopped.
-parec --latency-msec=20 -d zumo_null.monitor --format=s16le --rate=44100 --channels=2 --raw >"$dir/rec.raw" &
-rec=$!
-sleep 0.3
+start_sink_recording "$dir/rec.raw"
 seconds=$("$player")
-sleep 0.3
-kill "$rec"; wait "$rec" 2>/dev/null || true; rec=
+stop_sink_recording
 python3 - "$dir/rec.raw" "$seconds" <<'PY'
 import math, struct, sys
 data = open(sys.argv[1], 'rb').read()

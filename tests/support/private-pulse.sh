@@ -19,3 +19,28 @@ start_private_pulse() {
   pactl info >/dev/null 2>&1 || { echo "the private sound server did not start"; cat "$dir/pa.log"; return 1; }
   pactl set-default-sink zumo_null
 }
+
+# Records the null sink's monitor into FILE (raw 16-bit stereo at 44.1 kHz)
+# in the background; sets rec. A short latency: with the default (seconds)
+# the last of the sound may still be on its way when the recorder stops.
+start_sink_recording() {
+  parec --latency-msec=20 -d zumo_null.monitor --format=s16le --rate=44100 --channels=2 --raw >"$1" &
+  rec=$!
+  sleep 0.3
+}
+
+stop_sink_recording() {
+  sleep 0.3
+  kill "$rec"
+  wait "$rec" 2>/dev/null || true
+  rec=
+}
+
+# The EXIT trap of the sound tests: stops the recorder and the server and
+# removes the test's folder (dir).
+sound_test_cleanup() {
+  [ -n "${rec:-}" ] && kill "$rec" 2>/dev/null || true
+  [ -n "${pa:-}" ] && kill "$pa" 2>/dev/null || true
+  wait 2>/dev/null || true
+  rm -rf "$dir"
+}

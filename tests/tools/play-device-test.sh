@@ -6,24 +6,15 @@ set -euo pipefail
 decoder="$1"
 file="$2"
 dir=$(mktemp -d)
-cleanup() {
-  [ -n "${rec:-}" ] && kill "$rec" 2>/dev/null || true
-  [ -n "${pa:-}" ] && kill "$pa" 2>/dev/null || true
-  wait 2>/dev/null || true
-  rm -rf "$dir"
-}
-trap cleanup EXIT
 # shellcheck source=../support/private-pulse.sh
 . "$(dirname "$0")/../support/private-pulse.sh"
+trap sound_test_cleanup EXIT
 start_private_pulse "$dir"
-parec --latency-msec=20 -d zumo_null.monitor --format=s16le --rate=44100 --channels=2 --raw >"$dir/rec.raw" &
-rec=$!
-sleep 0.3
+start_sink_recording "$dir/rec.raw"
 start=$(date +%s.%N)
 "$decoder" --play "$file" >/dev/null
 end=$(date +%s.%N)
-sleep 0.3
-kill "$rec"; wait "$rec" 2>/dev/null || true; rec=
+stop_sink_recording
 "$decoder" "$file" "$dir/decoded.raw"
 python3 - "$dir/rec.raw" "$dir/decoded.raw" "$start" "$end" <<'PY'
 import math, struct, sys
