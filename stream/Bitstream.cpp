@@ -72,8 +72,7 @@ void Bitstream::FindTagsIn(int64_t size) {
 
 bool Bitstream::Reset() {
     buffer->Seek(audioStart, 0);
-    wordIndex = 0;
-    bitIndex = 0;
+    bitPosition = 0;
     frameIndex = -1;
     return true;
 }
@@ -113,8 +112,7 @@ void Bitstream::SetSyncWord(uint32_t headerValue) {
 bool Bitstream::ReadFrame(int32_t byteCount) {
     if (byteCount < 0 || byteCount > kBufferBytes) return false;
     const int64_t n = buffer->Read(frameBuffer.data(), byteCount);
-    wordIndex = 0;
-    bitIndex = 0;
+    bitPosition = 0;
     readSize = byteCount;
     if (byteCount > 0) {
         for (int32_t w = (byteCount - 1) / 4; w >= 0; --w) frameBuffer[w] = ByteSwap(frameBuffer[w]);

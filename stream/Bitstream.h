@@ -41,21 +41,31 @@ public:
 
     // The next n bits (0..32) of the frame body, first bit most significant.
     // Past the end of the buffer the answer is zero bits.
-    uint32_t GetBits(int n) {
-        if (n <= 0 || wordIndex >= kBufferWords) return 0;
-        const uint64_t pair = (static_cast<uint64_t>(frameBuffer[wordIndex]) << 32) | frameBuffer[wordIndex + 1];
-        const auto result = static_cast<uint32_t>((pair << bitIndex) >> (64 - n));
-        bitIndex += n;
-        wordIndex += bitIndex >> 5;
-        bitIndex &= 31;
+    uint32_t GetBits(int n) { return BitsAt(frameBuffer.data(), bitPosition, n); }
+    // GetBits on a position the caller keeps (word * 32 + bit), so that a
+    // loop reading many fields holds it in a register; BitPosition and
+    // SetBitPosition carry it from and back to the stream.
+    static uint32_t BitsAt(const uint32_t* words, int32_t& position, int n) {
+        if (n <= 0 || position >= kBufferWords * 32) return 0;
+        return BitsWithin(words, position, n);
+    }
+    // BitsAt for 1 <= n <= 32 at a position the caller knows to lie in the
+    // buffer: no checks, for loops that bound their reads beforehand.
+    static uint32_t BitsWithin(const uint32_t* words, int32_t& position, int n) {
+        const int32_t word = position >> 5;
+        const uint64_t pair = (static_cast<uint64_t>(words[word]) << 32) | words[word + 1];
+        const auto result = static_cast<uint32_t>((pair << (position & 31)) >> (64 - n));
+        position += n;
         return result;
     }
+    int32_t BitPosition() const { return bitPosition; }
+    void SetBitPosition(int32_t position) { bitPosition = position; }
     float GetBitsFloat(int n) { return static_cast<float>(GetBits(n)); }
 
     int32_t FrameIndex() const { return frameIndex; }
     int32_t ReadSize() const { return readSize; }
-    int32_t WordIndex() const { return wordIndex; }
-    int32_t BitIndex() const { return bitIndex; }
+    int32_t WordIndex() const { return bitPosition >> 5; }
+    int32_t BitIndex() const { return bitPosition & 31; }
     uint32_t SyncWord() const { return syncWord; }
     bool SingleChannel() const { return singleChannel; }
     int64_t Position() const { return buffer->Position(); }
@@ -73,8 +83,7 @@ private:
     // word sees zeros, never memory outside the buffer.
     std::array<uint32_t, kBufferWords + 1> frameBuffer{};
     int32_t readSize = 0;
-    int32_t wordIndex = 0;
-    int32_t bitIndex = 0;
+    int32_t bitPosition = 0; // word * 32 + bit of the next bit to read
     uint32_t syncWord = 0;
     bool singleChannel = false;
     int32_t frameIndex = -1;

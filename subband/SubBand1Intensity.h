@@ -13,6 +13,10 @@ public:
     void ParseScaleFactors(Bitstream& stream, const Header& header) override;
     bool EmitSample(uint8_t choice, SynthFilter& filter0, SynthFilter& filter1) override;
 
+    // The right channel's coding: the left channel's code, with the right
+    // channel's scale factor.
+    SlotCoding Coding2() const { return Coding(allocation, sampleBits, factor, offset, scaleFactor2); }
+
 protected:
     float scaleFactor2 = 0.0f;
 };

@@ -18,6 +18,17 @@ public:
     int32_t Allocation() const { return allocation; }
     float ScaleFactorValue() const { return scaleFactor; }
 
+    // How one channel's code is read and requantised in every slot of the
+    // frame: bits per code (0 when the channel carries nothing), the factor
+    // and offset of the allocation, and the scale factor.
+    struct SlotCoding {
+        int32_t bits = 0;
+        float factor = 0.0f;
+        float offset = 0.0f;
+        float scale = 0.0f;
+    };
+    SlotCoding Coding() const { return Coding(allocation, sampleBits, factor, offset, scaleFactor); }
+
 protected:
     // Reads one 4-bit allocation field and adds it to crc. Code 15 is
     // forbidden in Layer I and has no requantisation entry: the channel
@@ -28,6 +39,9 @@ protected:
     // The requantised code, scaled, at extended precision.
     static double Requantise(float value, float factor, float offset, float scale) {
         return (static_cast<double>(value) * factor + offset) * scale;
+    }
+    static SlotCoding Coding(int32_t alloc, int32_t bits, float f, float o, float scale) {
+        return alloc != 0 ? SlotCoding{bits, f, o, scale} : SlotCoding{};
     }
     // Counts the slot just read; true after the 12th of the frame.
     bool CountSample();

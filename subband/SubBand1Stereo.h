@@ -16,6 +16,8 @@ public:
     bool EmitSample(uint8_t choice, SynthFilter& filter0, SynthFilter& filter1) override;
 
     int32_t Allocation2() const { return allocation2; }
+    // The right channel's coding.
+    SlotCoding Coding2() const { return Coding(allocation2, sampleBits2, factor2, offset2, scaleFactor2); }
 
 protected:
     int32_t allocation2 = 0;

@@ -1,6 +1,10 @@
 #include "subband/SubBandFrame.h"
 
+#include "synth/DecodePaths.h"
+
 #include <algorithm>
+#include <cstring>
+#include <type_traits>
 
 namespace zumo {
 
@@ -14,6 +18,19 @@ constexpr uint8_t kJointStereo = 1;
 int32_t StereoBound(const Header& header, int32_t subbands) {
     if (header.mode != kJointStereo) return subbands;
     return std::clamp(header.modeExtension * 4 + 4, 0, subbands);
+}
+
+// Calls f on the decoder of each subband, in subband order, by its kind
+// (known per range of subbands).
+template <typename Mono, typename Stereo, typename Intensity, typename F>
+void ForEachBand(Mono* mono, Stereo* stereo, Intensity* intensity, bool single, int32_t bound, int32_t count,
+                 F&& f) {
+    if (single) {
+        for (int32_t sb = 0; sb < count; ++sb) f(mono[sb]);
+        return;
+    }
+    for (int32_t sb = 0; sb < bound; ++sb) f(stereo[sb]);
+    for (int32_t sb = bound; sb < count; ++sb) f(intensity[sb]);
 }
 
 // The sample rounds of a frame. Each subband's decoder is called directly,
@@ -61,22 +78,82 @@ struct Rounds {
     }
 };
 
+// One row of a Layer I frame's codes (a channel of a subband) with what
+// requantises it.
+struct SlotRow {
+    const int32_t* codes; // 12 codes, one per slot
+    // In double precision, as the arithmetic takes them (and so that
+    // storing samples cannot be taken to change them).
+    double factor;
+    double offset;
+    double scale;
+};
+
+typedef double Double4 __attribute__((vector_size(32)));
+typedef float Float4 __attribute__((vector_size(16)));
+typedef int32_t Int4 __attribute__((vector_size(16)));
+
+// SubBand1Mono::Requantise of four codes of a row, from slot `first` on.
+// (The result is passed back by reference: a vector return value would
+// have a different calling convention with and without AVX.)
+[[gnu::always_inline]] inline void RowValues(const SlotRow& row, int32_t first, Double4& out) {
+    Int4 codes;
+    std::memcpy(&codes, row.codes + first, sizeof codes);
+    const Double4 v = __builtin_convertvector(codes, Double4);
+    out = (v * row.factor + row.offset) * row.scale;
+}
+
+// The blocks of one filter, [subband][slot], from the 32 rows at `left`,
+// or the average of those and the 32 at `right` when given; four slots at
+// a time, each lane with the arithmetic of the per-sample steps.
+[[gnu::always_inline]] inline void RequantiseBlocksBy(const SlotRow* left, const SlotRow* right, float* out) {
+    for (int32_t sb = 0; sb < SubBandFrame::kMaxSubbands; ++sb) {
+        for (int32_t first = 0; first < 12; first += 4) {
+            Double4 v;
+            RowValues(left[sb], first, v);
+            if (right) {
+                Double4 r;
+                RowValues(right[sb], first, r);
+                v = 0.5 * (v + r);
+            }
+            const Float4 f = __builtin_convertvector(v, Float4);
+            std::memcpy(out + sb * 12 + first, &f, sizeof f);
+        }
+    }
+}
+
+void RequantiseBlocksPlain(const SlotRow* left, const SlotRow* right, float* out) {
+    RequantiseBlocksBy(left, right, out);
+}
+
+#if defined(__x86_64__)
+__attribute__((target("avx2"))) void RequantiseBlocksAvx2(const SlotRow* left, const SlotRow* right, float* out) {
+    RequantiseBlocksBy(left, right, out);
+}
+#endif
+
+void RequantiseBlocks(const SlotRow* left, const SlotRow* right, float* out) {
+#if defined(__x86_64__)
+    if (CurrentDecodePath() == DecodePath::Fastest && HaveAvx2()) {
+        RequantiseBlocksAvx2(left, right, out);
+        return;
+    }
+#endif
+    RequantiseBlocksPlain(left, right, out);
+}
+
 } // namespace
 
 int32_t SubBandFrame::PrepareLayer1(const Header& header) {
     const int32_t count = kMaxSubbands;
     const int32_t bound = StereoBound(header, count);
     for (int32_t sb = 0; sb < count; ++sb) {
-        if (header.mode == kSingleChannel) {
+        if (header.mode == kSingleChannel)
             mono1[sb] = SubBand1Mono(sb);
-            bands[sb] = &mono1[sb];
-        } else if (sb < bound) {
+        else if (sb < bound)
             stereo1[sb] = SubBand1Stereo(sb);
-            bands[sb] = &stereo1[sb];
-        } else {
+        else
             intensity1[sb] = SubBand1Intensity(sb);
-            bands[sb] = &intensity1[sb];
-        }
     }
     return count;
 }
@@ -87,19 +164,80 @@ int32_t SubBandFrame::PrepareLayer2(const Header& header) {
     const int32_t count = header.version != 1 ? 30 : std::clamp(header.numberOfSubbands, 0, kMaxSubbands);
     const int32_t bound = StereoBound(header, count);
     for (int32_t sb = 0; sb < count; ++sb) {
-        if (header.mode == kSingleChannel) {
+        if (header.mode == kSingleChannel)
             mono2[sb] = SubBand2Mono(sb);
-            bands2[sb] = &mono2[sb];
-        } else if (sb < bound) {
+        else if (sb < bound)
             stereo2[sb] = SubBand2Stereo(sb);
-            bands2[sb] = &stereo2[sb];
-        } else {
+        else
             intensity2[sb] = SubBand2Intensity(sb);
-            bands2[sb] = &intensity2[sb];
-        }
-        bands[sb] = bands2[sb];
     }
     return count;
+}
+
+// A Layer I frame's slots hold one code per subband and channel, so the
+// codes of all 12 slots are read first, in the frame's order (slot by slot,
+// subband by subband, left before right), and then requantised a subband at
+// a time into each filter's blocks, with the same arithmetic as the
+// per-sample steps. A channel without codes has factors of zero and gives
+// 0.0, as a subband without a sample does.
+void SubBandFrame::DecodeLayer1Slots(Bitstream& stream, bool single, int32_t bound, uint8_t choice,
+                                     SynthFilter& filter0, SynthFilter& filter1, OBuffer& output) {
+    using Coding = SubBand1Mono::SlotCoding;
+    constexpr int32_t kRows = 2 * kMaxSubbands; // row = channel * 32 + subband
+    std::array<Coding, kRows> coding;
+    std::array<int32_t, kRows> codeRow; // the row of codes1 each row's code is in
+    struct Read {
+        int32_t* codes; // the row's 12 codes
+        int32_t bits;
+    };
+    std::array<Read, kRows> reads;
+    int32_t readCount = 0;
+    int32_t slotBits = 0;
+    for (int32_t sb = 0; sb < kMaxSubbands; ++sb) {
+        const bool shared = !single && sb >= bound;
+        const int32_t right = kMaxSubbands + sb;
+        coding[sb] = single ? mono1[sb].Coding() : shared ? intensity1[sb].Coding() : stereo1[sb].Coding();
+        coding[right] = single ? Coding{} : shared ? intensity1[sb].Coding2() : stereo1[sb].Coding2();
+        codeRow[sb] = sb;
+        codeRow[right] = shared ? sb : right;
+        for (const int32_t row : {sb, right}) {
+            if (coding[row].bits == 0 || codeRow[row] != row) continue;
+            reads[readCount++] = {codes1.data() + row * 12, coding[row].bits};
+            slotBits += coding[row].bits;
+        }
+    }
+    // Codes are 2 to 15 bits; rows never read keep earlier codes, which
+    // their zero factors cancel. The frame's codes fit the buffer, which is
+    // checked once so that each read needs no check of its own.
+    const uint32_t* words = stream.FrameWords();
+    int32_t position = stream.BitPosition();
+    if (position + 12 * slotBits <= Bitstream::kBufferWords * 32) {
+        for (int32_t slot = 0; slot < 12; ++slot)
+            for (int32_t i = 0; i < readCount; ++i)
+                reads[i].codes[slot] = static_cast<int32_t>(Bitstream::BitsWithin(words, position, reads[i].bits));
+    } else {
+        for (int32_t slot = 0; slot < 12; ++slot)
+            for (int32_t i = 0; i < readCount; ++i)
+                reads[i].codes[slot] = static_cast<int32_t>(Bitstream::BitsAt(words, position, reads[i].bits));
+    }
+    stream.SetBitPosition(position);
+
+    std::array<SlotRow, kRows> rows;
+    for (int32_t row = 0; row < kRows; ++row)
+        rows[row] = {codes1.data() + codeRow[row] * 12, coding[row].factor, coding[row].offset, coding[row].scale};
+    // What reaches filter0 by the channel choice; a single channel has no
+    // right channel to mix or to choose.
+    if (choice == kChoiceMix && !single)
+        RequantiseBlocks(rows.data(), rows.data() + kMaxSubbands, blocks0.data());
+    else if (choice == kChoiceRight && single)
+        blocks0.fill(0.0f);
+    else
+        RequantiseBlocks(rows.data() + (choice == kChoiceRight ? kMaxSubbands : 0), nullptr, blocks0.data());
+    filter0.SynthesizeBlocks(blocks0.data(), 12, 12, output);
+    if (choice == kChoiceBoth && !single) {
+        RequantiseBlocks(rows.data() + kMaxSubbands, nullptr, blocks1.data());
+        filter1.SynthesizeBlocks(blocks1.data(), 12, 12, output);
+    }
 }
 
 bool SubBandFrame::Decode(Bitstream& stream, Header& header, Crc16* crc, SynthFilter& filter0,
@@ -109,25 +247,43 @@ bool SubBandFrame::Decode(Bitstream& stream, Header& header, Crc16* crc, SynthFi
     const uint8_t choice = channelChoice <= kChoiceMix ? channelChoice : kChoiceLeft;
     const bool layer1 = header.layer == 1;
     const int32_t count = layer1 ? PrepareLayer1(header) : PrepareLayer2(header);
+    const bool single = header.mode == kSingleChannel;
+    const int32_t bound = single ? count : StereoBound(header, count);
+    // Each section is read for every subband in turn, each subband's decoder
+    // called directly by its kind.
+    auto forEachBand = [&](auto&& f) {
+        if (layer1)
+            ForEachBand(mono1.data(), stereo1.data(), intensity1.data(), single, bound, count, f);
+        else
+            ForEachBand(mono2.data(), stereo2.data(), intensity2.data(), single, bound, count, f);
+    };
 
-    for (int32_t sb = 0; sb < count; ++sb) bands[sb]->ParseAllocation(stream, header, crc);
+    forEachBand([&](auto& band) {
+        using Kind = std::remove_cvref_t<decltype(band)>;
+        band.Kind::ParseAllocation(stream, header, crc);
+    });
     if (!layer1)
-        for (int32_t sb = 0; sb < count; ++sb) bands2[sb]->ParseScfsi(stream, crc);
+        ForEachBand(mono2.data(), stereo2.data(), intensity2.data(), single, bound, count, [&](auto& band) {
+            using Kind = std::remove_cvref_t<decltype(band)>;
+            band.Kind::ParseScfsi(stream, crc);
+        });
     // A damaged protected frame is dropped whole: no samples, no blocks and
     // no end of frame on the output, so the output holds only good frames.
     if (crc && !header.ChecksumOk()) return false;
 
-    for (int32_t sb = 0; sb < count; ++sb) bands[sb]->ParseScaleFactors(stream, header);
+    forEachBand([&](auto& band) {
+        using Kind = std::remove_cvref_t<decltype(band)>;
+        band.Kind::ParseScaleFactors(stream, header);
+    });
 
     // 12 slots of one sample (Layer I) or 12 groups of three (Layer II) per
     // subband and channel. Fixed counts: the rounds cannot run on forever.
-    const bool single = header.mode == kSingleChannel;
-    const int32_t bound = single ? count : StereoBound(header, count);
-    Rounds rounds{stream, filter0, filter1, output, choice, single, bound, count};
-    if (layer1)
-        rounds.Run(mono1.data(), stereo1.data(), intensity1.data(), 1);
-    else
+    if (layer1) {
+        DecodeLayer1Slots(stream, single, bound, choice, filter0, filter1, output);
+    } else {
+        Rounds rounds{stream, filter0, filter1, output, choice, single, bound, count};
         rounds.Run(mono2.data(), stereo2.data(), intensity2.data(), 3);
+    }
     output.WriteBuffer();
     return true;
 }

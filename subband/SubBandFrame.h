@@ -35,6 +35,8 @@ public:
 private:
     int32_t PrepareLayer1(const Header& header);
     int32_t PrepareLayer2(const Header& header);
+    void DecodeLayer1Slots(Bitstream& stream, bool single, int32_t bound, uint8_t choice, SynthFilter& filter0,
+                           SynthFilter& filter1, OBuffer& output);
 
     std::array<SubBand1Mono, kMaxSubbands> mono1;
     std::array<SubBand1Stereo, kMaxSubbands> stereo1;
@@ -42,9 +44,11 @@ private:
     std::array<SubBand2Mono, kMaxSubbands> mono2;
     std::array<SubBand2Stereo, kMaxSubbands> stereo2;
     std::array<SubBand2Intensity, kMaxSubbands> intensity2;
-    // This frame's decoder of each subband, pointing into the arrays above.
-    std::array<SubBand*, kMaxSubbands> bands{};
-    std::array<SubBand2Mono*, kMaxSubbands> bands2{};
+    // A Layer I frame's codes, [channel * 32 + subband][slot], and the
+    // blocks of each filter, [subband][slot].
+    alignas(16) std::array<int32_t, 2 * kMaxSubbands * 12> codes1{};
+    alignas(64) std::array<float, kMaxSubbands * 12> blocks0{};
+    alignas(64) std::array<float, kMaxSubbands * 12> blocks1{};
 };
 
 } // namespace zumo

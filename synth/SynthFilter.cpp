@@ -6,10 +6,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#if defined(__SSE2__)
+#if defined(__x86_64__)
+#include <immintrin.h>
+#elif defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 #include <numbers>
+#include <utility>
 
 namespace zumo {
 
@@ -198,20 +201,50 @@ void SynthFilter::MatrixBlock(DecodePath path) {
         DirectCosine32(subbandIn.data(), x);
     else
         Cosine32(subbandIn.data(), x, dctScale);
-    StoreMatrixed(x, 1);
+    StoreMatrixed(x);
 }
 
+namespace {
+
+// Vectors of four floats (SSE2, every x86-64 processor) and of four doubles,
+// and lane selectors for __builtin_shuffle.
+typedef float Float4 __attribute__((vector_size(16)));
+typedef double Double4 __attribute__((vector_size(32)));
+typedef int32_t Lanes4 __attribute__((vector_size(16)));
+
+inline Float4 Load4(const float* x) {
+    Float4 v;
+    std::memcpy(&v, x, sizeof v);
+    return v;
+}
+
+// Stores four values in double precision (the conversion is exact).
+inline void Store4(double* to, Float4 v) {
+    const Double4 wide = __builtin_convertvector(v, Double4);
+    std::memcpy(to, &wide, sizeof wide);
+}
+
+} // namespace
+
 // Writes V[r] = f(X) into row r of the current store and V[32 + r] into row
-// r of the other, both in the block's slot; X[k] is x[k * step].
-void SynthFilter::StoreMatrixed(const float* x, int32_t step) {
+// r of the other, both in the block's slot; X[k] is x[k]:
+//   current: V[r] = X[16 + r] for r < 16, V[16] = 0, V[16 + t] = -X[32 - t];
+//   other:   V[32 + s] = -X[16 - s] for s <= 16, V[48 + t] = -X[t].
+// Four values at a time; the reversed runs are loaded forwards and turned.
+void SynthFilter::StoreMatrixed(const float* x) {
     double* cur = currentStore + 32 * writeSlot;
     double* other = (currentStore == historyA.data() ? historyB.data() : historyA.data()) + 32 * writeSlot;
-    auto at = [x, step](int k) { return static_cast<double>(x[k * step]); };
-    for (int i = 0; i < 16; ++i) cur[i] = at(16 + i);
-    cur[16] = 0.0;
-    for (int t = 1; t < 16; ++t) cur[16 + t] = -at(32 - t);
-    for (int s = 0; s <= 16; ++s) other[s] = -at(16 - s);
-    for (int t = 1; t < 16; ++t) other[16 + t] = -at(t);
+    constexpr Lanes4 kReverse = {3, 2, 1, 0};
+    for (int q = 0; q < 4; ++q) {
+        Store4(cur + 4 * q, Load4(x + 16 + 4 * q));
+        Store4(other + 16 + 4 * q, -Load4(x + 4 * q));
+        Store4(other + 4 * q, __builtin_shuffle(-Load4(x + 13 - 4 * q), kReverse));
+    }
+    // cur[16..19] = 0, -X[31], -X[30], -X[29] (the zero from a zero vector,
+    // so that it is +0.0); then cur[16 + 4q + i] = -X[32 - 4q - i], q = 1..3.
+    constexpr Lanes4 kZeroThenReverse = {4, 3, 2, 1};
+    Store4(cur + 16, __builtin_shuffle(-Load4(x + 28), Float4{}, kZeroThenReverse));
+    for (int q = 1; q < 4; ++q) Store4(cur + 16 + 4 * q, __builtin_shuffle(-Load4(x + 29 - 4 * q), kReverse));
 }
 
 namespace {
@@ -221,7 +254,6 @@ namespace {
 // without fused multiply-adds, so every path rounds each product and each
 // sum by itself and all give the same results.
 typedef double Double2 __attribute__((vector_size(16)));
-typedef double Double4 __attribute__((vector_size(32)));
 typedef double Double8 __attribute__((vector_size(64)));
 
 // The window sums of a block: sum[j] adds the products of the 16 taps of
@@ -257,17 +289,6 @@ void WindowSumsPlain(const double* store, int32_t slot, const WindowByTap& windo
     WindowSumsBy<Double2, 8>(store, slot, window, sum);
 }
 
-#if defined(__x86_64__)
-__attribute__((target("avx2"))) void WindowSumsAvx2(const double* store, int32_t slot, const WindowByTap& window,
-                                                    double* sum) {
-    WindowSumsBy<Double4, 8>(store, slot, window, sum);
-}
-__attribute__((target("avx512f"))) void WindowSumsAvx512(const double* store, int32_t slot,
-                                                        const WindowByTap& window, double* sum) {
-    WindowSumsBy<Double8, 4>(store, slot, window, sum);
-}
-#endif
-
 // pcm[j] = ToPcm16(float(sum[j] * scale)) for the 32 outputs of a block.
 // The compiler leaves the clamping of ToPcm16 as jumps, one output at a
 // time, so on SSE2 (every x86-64 processor) the same steps are written out
@@ -297,20 +318,75 @@ inline void ScaleToPcm16(const double* sum, double scale, int16_t* pcm) {
 #endif
 }
 
+#if defined(__x86_64__)
+// The window sums and ScaleToPcm16 in one, on AVX2 or AVX-512: the same
+// steps, eight or sixteen outputs at a time. The AVX-512 conversion to 16
+// bits saturates as the SSE2 packing does.
+__attribute__((target("avx2"))) void WindowToPcmAvx2(const double* store, int32_t slot, const WindowByTap& window,
+                                                     double scale, int16_t* pcm) {
+    alignas(32) double sum[32];
+    WindowSumsBy<Double4, 8>(store, slot, window, sum);
+    const __m256d factor = _mm256_set1_pd(scale);
+    const __m256 low = _mm256_set1_ps(-32768.0f);
+    const __m256 high = _mm256_set1_ps(32767.0f);
+    const __m256 round = _mm256_set1_ps(12582912.0f);
+    for (int j = 0; j < 32; j += 8) {
+        const __m128 a = _mm256_cvtpd_ps(_mm256_mul_pd(_mm256_load_pd(sum + j), factor));
+        const __m128 b = _mm256_cvtpd_ps(_mm256_mul_pd(_mm256_load_pd(sum + j + 4), factor));
+        const __m256 v = _mm256_insertf128_ps(_mm256_castps128_ps256(a), b, 1);
+        const __m256 clamped = _mm256_min_ps(_mm256_max_ps(v, low), high);
+        const __m256i whole = _mm256_cvttps_epi32(_mm256_sub_ps(_mm256_add_ps(clamped, round), round));
+        const __m128i packed =
+            _mm_packs_epi32(_mm256_castsi256_si128(whole), _mm256_extractf128_si256(whole, 1));
+        _mm_store_si128(reinterpret_cast<__m128i*>(pcm + j), packed);
+    }
+}
+
+// GCC 12 warns of the undefined upper halves its own AVX-512 conversions
+// start from; they are overwritten.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuninitialized"
+__attribute__((target("avx512f"))) void WindowToPcmAvx512(const double* store, int32_t slot,
+                                                         const WindowByTap& window, double scale, int16_t* pcm) {
+    alignas(64) double sum[32];
+    WindowSumsBy<Double8, 4>(store, slot, window, sum);
+    const __m512d factor = _mm512_set1_pd(scale);
+    const __m512 low = _mm512_set1_ps(-32768.0f);
+    const __m512 high = _mm512_set1_ps(32767.0f);
+    const __m512 round = _mm512_set1_ps(12582912.0f);
+    for (int j = 0; j < 32; j += 16) {
+        const __m256 a = _mm512_cvtpd_ps(_mm512_mul_pd(_mm512_load_pd(sum + j), factor));
+        const __m256 b = _mm512_cvtpd_ps(_mm512_mul_pd(_mm512_load_pd(sum + j + 8), factor));
+        const __m512 v = _mm512_castpd_ps(
+            _mm512_insertf64x4(_mm512_castpd256_pd512(_mm256_castps_pd(a)), _mm256_castps_pd(b), 1));
+        const __m512 clamped = _mm512_min_ps(_mm512_max_ps(v, low), high);
+        const __m512i whole = _mm512_cvttps_epi32(_mm512_sub_ps(_mm512_add_ps(clamped, round), round));
+        _mm256_store_si256(reinterpret_cast<__m256i*>(pcm + j), _mm512_cvtsepi32_epi16(whole));
+    }
+}
+#pragma GCC diagnostic pop
+#endif
+
+void WindowToPcmPlain(const double* store, int32_t slot, const WindowByTap& window, double scale, int16_t* pcm) {
+    alignas(16) double sum[32];
+    WindowSumsPlain(store, slot, window, sum);
+    ScaleToPcm16(sum, scale, pcm);
+}
+
 } // namespace
 
-void SynthFilter::WindowBlock(OBuffer& out, DecodePath path) {
-    alignas(16) double sum[32];
+SynthFilter::WindowFn SynthFilter::WindowFor(DecodePath path) {
 #if defined(__x86_64__)
-    if (path == DecodePath::Fastest && HaveAvx512())
-        WindowSumsAvx512(currentStore, writeSlot, *windowTaps, sum);
-    else if (path == DecodePath::Fastest && HaveAvx2())
-        WindowSumsAvx2(currentStore, writeSlot, *windowTaps, sum);
-    else
+    if (path == DecodePath::Fastest && HaveAvx512()) return WindowToPcmAvx512;
+    if (path == DecodePath::Fastest && HaveAvx2()) return WindowToPcmAvx2;
 #endif
-        WindowSumsPlain(currentStore, writeSlot, *windowTaps, sum);
-    alignas(16) int16_t pcm[32];
-    ScaleToPcm16(sum, static_cast<double>(scale), pcm);
+    (void)path;
+    return WindowToPcmPlain;
+}
+
+void SynthFilter::WindowBlock(OBuffer& out, WindowFn window) {
+    alignas(32) int16_t pcm[32];
+    window(currentStore, writeSlot, *windowTaps, static_cast<double>(scale), pcm);
     out.AppendBlock(channel, pcm, 32);
 }
 
@@ -322,7 +398,7 @@ void SynthFilter::NextSlot() {
 void SynthFilter::SynthesizeBlock(OBuffer& out) {
     const DecodePath path = CurrentDecodePath();
     MatrixBlock(path);
-    WindowBlock(out, path);
+    WindowBlock(out, WindowFor(path));
     NextSlot();
     subbandIn.fill(0.0f);
 }
@@ -330,7 +406,6 @@ void SynthFilter::SynthesizeBlock(OBuffer& out) {
 namespace {
 
 // Vectors of floats: four lanes fit SSE2, eight AVX2, sixteen AVX-512.
-typedef float Float4 __attribute__((vector_size(16)));
 typedef float Float8 __attribute__((vector_size(32)));
 typedef float Float16 __attribute__((vector_size(64)));
 
@@ -362,31 +437,66 @@ template <int N, typename V>
     }
 }
 
+// Integer vectors that select lanes in __builtin_shuffle.
+typedef int32_t Lanes8 __attribute__((vector_size(32)));
+typedef int32_t Lanes16 __attribute__((vector_size(64)));
+
+// Interleaves the lower (or upper) halves of two vectors of L lanes:
+// a0 b0 a1 b1 ... as lane selectors of __builtin_shuffle.
+template <typename M, int L, bool Upper, typename Sequence = std::make_integer_sequence<int, L>>
+struct InterleaveLanes;
+template <typename M, int L, bool Upper, int... I>
+struct InterleaveLanes<M, L, Upper, std::integer_sequence<int, I...>> {
+    static constexpr M lanes = {((I % 2 != 0 ? L : 0) + I / 2 + (Upper ? L / 2 : 0))...};
+};
+
+// Transposes the L x L tile rows[0..L-1] (row i, lane j becomes row j,
+// lane i): each of the log2(L) rounds interleaves row j with row j + L/2,
+// which moves one bit of the row number into the lane number.
+template <typename V, typename M, int L>
+[[gnu::always_inline]] inline void TransposeTile(V* rows) {
+    constexpr M lower = InterleaveLanes<M, L, false>::lanes;
+    constexpr M upper = InterleaveLanes<M, L, true>::lanes;
+    for (int bit = 1; bit < L; bit *= 2) {
+        V next[L];
+        for (int j = 0; j < L / 2; ++j) {
+            next[2 * j] = __builtin_shuffle(rows[j], rows[j + L / 2], lower);
+            next[2 * j + 1] = __builtin_shuffle(rows[j], rows[j + L / 2], upper);
+        }
+        for (int j = 0; j < L; ++j) rows[j] = next[j];
+    }
+}
+
 // The transforms of as many blocks as V has lanes: subband sb of block l is
-// samples[sb * stride + l]; X[k] of block l goes to x[k * lanes + l].
-template <typename V>
+// samples[sb * stride + l]; X[k] of block l goes to x[l * 32 + k], each
+// block's values together.
+template <typename V, typename M>
 [[gnu::always_inline]] inline void CosineBlocksBy(const float* samples, int32_t stride, float* x,
                                                   const float* scales) {
+    constexpr int kLanes = sizeof(V) / sizeof(float);
     V in[32];
     for (int sb = 0; sb < 32; ++sb) std::memcpy(&in[sb], samples + sb * stride, sizeof(V));
     V out[32];
     CosineBy<32>(in, out, scales);
-    std::memcpy(x, out, sizeof out);
+    for (int tile = 0; tile < 32; tile += kLanes) {
+        TransposeTile<V, M, kLanes>(out + tile);
+        for (int l = 0; l < kLanes; ++l) std::memcpy(x + l * 32 + tile, &out[tile + l], sizeof(V));
+    }
 }
 
 void CosineBlocks4(const float* samples, int32_t stride, float* x, const float* scales) {
-    CosineBlocksBy<Float4>(samples, stride, x, scales);
+    CosineBlocksBy<Float4, Lanes4>(samples, stride, x, scales);
 }
 
 #if defined(__x86_64__)
 __attribute__((target("avx2"))) void CosineBlocks8(const float* samples, int32_t stride, float* x,
                                                    const float* scales) {
-    CosineBlocksBy<Float8>(samples, stride, x, scales);
+    CosineBlocksBy<Float8, Lanes8>(samples, stride, x, scales);
 }
 
 __attribute__((target("avx512f"))) void CosineBlocks16(const float* samples, int32_t stride, float* x,
                                                        const float* scales) {
-    CosineBlocksBy<Float16>(samples, stride, x, scales);
+    CosineBlocksBy<Float16, Lanes16>(samples, stride, x, scales);
 }
 #endif
 
@@ -394,6 +504,7 @@ __attribute__((target("avx512f"))) void CosineBlocks16(const float* samples, int
 
 void SynthFilter::SynthesizeBlocks(const float* samples, int32_t stride, int32_t count, OBuffer& out) {
     const DecodePath path = CurrentDecodePath();
+    const WindowFn window = WindowFor(path);
     alignas(64) float x[16 * 32];
     int32_t done = 0;
     while (done < count) {
@@ -421,8 +532,8 @@ void SynthFilter::SynthesizeBlocks(const float* samples, int32_t stride, int32_t
             Cosine32(in, x, dctScale);
         }
         for (int32_t l = 0; l < lanes; ++l) {
-            StoreMatrixed(x + l, lanes);
-            WindowBlock(out, path);
+            StoreMatrixed(x + l * 32);
+            WindowBlock(out, window);
             NextSlot();
         }
         done += lanes;

@@ -54,9 +54,14 @@ public:
 private:
     void ClearHistory();
     void MatrixBlock(DecodePath path);
-    void StoreMatrixed(const float* x, int32_t step);
+    void StoreMatrixed(const float* x);
     void NextSlot();
-    void WindowBlock(OBuffer& out, DecodePath path);
+    // The window sums of the current slot and their conversion to 16 bits,
+    // in the way the decode path takes.
+    using WindowFn = void (*)(const double* store, int32_t slot, const WindowByTap& window, double scale,
+                              int16_t* pcm);
+    static WindowFn WindowFor(DecodePath path);
+    void WindowBlock(OBuffer& out, WindowFn window);
 
     alignas(64) std::array<double, 512> historyA; // [slot * 32 + row]
     alignas(64) std::array<double, 512> historyB;

@@ -170,3 +170,95 @@ TEST(Layer1Frame, CrcMismatchDropsExactlyThatFrame) {
     EXPECT_EQ(run->pcm.samples, DecodeBytes(second, 1)->pcm.samples);
     EXPECT_EQ(run->pcm.samples, Reference(3, std::vector<float>(12, 0.6666667f)));
 }
+
+namespace {
+
+// A frame of random allocations (codes 0..10 and now and then the
+// forbidden 15), scale factors and codes, for the given mode.
+std::vector<uint8_t> RandomLayer1Frame(uint32_t seed, int mode, int modeExtension) {
+    uint32_t state = seed * 2654435761u + 1;
+    auto next = [&state](uint32_t below) {
+        state = state * 1664525u + 1013904223u;
+        return (state >> 8) % below;
+    };
+    const int channels = mode == 3 ? 1 : 2;
+    const int bound = mode == 3 ? 32 : mode == 1 ? 4 * modeExtension + 4 : 32;
+    int alloc[2][32] = {};
+    BitWriter w;
+    for (int sb = 0; sb < 32; ++sb)
+        for (int ch = 0; ch < (sb < bound ? channels : 1); ++ch) {
+            const uint32_t pick = next(12);
+            alloc[ch][sb] = pick == 11 ? 15 : static_cast<int>(pick);
+            w.Put(static_cast<uint32_t>(alloc[ch][sb]), 4);
+        }
+    for (int sb = bound; sb < 32; ++sb) alloc[1][sb] = alloc[0][sb];
+    const auto carries = [](int a) { return a != 0 && a != 15; };
+    for (int sb = 0; sb < 32; ++sb)
+        for (int ch = 0; ch < channels; ++ch)
+            if (carries(alloc[ch][sb])) w.Put(next(64), 6);
+    for (int slot = 0; slot < 12; ++slot)
+        for (int sb = 0; sb < 32; ++sb)
+            for (int ch = 0; ch < (sb < bound ? channels : 1); ++ch)
+                if (carries(alloc[ch][sb])) w.Put(next(1u << (alloc[ch][sb] + 1)), alloc[ch][sb] + 1);
+    return OneFrame(Layer1(mode, modeExtension), w);
+}
+
+// The frame decoded one slot at a time through the subband decoders'
+// common interface, each block synthesised as soon as it is complete.
+std::unique_ptr<CaptureBuffer> DecodeSampleBySample(const std::vector<uint8_t>& bytes, int mode, int bound,
+                                                    uint8_t choice, int channels) {
+    OpenFrame frame(bytes);
+    auto out = std::make_unique<CaptureBuffer>(channels);
+    SynthFilter filter0(0, 32768.0f);
+    SynthFilter filter1(1, 32768.0f);
+    std::vector<std::unique_ptr<SubBand>> bands;
+    for (int sb = 0; sb < 32; ++sb) {
+        if (mode == 3)
+            bands.push_back(std::make_unique<SubBand1Mono>(sb));
+        else if (sb < bound)
+            bands.push_back(std::make_unique<SubBand1Stereo>(sb));
+        else
+            bands.push_back(std::make_unique<SubBand1Intensity>(sb));
+    }
+    for (auto& band : bands) band->ParseAllocation(frame.stream, frame.header, nullptr);
+    for (auto& band : bands) band->ParseScaleFactors(frame.stream, frame.header);
+    for (int slot = 0; slot < 12; ++slot) {
+        for (auto& band : bands) band->ParseSamples(frame.stream);
+        for (auto& band : bands) band->EmitSample(choice, filter0, filter1);
+        filter0.SynthesizeBlock(*out);
+        if (choice == kChoiceBoth && mode != 3) filter1.SynthesizeBlock(*out);
+    }
+    return out;
+}
+
+} // namespace
+
+// The frame decoder reads a Layer I frame's codes all at once and
+// requantises them a subband at a time; every mode, bound and channel
+// choice must give exactly what the per-sample steps of the subband
+// decoders give.
+TEST(Layer1Frame, WholeFrameDecodingMatchesThePerSampleSteps) {
+    struct Mode {
+        int mode;
+        int extension;
+    };
+    for (const Mode m : {Mode{0, 0}, Mode{1, 0}, Mode{1, 1}, Mode{1, 2}, Mode{1, 3}, Mode{2, 0}, Mode{3, 0}}) {
+        const int bound = m.mode == 1 ? 4 * m.extension + 4 : 32;
+        for (uint8_t choice = kChoiceBoth; choice <= kChoiceMix; ++choice) {
+            const int channels = (m.mode == 3 || choice != kChoiceBoth) ? 1 : 2;
+            for (uint32_t seed = 1; seed <= 3; ++seed) {
+                SCOPED_TRACE(testing::Message() << "mode " << m.mode << " bound " << bound << " choice "
+                                                << int(choice) << " seed " << seed);
+                const auto bytes = RandomLayer1Frame(seed * 31 + static_cast<uint32_t>(m.mode * 4 + m.extension),
+                                                     m.mode, m.extension);
+                const auto whole = DecodeBytes(bytes, channels, choice);
+                const auto steps = DecodeSampleBySample(bytes, m.mode, bound, choice, channels);
+                ASSERT_EQ(whole->accepted, std::vector<bool>{true});
+                for (int c = 0; c < channels; ++c) {
+                    EXPECT_EQ(Channel(whole->pcm, c), Channel(*steps, c));
+                    EXPECT_EQ(Channel(whole->pcm, c).size(), 384u);
+                }
+            }
+        }
+    }
+}
