@@ -63,6 +63,14 @@ bool MainThreadCall::Run(std::function<void()> call, std::shared_ptr<std::atomic
     return true;
 }
 
+bool MainThreadCall::Post(std::function<void()> call, std::shared_ptr<std::atomic<bool>> cancelled) {
+    std::lock_guard<std::mutex> guard(lock);
+    if (!target) return false;
+    QCoreApplication::postEvent(target, new CallEvent(std::move(call), std::move(cancelled),
+                                                      std::make_shared<Completion>()));
+    return true;
+}
+
 void MainThreadCall::Detach() {
     std::lock_guard<std::mutex> guard(lock);
     target = nullptr;

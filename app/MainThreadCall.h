@@ -20,6 +20,9 @@ public:
 
     // False when the call was not delivered (target gone).
     bool Run(std::function<void()> call, std::shared_ptr<std::atomic<bool>> cancelled);
+    // The same without waiting: the call runs later, in order with the
+    // calls before and after it, under the same rules for dropping it.
+    bool Post(std::function<void()> call, std::shared_ptr<std::atomic<bool>> cancelled);
     // No call is posted after this; the target calls it before it goes.
     void Detach();
 

@@ -106,7 +106,12 @@ public:
     void ShowTotal(const std::string& t) override { Do([=, this] { window->ShowTotal(QString::fromStdString(t)); }); }
     void ShowBitrate(const std::string& t) override { Do([=, this] { window->ShowBitrate(QString::fromStdString(t)); }); }
     void ShowElapsed(const std::string& t) override { Do([=, this] { window->ShowElapsed(QString::fromStdString(t)); }); }
-    void ScrollTitle() override { Do([this] { window->ScrollTitle(); }); }
+    // Ten times a second: posted without waiting, so the worker is not
+    // woken again when it has run (a later update waits for it in turn).
+    void ScrollTitle() override {
+        MainWindow* w = window;
+        bridge->Post([w] { w->ScrollTitle(); }, ended);
+    }
     void ResetTitlePosition() override { Do([this] { window->ResetTitlePosition(); }); }
     void ShowStopped() override { Do([this] { window->ShowStopped(); }); }
     void ShowRunEnded() override { Do([this] { window->ShowRunEnded(); }); }

@@ -1,12 +1,17 @@
+#include "app/MainThreadCall.h"
 #include "app/MainWindow.h"
 
 #include <QApplication>
 #include <QMimeData>
 #include <QTest>
+#include <QThread>
 #include <QTreeView>
 #include <QUrl>
 
 #include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
 
 using namespace zumo;
 
@@ -251,4 +256,50 @@ TEST(Window, TrayMenuItemsAndTrayClicks) {
     EXPECT_FALSE(w.playButton->Checked());
     w.SetTrayTip(QString(80, 'x'));
     EXPECT_EQ(w.TrayTip().size(), 63);
+}
+
+namespace {
+
+// An object on the test's thread that takes calls, as the window does.
+class CallTarget : public QObject {
+public:
+    bool event(QEvent* e) override { return MainThreadCall::Deliver(e) || QObject::event(e); }
+};
+
+} // namespace
+
+// The worker posts the title's scroll steps without waiting; they must
+// still run on the target's thread, in order with the calls it waits for,
+// and be dropped once the worker has ended or the target is gone.
+TEST(Window, PostedCallsKeepTheirOrderAndTheirDropRules) {
+    EnsureApp();
+    CallTarget target;
+    MainThreadCall bridge(&target);
+    auto live = std::make_shared<std::atomic<bool>>(false);
+    auto ended = std::make_shared<std::atomic<bool>>(true);
+    std::vector<int> ran;
+    std::vector<bool> onTargetThread;
+    auto record = [&](int n) {
+        return [&, n] {
+            ran.push_back(n);
+            onTargetThread.push_back(QThread::currentThread() == target.thread());
+        };
+    };
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        EXPECT_TRUE(bridge.Post(record(1), live));
+        EXPECT_TRUE(bridge.Post(record(99), ended)); // an ended worker's update
+        EXPECT_TRUE(bridge.Run(record(2), live));    // waits: 1 has run by then
+        EXPECT_TRUE(bridge.Post(record(3), live));
+        done = true;
+    });
+    while (!done) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    worker.join();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(ran, (std::vector<int>{1, 2, 3}));
+    EXPECT_EQ(onTargetThread, (std::vector<bool>{true, true, true}));
+    bridge.Detach();
+    EXPECT_FALSE(bridge.Post(record(4), live));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(ran.size(), 3u);
 }
