@@ -206,11 +206,9 @@ void SynthFilter::MatrixBlock(DecodePath path) {
 
 namespace {
 
-// Vectors of four floats (SSE2, every x86-64 processor) and of four doubles,
-// and lane selectors for __builtin_shuffle.
+// Vectors of four floats (SSE2, every x86-64 processor) and of four doubles.
 typedef float Float4 __attribute__((vector_size(16)));
 typedef double Double4 __attribute__((vector_size(32)));
-typedef int32_t Lanes4 __attribute__((vector_size(16)));
 
 inline Float4 Load4(const float* x) {
     Float4 v;
@@ -234,17 +232,16 @@ inline void Store4(double* to, Float4 v) {
 void SynthFilter::StoreMatrixed(const float* x) {
     double* cur = currentStore + 32 * writeSlot;
     double* other = (currentStore == historyA.data() ? historyB.data() : historyA.data()) + 32 * writeSlot;
-    constexpr Lanes4 kReverse = {3, 2, 1, 0};
+    auto reversed = [](Float4 v) { return __builtin_shufflevector(v, v, 3, 2, 1, 0); };
     for (int q = 0; q < 4; ++q) {
         Store4(cur + 4 * q, Load4(x + 16 + 4 * q));
         Store4(other + 16 + 4 * q, -Load4(x + 4 * q));
-        Store4(other + 4 * q, __builtin_shuffle(-Load4(x + 13 - 4 * q), kReverse));
+        Store4(other + 4 * q, reversed(-Load4(x + 13 - 4 * q)));
     }
     // cur[16..19] = 0, -X[31], -X[30], -X[29] (the zero from a zero vector,
     // so that it is +0.0); then cur[16 + 4q + i] = -X[32 - 4q - i], q = 1..3.
-    constexpr Lanes4 kZeroThenReverse = {4, 3, 2, 1};
-    Store4(cur + 16, __builtin_shuffle(-Load4(x + 28), Float4{}, kZeroThenReverse));
-    for (int q = 1; q < 4; ++q) Store4(cur + 16 + 4 * q, __builtin_shuffle(-Load4(x + 29 - 4 * q), kReverse));
+    Store4(cur + 16, __builtin_shufflevector(-Load4(x + 28), Float4{}, 4, 3, 2, 1));
+    for (int q = 1; q < 4; ++q) Store4(cur + 16 + 4 * q, reversed(-Load4(x + 29 - 4 * q)));
 }
 
 namespace {
@@ -437,31 +434,24 @@ template <int N, typename V>
     }
 }
 
-// Integer vectors that select lanes in __builtin_shuffle.
-typedef int32_t Lanes8 __attribute__((vector_size(32)));
-typedef int32_t Lanes16 __attribute__((vector_size(64)));
-
-// Interleaves the lower (or upper) halves of two vectors of L lanes:
-// a0 b0 a1 b1 ... as lane selectors of __builtin_shuffle.
-template <typename M, int L, bool Upper, typename Sequence = std::make_integer_sequence<int, L>>
-struct InterleaveLanes;
-template <typename M, int L, bool Upper, int... I>
-struct InterleaveLanes<M, L, Upper, std::integer_sequence<int, I...>> {
-    static constexpr M lanes = {((I % 2 != 0 ? L : 0) + I / 2 + (Upper ? L / 2 : 0))...};
-};
+// Interleaves the lower (or upper) halves of two vectors of L lanes into
+// out: a0 b0 a1 b1 ...
+template <int L, bool Upper, typename V, int... I>
+[[gnu::always_inline]] inline void Interleave(const V& a, const V& b, V& out, std::integer_sequence<int, I...>) {
+    out = __builtin_shufflevector(a, b, ((I % 2 != 0 ? L : 0) + I / 2 + (Upper ? L / 2 : 0))...);
+}
 
 // Transposes the L x L tile rows[0..L-1] (row i, lane j becomes row j,
 // lane i): each of the log2(L) rounds interleaves row j with row j + L/2,
 // which moves one bit of the row number into the lane number.
-template <typename V, typename M, int L>
+template <typename V, int L>
 [[gnu::always_inline]] inline void TransposeTile(V* rows) {
-    constexpr M lower = InterleaveLanes<M, L, false>::lanes;
-    constexpr M upper = InterleaveLanes<M, L, true>::lanes;
+    constexpr auto lanes = std::make_integer_sequence<int, L>{};
     for (int bit = 1; bit < L; bit *= 2) {
         V next[L];
         for (int j = 0; j < L / 2; ++j) {
-            next[2 * j] = __builtin_shuffle(rows[j], rows[j + L / 2], lower);
-            next[2 * j + 1] = __builtin_shuffle(rows[j], rows[j + L / 2], upper);
+            Interleave<L, false>(rows[j], rows[j + L / 2], next[2 * j], lanes);
+            Interleave<L, true>(rows[j], rows[j + L / 2], next[2 * j + 1], lanes);
         }
         for (int j = 0; j < L; ++j) rows[j] = next[j];
     }
@@ -470,7 +460,7 @@ template <typename V, typename M, int L>
 // The transforms of as many blocks as V has lanes: subband sb of block l is
 // samples[sb * stride + l]; X[k] of block l goes to x[l * 32 + k], each
 // block's values together.
-template <typename V, typename M>
+template <typename V>
 [[gnu::always_inline]] inline void CosineBlocksBy(const float* samples, int32_t stride, float* x,
                                                   const float* scales) {
     constexpr int kLanes = sizeof(V) / sizeof(float);
@@ -479,24 +469,24 @@ template <typename V, typename M>
     V out[32];
     CosineBy<32>(in, out, scales);
     for (int tile = 0; tile < 32; tile += kLanes) {
-        TransposeTile<V, M, kLanes>(out + tile);
+        TransposeTile<V, kLanes>(out + tile);
         for (int l = 0; l < kLanes; ++l) std::memcpy(x + l * 32 + tile, &out[tile + l], sizeof(V));
     }
 }
 
 void CosineBlocks4(const float* samples, int32_t stride, float* x, const float* scales) {
-    CosineBlocksBy<Float4, Lanes4>(samples, stride, x, scales);
+    CosineBlocksBy<Float4>(samples, stride, x, scales);
 }
 
 #if defined(__x86_64__)
 __attribute__((target("avx2"))) void CosineBlocks8(const float* samples, int32_t stride, float* x,
                                                    const float* scales) {
-    CosineBlocksBy<Float8, Lanes8>(samples, stride, x, scales);
+    CosineBlocksBy<Float8>(samples, stride, x, scales);
 }
 
 __attribute__((target("avx512f"))) void CosineBlocks16(const float* samples, int32_t stride, float* x,
                                                        const float* scales) {
-    CosineBlocksBy<Float16, Lanes16>(samples, stride, x, scales);
+    CosineBlocksBy<Float16>(samples, stride, x, scales);
 }
 #endif
 
