@@ -21,7 +21,13 @@ protected:
     float scaleFactor2 = 0.0f;
 };
 
-// The per-sample steps, here so that the frame decoder's direct calls inline them.
+// Every step, here so that the frame decoder's direct calls inline them.
+inline void SubBand1Intensity::ParseScaleFactors(Bitstream& stream, const Header&) {
+    if (allocation == 0) return;
+    scaleFactor = ScaleFactor(stream.GetBits(6));
+    scaleFactor2 = ScaleFactor(stream.GetBits(6));
+}
+
 inline bool SubBand1Intensity::EmitSample(uint8_t choice, SynthFilter& filter0, SynthFilter& filter1) {
     if (allocation == 0) return true;
     const double r = static_cast<double>(sampleValue) * factor + offset;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "subband/Layer1Tables.h"
+#include "subband/ScaleFactorTable.h"
 #include "subband/SubBand.h"
 
 namespace zumo {
@@ -55,7 +57,28 @@ protected:
     float offset = 0.0f;
 };
 
-// The per-sample steps, here so that the frame decoder's direct calls inline them.
+// Every step, here so that the frame decoder's direct calls inline them.
+inline int32_t SubBand1Mono::ReadAllocation(Bitstream& stream, Crc16* crc) {
+    const auto code = static_cast<int32_t>(stream.GetBits(4));
+    if (crc) crc->AddBits(static_cast<uint32_t>(code), 4);
+    return code >= static_cast<int32_t>(layer1Factor.size()) ? 0 : code;
+}
+
+inline void SubBand1Mono::SetUp(int32_t code, int32_t& bits, float& f, float& o) {
+    bits = code + 1;
+    f = layer1Factor[static_cast<size_t>(code)];
+    o = layer1Offset[static_cast<size_t>(code)];
+}
+
+inline void SubBand1Mono::ParseAllocation(Bitstream& stream, const Header&, Crc16* crc) {
+    allocation = ReadAllocation(stream, crc);
+    if (allocation != 0) SetUp(allocation, sampleBits, factor, offset);
+}
+
+inline void SubBand1Mono::ParseScaleFactors(Bitstream& stream, const Header&) {
+    if (allocation != 0) scaleFactor = ScaleFactor(stream.GetBits(6));
+}
+
 inline bool SubBand1Mono::CountSample() {
     if (++sampleCount < 12) return false;
     sampleCount = 0;

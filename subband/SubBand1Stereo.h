@@ -28,7 +28,19 @@ protected:
     float offset2 = 0.0f;
 };
 
-// The per-sample steps, here so that the frame decoder's direct calls inline them.
+// Every step, here so that the frame decoder's direct calls inline them.
+inline void SubBand1Stereo::ParseAllocation(Bitstream& stream, const Header&, Crc16* crc) {
+    allocation = ReadAllocation(stream, crc);
+    allocation2 = ReadAllocation(stream, crc);
+    if (allocation != 0) SetUp(allocation, sampleBits, factor, offset);
+    if (allocation2 != 0) SetUp(allocation2, sampleBits2, factor2, offset2);
+}
+
+inline void SubBand1Stereo::ParseScaleFactors(Bitstream& stream, const Header&) {
+    if (allocation != 0) scaleFactor = ScaleFactor(stream.GetBits(6));
+    if (allocation2 != 0) scaleFactor2 = ScaleFactor(stream.GetBits(6));
+}
+
 inline bool SubBand1Stereo::ParseSamples(Bitstream& stream) {
     if (allocation != 0) sampleValue = stream.GetBitsFloat(sampleBits);
     if (allocation2 != 0) sampleValue2 = stream.GetBitsFloat(sampleBits2);
