@@ -30,6 +30,14 @@ public:
         float scale = 0.0f;
     };
     SlotCoding Coding() const { return Coding(allocation, sampleBits, factor, offset, scaleFactor); }
+    // The requantisation of a code (or of a vector of codes), scaled, in
+    // double precision; the factors as doubles are exactly the floats. (Out
+    // by reference: a vector return value would have a different calling
+    // convention with and without AVX.)
+    template <typename T>
+    static void RequantiseInto(const T& value, double factor, double offset, double scale, T& out) {
+        out = (value * factor + offset) * scale;
+    }
 
 protected:
     // Reads one 4-bit allocation field and adds it to crc. Code 15 is
@@ -40,7 +48,9 @@ protected:
     static void SetUp(int32_t allocation, int32_t& bits, float& factor, float& offset);
     // The requantised code, scaled, at extended precision.
     static double Requantise(float value, float factor, float offset, float scale) {
-        return (static_cast<double>(value) * factor + offset) * scale;
+        double out;
+        RequantiseInto(static_cast<double>(value), factor, offset, scale, out);
+        return out;
     }
     static SlotCoding Coding(int32_t alloc, int32_t bits, float f, float o, float scale) {
         return alloc != 0 ? SlotCoding{bits, f, o, scale} : SlotCoding{};

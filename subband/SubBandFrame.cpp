@@ -93,14 +93,11 @@ typedef double Double4 __attribute__((vector_size(32)));
 typedef float Float4 __attribute__((vector_size(16)));
 typedef int32_t Int4 __attribute__((vector_size(16)));
 
-// SubBand1Mono::Requantise of four codes of a row, from slot `first` on.
-// (The result is passed back by reference: a vector return value would
-// have a different calling convention with and without AVX.)
+// The requantised codes of a row, four from slot `first` on.
 [[gnu::always_inline]] inline void RowValues(const SlotRow& row, int32_t first, Double4& out) {
     Int4 codes;
     std::memcpy(&codes, row.codes + first, sizeof codes);
-    const Double4 v = __builtin_convertvector(codes, Double4);
-    out = (v * row.factor + row.offset) * row.scale;
+    SubBand1Mono::RequantiseInto(__builtin_convertvector(codes, Double4), row.factor, row.offset, row.scale, out);
 }
 
 // The blocks of one filter, [subband][slot], from the 32 rows at `left`,
@@ -184,8 +181,7 @@ void SubBandFrame::DecodeLayer1Slots(Bitstream& stream, bool single, int32_t bou
                                      SynthFilter& filter0, SynthFilter& filter1, OBuffer& output) {
     using Coding = SubBand1Mono::SlotCoding;
     constexpr int32_t kRows = 2 * kMaxSubbands; // row = channel * 32 + subband
-    std::array<Coding, kRows> coding;
-    std::array<int32_t, kRows> codeRow; // the row of codes1 each row's code is in
+    std::array<SlotRow, kRows> rows;
     struct Read {
         int32_t* codes; // the row's 12 codes
         int32_t bits;
@@ -193,17 +189,25 @@ void SubBandFrame::DecodeLayer1Slots(Bitstream& stream, bool single, int32_t bou
     std::array<Read, kRows> reads;
     int32_t readCount = 0;
     int32_t slotBits = 0;
+    // Each row's coding; a right channel above the bound reads no codes of
+    // its own but takes the left channel's.
+    auto addRow = [&](int32_t row, const Coding& c, int32_t codeRow) {
+        rows[row] = {codes1.data() + codeRow * 12, c.factor, c.offset, c.scale};
+        if (c.bits == 0 || codeRow != row) return;
+        reads[readCount++] = {codes1.data() + row * 12, c.bits};
+        slotBits += c.bits;
+    };
     for (int32_t sb = 0; sb < kMaxSubbands; ++sb) {
-        const bool shared = !single && sb >= bound;
         const int32_t right = kMaxSubbands + sb;
-        coding[sb] = single ? mono1[sb].Coding() : shared ? intensity1[sb].Coding() : stereo1[sb].Coding();
-        coding[right] = single ? Coding{} : shared ? intensity1[sb].Coding2() : stereo1[sb].Coding2();
-        codeRow[sb] = sb;
-        codeRow[right] = shared ? sb : right;
-        for (const int32_t row : {sb, right}) {
-            if (coding[row].bits == 0 || codeRow[row] != row) continue;
-            reads[readCount++] = {codes1.data() + row * 12, coding[row].bits};
-            slotBits += coding[row].bits;
+        if (single) {
+            addRow(sb, mono1[sb].Coding(), sb);
+            addRow(right, Coding{}, right);
+        } else if (sb < bound) {
+            addRow(sb, stereo1[sb].Coding(), sb);
+            addRow(right, stereo1[sb].Coding2(), right);
+        } else {
+            addRow(sb, intensity1[sb].Coding(), sb);
+            addRow(right, intensity1[sb].Coding2(), sb);
         }
     }
     // Codes are 2 to 15 bits; rows never read keep earlier codes, which
@@ -222,9 +226,6 @@ void SubBandFrame::DecodeLayer1Slots(Bitstream& stream, bool single, int32_t bou
     }
     stream.SetBitPosition(position);
 
-    std::array<SlotRow, kRows> rows;
-    for (int32_t row = 0; row < kRows; ++row)
-        rows[row] = {codes1.data() + codeRow[row] * 12, coding[row].factor, coding[row].offset, coding[row].scale};
     // What reaches filter0 by the channel choice; a single channel has no
     // right channel to mix or to choose.
     if (choice == kChoiceMix && !single)
