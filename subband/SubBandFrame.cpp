@@ -71,10 +71,12 @@ struct Rounds {
                 if (bothFilters) filter1.QueueBlock();
             }
         }
-        // The frame's blocks are synthesised together, channel by channel
-        // (each channel has its own place in the output).
-        filter0.SynthesizeQueued(output);
-        if (bothFilters) filter1.SynthesizeQueued(output);
+        // The frame's blocks are synthesised together, both channels at
+        // once (each channel has its own place in the output).
+        if (bothFilters)
+            SynthFilter::SynthesizeQueued(filter0, filter1, output);
+        else
+            filter0.SynthesizeQueued(output);
     }
 };
 
@@ -234,10 +236,11 @@ void SubBandFrame::DecodeLayer1Slots(Bitstream& stream, bool single, int32_t bou
         blocks0.fill(0.0f);
     else
         RequantiseBlocks(rows.data() + (choice == kChoiceRight ? kMaxSubbands : 0), nullptr, blocks0.data());
-    filter0.SynthesizeBlocks(blocks0.data(), 12, 12, output);
     if (choice == kChoiceBoth && !single) {
         RequantiseBlocks(rows.data() + kMaxSubbands, nullptr, blocks1.data());
-        filter1.SynthesizeBlocks(blocks1.data(), 12, 12, output);
+        SynthFilter::SynthesizeBlocks(filter0, blocks0.data(), filter1, blocks1.data(), 12, 12, output);
+    } else {
+        filter0.SynthesizeBlocks(blocks0.data(), 12, 12, output);
     }
 }
 

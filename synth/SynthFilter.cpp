@@ -258,32 +258,34 @@ typedef double Double8 __attribute__((vector_size(64)));
 // the store holds the block m back), in tap order. The outputs are taken
 // Count vectors at a time and their sums stay in registers across the 16
 // taps; each lane adds its products in the same order as a plain loop.
-template <typename Vec, int Count>
-[[gnu::always_inline]] inline void WindowSumsBy(const double* store, int32_t slot, const WindowByTap& window,
-                                                double* sum) {
+// With two channels (two filters at the same slot) each run of window
+// coefficients is loaded once for both channels' products.
+template <typename Vec, int Count, int Channels>
+[[gnu::always_inline]] inline void WindowSumsBy(const double* const* stores, int32_t slot,
+                                                const WindowByTap& window, double (*sums)[32]) {
     constexpr int kLanes = sizeof(Vec) / sizeof(double);
     constexpr int kStep = Count * kLanes;
     static_assert(32 % kStep == 0);
     for (int base = 0; base < 32; base += kStep) {
-        Vec acc[Count];
-        for (int i = 0; i < Count; ++i) acc[i] = Vec{};
+        Vec acc[Channels][Count];
+        for (int c = 0; c < Channels; ++c)
+            for (int i = 0; i < Count; ++i) acc[c][i] = Vec{};
         for (int m = 0; m < 16; ++m) {
-            const double* v = store + 32 * ((slot - m) & 15) + base;
+            const int32_t row = 32 * ((slot - m) & 15) + base;
             const double* w = window.taps[m] + base;
             for (int i = 0; i < Count; ++i) {
-                Vec a;
                 Vec b;
-                std::memcpy(&a, v + i * kLanes, sizeof a);
                 std::memcpy(&b, w + i * kLanes, sizeof b);
-                acc[i] += a * b;
+                for (int c = 0; c < Channels; ++c) {
+                    Vec a;
+                    std::memcpy(&a, stores[c] + row + i * kLanes, sizeof a);
+                    acc[c][i] += a * b;
+                }
             }
         }
-        for (int i = 0; i < Count; ++i) std::memcpy(sum + base + i * kLanes, &acc[i], sizeof acc[i]);
+        for (int c = 0; c < Channels; ++c)
+            for (int i = 0; i < Count; ++i) std::memcpy(sums[c] + base + i * kLanes, &acc[c][i], sizeof acc[c][i]);
     }
-}
-
-void WindowSumsPlain(const double* store, int32_t slot, const WindowByTap& window, double* sum) {
-    WindowSumsBy<Double2, 8>(store, slot, window, sum);
 }
 
 // pcm[j] = ToPcm16(float(sum[j] * scale)) for the 32 outputs of a block.
@@ -316,13 +318,11 @@ inline void ScaleToPcm16(const double* sum, double scale, int16_t* pcm) {
 }
 
 #if defined(__x86_64__)
-// The window sums and ScaleToPcm16 in one, on AVX2 or AVX-512: the same
-// steps, eight or sixteen outputs at a time. The AVX-512 conversion to 16
-// bits saturates as the SSE2 packing does.
-__attribute__((target("avx2"))) void WindowToPcmAvx2(const double* store, int32_t slot, const WindowByTap& window,
-                                                     double scale, int16_t* pcm) {
-    alignas(32) double sum[32];
-    WindowSumsBy<Double4, 8>(store, slot, window, sum);
+// ScaleToPcm16 on AVX2 or AVX-512: the same steps, eight or sixteen
+// outputs at a time. The AVX-512 conversion to 16 bits saturates as the
+// SSE2 packing does.
+__attribute__((target("avx2"), always_inline)) inline void ScaleToPcm16Avx2(const double* sum, double scale,
+                                                                          int16_t* pcm) {
     const __m256d factor = _mm256_set1_pd(scale);
     const __m256 low = _mm256_set1_ps(-32768.0f);
     const __m256 high = _mm256_set1_ps(32767.0f);
@@ -343,10 +343,8 @@ __attribute__((target("avx2"))) void WindowToPcmAvx2(const double* store, int32_
 // start from; they are overwritten.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wuninitialized"
-__attribute__((target("avx512f"))) void WindowToPcmAvx512(const double* store, int32_t slot,
-                                                         const WindowByTap& window, double scale, int16_t* pcm) {
-    alignas(64) double sum[32];
-    WindowSumsBy<Double8, 4>(store, slot, window, sum);
+__attribute__((target("avx512f"), always_inline)) inline void ScaleToPcm16Avx512(const double* sum, double scale,
+                                                                               int16_t* pcm) {
     const __m512d factor = _mm512_set1_pd(scale);
     const __m512 low = _mm512_set1_ps(-32768.0f);
     const __m512 high = _mm512_set1_ps(32767.0f);
@@ -362,29 +360,66 @@ __attribute__((target("avx512f"))) void WindowToPcmAvx512(const double* store, i
     }
 }
 #pragma GCC diagnostic pop
+
+// The window sums and their conversion in one, for one channel or two.
+// AVX2 has 16 vector registers: two channels take half as many sums at a
+// time, so that the sums of both stay in registers.
+template <int Channels>
+__attribute__((target("avx2"))) void WindowToPcmAvx2(const double* const* stores, int32_t slot,
+                                                     const WindowByTap& window, const double* scales,
+                                                     int16_t* const* pcm) {
+    alignas(32) double sums[Channels][32];
+    WindowSumsBy<Double4, 8 / Channels, Channels>(stores, slot, window, sums);
+    for (int c = 0; c < Channels; ++c) ScaleToPcm16Avx2(sums[c], scales[c], pcm[c]);
+}
+
+template <int Channels>
+__attribute__((target("avx512f"))) void WindowToPcmAvx512(const double* const* stores, int32_t slot,
+                                                         const WindowByTap& window, const double* scales,
+                                                         int16_t* const* pcm) {
+    alignas(64) double sums[Channels][32];
+    WindowSumsBy<Double8, 4, Channels>(stores, slot, window, sums);
+    for (int c = 0; c < Channels; ++c) ScaleToPcm16Avx512(sums[c], scales[c], pcm[c]);
+}
 #endif
 
-void WindowToPcmPlain(const double* store, int32_t slot, const WindowByTap& window, double scale, int16_t* pcm) {
-    alignas(16) double sum[32];
-    WindowSumsPlain(store, slot, window, sum);
-    ScaleToPcm16(sum, scale, pcm);
+template <int Channels>
+void WindowToPcmPlain(const double* const* stores, int32_t slot, const WindowByTap& window, const double* scales,
+                      int16_t* const* pcm) {
+    alignas(16) double sums[Channels][32];
+    WindowSumsBy<Double2, 8 / Channels, Channels>(stores, slot, window, sums);
+    for (int c = 0; c < Channels; ++c) ScaleToPcm16(sums[c], scales[c], pcm[c]);
 }
 
 } // namespace
 
+template <int Channels>
 SynthFilter::WindowFn SynthFilter::WindowFor(DecodePath path) {
 #if defined(__x86_64__)
-    if (path == DecodePath::Fastest && HaveAvx512()) return WindowToPcmAvx512;
-    if (path == DecodePath::Fastest && HaveAvx2()) return WindowToPcmAvx2;
+    if (path == DecodePath::Fastest && HaveAvx512()) return WindowToPcmAvx512<Channels>;
+    if (path == DecodePath::Fastest && HaveAvx2()) return WindowToPcmAvx2<Channels>;
 #endif
     (void)path;
-    return WindowToPcmPlain;
+    return WindowToPcmPlain<Channels>;
 }
 
 void SynthFilter::WindowBlock(OBuffer& out, WindowFn window) {
     alignas(32) int16_t pcm[32];
-    window(currentStore, writeSlot, *windowTaps, static_cast<double>(scale), pcm);
+    int16_t* const pcms[1] = {pcm};
+    const double scales[1] = {static_cast<double>(scale)};
+    window(&currentStore, writeSlot, *windowTaps, scales, pcms);
     out.AppendBlock(channel, pcm, 32);
+}
+
+void SynthFilter::WindowBlocks(SynthFilter& a, SynthFilter& b, OBuffer& out, WindowFn window) {
+    alignas(32) int16_t pcmA[32];
+    alignas(32) int16_t pcmB[32];
+    int16_t* const pcms[2] = {pcmA, pcmB};
+    const double* const stores[2] = {a.currentStore, b.currentStore};
+    const double scales[2] = {static_cast<double>(a.scale), static_cast<double>(b.scale)};
+    window(stores, a.writeSlot, *a.windowTaps, scales, pcms);
+    out.AppendBlock(a.channel, pcmA, 32);
+    out.AppendBlock(b.channel, pcmB, 32);
 }
 
 void SynthFilter::NextSlot() {
@@ -395,7 +430,7 @@ void SynthFilter::NextSlot() {
 void SynthFilter::SynthesizeBlock(OBuffer& out) {
     const DecodePath path = CurrentDecodePath();
     MatrixBlock(path);
-    WindowBlock(out, WindowFor(path));
+    WindowBlock(out, WindowFor<1>(path));
     NextSlot();
     subbandIn.fill(0.0f);
 }
@@ -460,12 +495,21 @@ template <typename V, int L>
 // The transforms of as many blocks as V has lanes: subband sb of block l is
 // samples[sb * stride + l]; X[k] of block l goes to x[l * 32 + k], each
 // block's values together.
+// With a second source, the lower half of the lanes comes from samples and
+// the upper half from second (blocks of two channels transformed together).
 template <typename V>
 [[gnu::always_inline]] inline void CosineBlocksBy(const float* samples, int32_t stride, float* x,
-                                                  const float* scales) {
+                                                  const float* scales, const float* second = nullptr) {
     constexpr int kLanes = sizeof(V) / sizeof(float);
     V in[32];
-    for (int sb = 0; sb < 32; ++sb) std::memcpy(&in[sb], samples + sb * stride, sizeof(V));
+    for (int sb = 0; sb < 32; ++sb) {
+        if (second) {
+            std::memcpy(&in[sb], samples + sb * stride, sizeof(V) / 2);
+            std::memcpy(reinterpret_cast<float*>(&in[sb]) + kLanes / 2, second + sb * stride, sizeof(V) / 2);
+        } else {
+            std::memcpy(&in[sb], samples + sb * stride, sizeof(V));
+        }
+    }
     V out[32];
     CosineBy<32>(in, out, scales);
     for (int tile = 0; tile < 32; tile += kLanes) {
@@ -484,6 +528,13 @@ __attribute__((target("avx2"))) void CosineBlocks8(const float* samples, int32_t
     CosineBlocksBy<Float8>(samples, stride, x, scales);
 }
 
+// Four blocks of each of two channels: the first's go to x[0 .. 4 * 32),
+// the second's to x[4 * 32 .. 8 * 32).
+__attribute__((target("avx2"))) void CosineBlocks4And4(const float* first, const float* second, int32_t stride,
+                                                       float* x, const float* scales) {
+    CosineBlocksBy<Float8>(first, stride, x, scales, second);
+}
+
 __attribute__((target("avx512f"))) void CosineBlocks16(const float* samples, int32_t stride, float* x,
                                                        const float* scales) {
     CosineBlocksBy<Float16>(samples, stride, x, scales);
@@ -492,39 +543,90 @@ __attribute__((target("avx512f"))) void CosineBlocks16(const float* samples, int
 
 } // namespace
 
+int32_t SynthFilter::CosineBlocks(DecodePath path, const float* first, int32_t stride, int32_t left,
+                                  float* x) const {
+    if (path == DecodePath::Straightforward) {
+        float in[32];
+        for (int sb = 0; sb < 32; ++sb) in[sb] = first[sb * stride];
+        DirectCosine32(in, x);
+        return 1;
+    }
+#if defined(__x86_64__)
+    if (path == DecodePath::Fastest && left >= 16 && HaveAvx512()) {
+        CosineBlocks16(first, stride, x, dctScale);
+        return 16;
+    }
+    if (path == DecodePath::Fastest && left >= 8 && HaveAvx2()) {
+        CosineBlocks8(first, stride, x, dctScale);
+        return 8;
+    }
+#endif
+    if (left >= 4) {
+        CosineBlocks4(first, stride, x, dctScale);
+        return 4;
+    }
+    float in[32];
+    for (int sb = 0; sb < 32; ++sb) in[sb] = first[sb * stride];
+    Cosine32(in, x, dctScale);
+    return 1;
+}
+
 void SynthFilter::SynthesizeBlocks(const float* samples, int32_t stride, int32_t count, OBuffer& out) {
     const DecodePath path = CurrentDecodePath();
-    const WindowFn window = WindowFor(path);
+    const WindowFn window = WindowFor<1>(path);
     alignas(64) float x[16 * 32];
     int32_t done = 0;
     while (done < count) {
-        const int32_t left = count - done;
-        const float* first = samples + done;
-        int32_t lanes = 1;
-        if (path == DecodePath::Straightforward) {
-            float in[32];
-            for (int sb = 0; sb < 32; ++sb) in[sb] = first[sb * stride];
-            DirectCosine32(in, x);
-#if defined(__x86_64__)
-        } else if (path == DecodePath::Fastest && left >= 16 && HaveAvx512()) {
-            lanes = 16;
-            CosineBlocks16(first, stride, x, dctScale);
-        } else if (path == DecodePath::Fastest && left >= 8 && HaveAvx2()) {
-            lanes = 8;
-            CosineBlocks8(first, stride, x, dctScale);
-#endif
-        } else if (left >= 4) {
-            lanes = 4;
-            CosineBlocks4(first, stride, x, dctScale);
-        } else {
-            float in[32];
-            for (int sb = 0; sb < 32; ++sb) in[sb] = first[sb * stride];
-            Cosine32(in, x, dctScale);
-        }
+        const int32_t lanes = CosineBlocks(path, samples + done, stride, count - done, x);
         for (int32_t l = 0; l < lanes; ++l) {
             StoreMatrixed(x + l * 32);
             WindowBlock(out, window);
             NextSlot();
+        }
+        done += lanes;
+    }
+}
+
+bool SynthFilter::InStepWith(const SynthFilter& other) const {
+    return writeSlot == other.writeSlot && StoreAIsCurrent() == other.StoreAIsCurrent() &&
+           windowTaps == other.windowTaps;
+}
+
+void SynthFilter::SynthesizeBlocks(SynthFilter& a, const float* samplesA, SynthFilter& b, const float* samplesB,
+                                   int32_t stride, int32_t count, OBuffer& out) {
+    if (!a.InStepWith(b)) {
+        a.SynthesizeBlocks(samplesA, stride, count, out);
+        b.SynthesizeBlocks(samplesB, stride, count, out);
+        return;
+    }
+    const DecodePath path = CurrentDecodePath();
+    const WindowFn window = WindowFor<2>(path);
+    alignas(64) float xa[16 * 32];
+    alignas(64) float xb[16 * 32];
+    int32_t done = 0;
+    while (done < count) {
+        int32_t lanes = 0;
+        const float* xOfB = xb;
+#if defined(__x86_64__)
+        // Four or more left, too few for eight lanes: four blocks of each
+        // channel fill the eight lanes of one transform.
+        const int32_t left = count - done;
+        if (path == DecodePath::Fastest && left >= 4 && left < 8 && HaveAvx2()) {
+            CosineBlocks4And4(samplesA + done, samplesB + done, stride, xa, a.dctScale);
+            xOfB = xa + 4 * 32;
+            lanes = 4;
+        }
+#endif
+        if (lanes == 0) {
+            lanes = a.CosineBlocks(path, samplesA + done, stride, count - done, xa);
+            b.CosineBlocks(path, samplesB + done, stride, count - done, xb);
+        }
+        for (int32_t l = 0; l < lanes; ++l) {
+            a.StoreMatrixed(xa + l * 32);
+            b.StoreMatrixed(xOfB + l * 32);
+            WindowBlocks(a, b, out, window);
+            a.NextSlot();
+            b.NextSlot();
         }
         done += lanes;
     }
@@ -558,6 +660,21 @@ void SynthFilter::QueueBlock() {
 
 void SynthFilter::SynthesizeQueued(OBuffer& out) {
     SynthesizeBlocks(queue.data(), kMaxQueued, queued, out);
+    EndQueue();
+}
+
+void SynthFilter::SynthesizeQueued(SynthFilter& a, SynthFilter& b, OBuffer& out) {
+    if (a.queued != b.queued) {
+        a.SynthesizeQueued(out);
+        b.SynthesizeQueued(out);
+        return;
+    }
+    SynthesizeBlocks(a, a.queue.data(), b, b.queue.data(), kMaxQueued, a.queued, out);
+    a.EndQueue();
+    b.EndQueue();
+}
+
+void SynthFilter::EndQueue() {
     queued = 0;
     pending = subbandIn.data();
     pendingStride = 1;

@@ -36,6 +36,14 @@ public:
     // transforms of several blocks run side by side on vectors. Samples
     // set by SetSubbandSample and not yet synthesised stay pending.
     void SynthesizeBlocks(const float* samples, int32_t stride, int32_t count, OBuffer& out);
+    // The same for the two channels of a frame: a's blocks from samplesA,
+    // b's from samplesB, with the output of a.SynthesizeBlocks followed by
+    // b.SynthesizeBlocks (the blocks of the two channels reach out
+    // alternately). When both filters are at the same slot, as they are
+    // whenever both channels have been decoded all along, the window sums
+    // of the two channels run together and share their loads of the window.
+    static void SynthesizeBlocks(SynthFilter& a, const float* samplesA, SynthFilter& b, const float* samplesB,
+                                 int32_t stride, int32_t count, OBuffer& out);
     // A frame's blocks can also be kept and synthesised together: after
     // BeginQueue the samples set go straight into the queue, QueueBlock
     // ends a block (as SynthesizeBlock would, up to 36 blocks; without
@@ -45,6 +53,9 @@ public:
     void BeginQueue();
     void QueueBlock();
     void SynthesizeQueued(OBuffer& out);
+    // Both filters' queues, as a.SynthesizeQueued then b.SynthesizeQueued,
+    // paired as the static SynthesizeBlocks pairs them.
+    static void SynthesizeQueued(SynthFilter& a, SynthFilter& b, OBuffer& out);
 
     int32_t Channel() const { return channel; }
     // Slot the next block writes (0..15) and whether store A is current.
@@ -56,12 +67,22 @@ private:
     void MatrixBlock(DecodePath path);
     void StoreMatrixed(const float* x);
     void NextSlot();
+    void EndQueue();
+    // The cosine transforms of the next blocks (left of them remain), as
+    // many side by side as the decode path takes: subband sb of block l is
+    // first[sb * stride + l], and block l's 32 values go to x[l * 32 ...].
+    // Returns how many blocks were transformed.
+    int32_t CosineBlocks(DecodePath path, const float* first, int32_t stride, int32_t left, float* x) const;
+    bool InStepWith(const SynthFilter& other) const;
     // The window sums of the current slot and their conversion to 16 bits,
-    // in the way the decode path takes.
-    using WindowFn = void (*)(const double* store, int32_t slot, const WindowByTap& window, double scale,
-                              int16_t* pcm);
+    // in the way the decode path takes, for one filter or for two filters
+    // at the same slot: stores, scales and pcm hold one entry per filter.
+    using WindowFn = void (*)(const double* const* stores, int32_t slot, const WindowByTap& window,
+                              const double* scales, int16_t* const* pcm);
+    template <int Channels>
     static WindowFn WindowFor(DecodePath path);
     void WindowBlock(OBuffer& out, WindowFn window);
+    static void WindowBlocks(SynthFilter& a, SynthFilter& b, OBuffer& out, WindowFn window);
 
     alignas(64) std::array<double, 512> historyA; // [slot * 32 + row]
     alignas(64) std::array<double, 512> historyB;
