@@ -101,6 +101,7 @@ public:
     QMenu* trayMenu = nullptr;
     std::array<QAction*, 10> menuItems{};
     QString currentTitle;
+    int currentTitleWidth = 0; // measured when the title is set, not at every scroll step
     int32_t scrollPos = 0;
     int32_t compactHeight = 0;
 

@@ -11,13 +11,16 @@ namespace zumo {
 
 namespace {
 
-// An ALSA buffer of about 400 ms, topped up when half of what it holds has
-// played: a busy machine may hold the writer back for some 200 ms before the
-// sound breaks, and the writer wakes only about five times a second (each
-// wakeup costs the writer and the sound server's client thread alike). Pause
-// and stop act on the device at once, whatever it holds.
-constexpr unsigned kLatencyUs = 400000;
-constexpr auto kMaxIdle = std::chrono::milliseconds(200);
+// An ALSA buffer of about a second, topped up when half of what it holds
+// has played: a busy machine may hold the writer back for some 500 ms
+// before the sound breaks, and the writer wakes only about twice a second.
+// Every wakeup costs the writer and the sound server's client thread alike,
+// and the sound server asks for more once per ALSA period (a quarter of the
+// buffer): with 400 ms the client thread ran 21 times a second, with a
+// second 9 times. Pause and stop act on the device at once, whatever it
+// holds.
+constexpr unsigned kLatencyUs = 1000000;
+constexpr auto kMaxIdle = std::chrono::milliseconds(500);
 
 } // namespace
 

@@ -26,11 +26,11 @@ namespace zumo {
 // has to play, including the sound server's latency); a block is done once
 // the played count has passed its last frame. An underrun means everything
 // written has played. The writer looks again when half of what the device
-// holds has played, and at least every 200 ms, so a block is reported played
-// at most about 200 ms after the device has played it (the end of the last
+// holds has played, and at least every 500 ms, so a block is reported played
+// at most about 500 ms after the device has played it (the end of the last
 // one much sooner, as the waits shrink with what is left); whoever waits
 // in WaitForChange is woken then. Write itself only queues the block and
-// returns at once. The ALSA buffer holds about 400 ms.
+// returns at once. The ALSA buffer holds about a second.
 //
 // Pause pauses the ALSA stream (snd_pcm_pause); a device that cannot pause
 // is stopped and later fed again from the first frame not yet played.

@@ -15,9 +15,11 @@ constexpr int32_t kFramesPerBlock = 32;
 // Bytes per channel of 32 frames of 1,152 samples.
 constexpr uint32_t kBytesPerChannel = 73728;
 constexpr auto kPollInterval = std::chrono::milliseconds(20);
-// A device that tells when a block has played wakes the decoder itself; this
-// bound only keeps a lost wakeup from holding the decoder for long.
-constexpr auto kLongestWait = std::chrono::milliseconds(200);
+// A device that tells when a block has played wakes the decoder itself, and
+// so do a stop and a pause; this bound only keeps a lost wakeup from
+// holding the decoder for long. Each wait that runs out wakes the decoding
+// thread for nothing: a second rather than 200 ms keeps that to once a second.
+constexpr auto kLongestWait = std::chrono::milliseconds(1000);
 
 } // namespace
 

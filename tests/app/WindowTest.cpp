@@ -2,6 +2,8 @@
 #include "app/MainWindow.h"
 
 #include <QApplication>
+#include <QImage>
+#include <QLabel>
 #include <QMimeData>
 #include <QTest>
 #include <QThread>
@@ -42,6 +44,36 @@ TEST(Window, GeometryAndInitialTexts) {
     EXPECT_EQ(w.titleLabel->text(), "Zumo mp3 player");
     EXPECT_EQ(w.windowTitle(), "Zumo mp3 player");
     EXPECT_EQ(w.TrayTip(), "Zumo mp3 player");
+}
+
+// The title keeps its painted text between scroll steps. What it shows must
+// be what a plain label with its text, font and colours shows, on the first
+// paint and from the kept picture, and a new title must replace the old
+// (also one of the same width: digits are all as wide).
+TEST(Window, TitleShowsWhatAPlainLabelShowsAfterEveryChange) {
+    EnsureApp();
+    MainWindow w;
+    auto picture = [](QWidget& widget) {
+        QImage image(widget.size(), QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        widget.render(&image, QPoint(), QRegion(), QWidget::RenderFlags());
+        return image;
+    };
+    for (const char* title : {"Track 1", "Track 2", "A longer title"}) {
+        SCOPED_TRACE(title);
+        w.ShowTrack(QString::fromUtf8(title));
+        QLabel plain(QString::fromUtf8(title));
+        plain.setFont(w.titleLabel->font());
+        plain.setPalette(w.titleLabel->palette());
+        plain.setMargin(0);
+        plain.resize(w.titleLabel->size());
+        const QImage expected = picture(plain);
+        for (int step = 0; step < 3; ++step) {
+            w.ScrollTitle();
+            EXPECT_TRUE(picture(*w.titleLabel) == expected) << "paint " << step;
+            QCoreApplication::processEvents();
+        }
+    }
 }
 
 TEST(Window, FixedButtonFlipsOnPressAndRepeats) {
