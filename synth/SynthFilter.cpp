@@ -276,6 +276,12 @@ template <typename Vec, int Count, int Channels>
             for (int i = 0; i < Count; ++i) {
                 Vec b;
                 std::memcpy(&b, w + i * kLanes, sizeof b);
+#if defined(__GNUC__) && !defined(__clang__)
+                // Left to itself GCC reads the coefficients from memory
+                // again for each channel's product; this empty statement
+                // makes it keep them in a register.
+                if constexpr (Channels > 1) __asm__("" : "+v"(b));
+#endif
                 for (int c = 0; c < Channels; ++c) {
                     Vec a;
                     std::memcpy(&a, stores[c] + row + i * kLanes, sizeof a);
