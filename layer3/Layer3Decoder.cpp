@@ -2,6 +2,8 @@
 
 #include "layer3/HuffmanTables.h"
 
+#include <algorithm>
+
 namespace zumo {
 
 Layer3Decoder::Layer3Decoder(Bitstream& stream, Header& header, SynthFilter& filter0, SynthFilter& filter1,
@@ -82,12 +84,21 @@ void Layer3Decoder::DecodeFrame() {
             for (int i = 0; i < 576; ++i) stereoSamples[0][i] = (stereoSamples[0][i] + stereoSamples[1][i]) * 0.5f;
         }
 
+        // With both channels going to their own filters, the first
+        // channel's slots wait in firstChannelOut and the two channels are
+        // synthesised together.
+        const bool paired = lastChannel > firstChannel;
         for (int32_t ch = firstChannel; ch <= lastChannel; ++ch) {
             Reorder(stereoSamples[ch], ch, gr);
             Antialias(ch, gr);
             Hybrid(ch, gr);
             FrequencyInversion();
-            HandOff(ch == 0 || channelChoice == 2 ? *filter0 : *filter1);
+            if (!paired)
+                HandOff(ch == 0 || channelChoice == 2 ? *filter0 : *filter1);
+            else if (ch == firstChannel)
+                std::copy(hybridOut, hybridOut + 576, firstChannelOut);
+            else
+                HandOffPair();
         }
     }
 

@@ -81,18 +81,20 @@ public:
     void Hybrid(int ch, int gr);
     void FrequencyInversion();
     void HandOff(SynthFilter& filter);
+    void HandOffPair();
     // 18 input values of one subband (may be overwritten) -> 36 outputs.
     static void InvMdct(float* input, float* output, int blockType);
     // The same by its defining sums in double precision (the straightforward
     // decode path).
     static void InvMdctDirect(const float* input, float* output, int blockType);
 
-    // Working data; public so that the tests can drive single steps.
-    float dequantSamples[2][576] = {};
-    float stereoSamples[2][576] = {};
-    int32_t huffSamples[576] = {};
-    float hybridOut[576] = {};
-    float overlap[2][576] = {};
+    // Working data; public so that the tests can drive single steps. Each
+    // array starts on a cache line of its own.
+    alignas(64) float dequantSamples[2][576] = {};
+    alignas(64) float stereoSamples[2][576] = {};
+    alignas(64) int32_t huffSamples[576] = {};
+    alignas(64) float hybridOut[576] = {};
+    alignas(64) float overlap[2][576] = {};
     float intensityFactorsLeft[576] = {};
     float intensityFactorsRight[576] = {};
     int32_t nonZeroCount[2] = {576, 576};
@@ -130,6 +132,11 @@ public:
     int32_t decodedFrames = 0;
     int32_t skippedFrames = 0;
     uint32_t ReadMain(int n);
+
+    // The first channel's hybrid output while the second's is computed, so
+    // that both are synthesised together (last, so that the working data
+    // above keeps its place in memory).
+    alignas(64) float firstChannelOut[576] = {};
 };
 
 } // namespace zumo

@@ -302,4 +302,10 @@ void Layer3Decoder::HandOff(SynthFilter& filter) {
     filter.SynthesizeBlocks(hybridOut, 18, 18, *output);
 }
 
+// Both channels' slots at once: the first channel's from firstChannelOut to
+// filter0, the second's from hybridOut to filter1.
+void Layer3Decoder::HandOffPair() {
+    SynthFilter::SynthesizeBlocks(*filter0, firstChannelOut, *filter1, hybridOut, 18, 18, *output);
+}
+
 } // namespace zumo
