@@ -3,6 +3,8 @@
 
 #include <QApplication>
 
+#include <malloc.h>
+
 #include <cstdio>
 #include <cstring>
 
@@ -30,6 +32,10 @@ int main(int argc, char** argv) {
     // round trip to the server; sending the pixels with the request costs
     // less. A choice the user made in the environment stands.
     if (!qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM")) qputenv("QT_XCB_NO_MITSHM", "1");
+    // One heap for all threads: the player's threads allocate little and
+    // never on the decoding path, and a heap of its own per thread would
+    // keep pages of its own resident.
+    mallopt(M_ARENA_MAX, 1);
     QApplication app(argc, argv);
     app.setQuitOnLastWindowClosed(true);
     zumo::WindowServices services;
