@@ -9,11 +9,12 @@
 // output buffer that only counts the samples. The repeats make each decode
 // long enough that what one decode costs whatever its length (starting the
 // decoding thread, its first touches of memory: some 30-50 us here) does
-// not weigh on the figures of the short files kept for the benchmark. For each file it prints the audio length, the best
-// and the median wall time of one decode, the speed as a multiple of real
-// time (from the best time) and the time per frame, and the least processor
-// time one decode took with the speed from that (less disturbed by other
-// programs on a busy machine); at the end the peak resident memory.
+// not weigh on the figures of the short files kept for the benchmark. For
+// each file it prints the audio length, the best and the median wall time
+// of one decode, the speed as a multiple of real time (from the best time)
+// and the time per frame, and the least processor time one decode took with
+// the speed from that (less disturbed by other programs on a busy machine);
+// at the end the peak resident memory.
 //
 // --check decodes each file once with the decoder objects driven directly
 // and prints what a stream generator needs to know: frames decoded and
