@@ -25,7 +25,8 @@ public:
     float MsPerFrame() const;
     float TotalMs(Bitstream& stream) const;
 
-    uint8_t version = 0;         // 1 = MPEG-1, 0 = MPEG-2 lower sampling frequencies
+    uint8_t version = 0;         // 1 = MPEG-1, 0 = MPEG-2 lower sampling frequencies (and MPEG-2.5)
+    bool mpeg25 = false;         // MPEG-2.5: the lower frequencies halved again (version is 0)
     int32_t layer = 0;
     int32_t protectionBit = 0;   // 0: a CRC word follows the header
     int32_t bitrateIndex = 0;
