@@ -44,6 +44,11 @@ struct SideInfo {
 struct ScaleFactors {
     int32_t longFactors[23] = {};
     int32_t shortFactors[3][13] = {};
+    // LSF right channel with intensity stereo: per band, the intensity
+    // position that marks the band as not intensity coded (the largest
+    // value its bit width can hold). Set by the LSF reader only.
+    int32_t longIllegal[23] = {};
+    int32_t shortIllegal[13] = {};
 };
 
 // Decodes one Layer III frame at a time into subband samples and feeds them

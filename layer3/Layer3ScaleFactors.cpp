@@ -56,7 +56,11 @@ void Layer3Decoder::ReadLsfScaleFactors(int ch, int gr) {
     int row = 0;
     // Fill value of every factor when nothing is read.
     int32_t fill = 0;
-    if (ch == 1 && (header->modeExtension == 1 || header->modeExtension == 3)) {
+    // The right channel of a joint-stereo frame with intensity stereo
+    // carries intensity positions, with widths of their own. Mode extension
+    // bits mean nothing outside joint stereo.
+    const bool intensity = ch == 1 && header->mode == 1 && (header->modeExtension & 1) != 0;
+    if (intensity) {
         const int32_t isfc = sfc >> 1;
         if (isfc < 180) {
             slen[0] = isfc / 36;
@@ -104,32 +108,47 @@ void Layer3Decoder::ReadLsfScaleFactors(int ch, int gr) {
     }
 
     // At most 45 factors: every partition row sums to 21 (long), 36 (short)
-    // or 33 (mixed).
+    // or 33 (mixed). Beside each factor, the intensity position that its
+    // width makes illegal: the largest value it can hold.
     int32_t buffer[45];
+    int32_t illegal[45];
     for (int32_t& value : buffer) value = fill;
+    for (int32_t& value : illegal) value = fill;
     int k = 0;
     for (int part = 0; part < 4; ++part) {
-        for (int n = 0; n < partitionTable[row][column][part]; ++n, ++k)
+        for (int n = 0; n < partitionTable[row][column][part]; ++n, ++k) {
             if (slen[part] != 0) buffer[k] = static_cast<int32_t>(ReadMain(slen[part]));
+            if (fill == 0) illegal[k] = (1 << slen[part]) - 1;
+        }
     }
 
     if (shortBlock) {
         k = 0;
         int firstShort = 0;
         if (mixed) {
-            // The long part of a mixed block covers lines 0-35, which at these
-            // sampling rates are the six long bands 0-5; short bands 3-11
-            // follow, 6 + 27 factors as the partition counts say.
-            for (int band = 0; band < 6; ++band) sf.longFactors[band] = buffer[k++];
+            // The long part of a mixed block is the six long bands 0-5 at
+            // these sampling rates (up to line 36, at 8 kHz up to line 72);
+            // short bands 3-11 follow, 6 + 27 factors as the partition
+            // counts say.
+            for (int band = 0; band < 6; ++band) {
+                sf.longIllegal[band] = illegal[k];
+                sf.longFactors[band] = buffer[k++];
+            }
             for (int band = 6; band < 23; ++band) sf.longFactors[band] = 0;
             firstShort = 3;
         }
-        for (int band = firstShort; band < 12; ++band)
+        for (int band = firstShort; band < 12; ++band) {
+            // The three windows of a band always share one partition.
+            sf.shortIllegal[band] = illegal[k];
             for (int window = 0; window < 3; ++window) sf.shortFactors[window][band] = buffer[k++];
+        }
         for (int window = 0; window < 3; ++window) sf.shortFactors[window][12] = 0;
         return;
     }
-    for (int band = 0; band < 21; ++band) sf.longFactors[band] = buffer[band];
+    for (int band = 0; band < 21; ++band) {
+        sf.longFactors[band] = buffer[band];
+        sf.longIllegal[band] = illegal[band];
+    }
     sf.longFactors[21] = 0;
     sf.longFactors[22] = 0;
 }

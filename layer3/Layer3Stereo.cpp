@@ -8,8 +8,8 @@ namespace zumo {
 
 namespace {
 
-// Position that marks a line without intensity coding.
-constexpr int32_t kNoIntensity = 7;
+// Marks a line without intensity coding.
+constexpr int32_t kNoIntensity = -1;
 // 1/sqrt(2) of the MS matrix, applied at double precision.
 constexpr double kInvSqrt2 = 0.70710678118654752440;
 // The long part of a mixed block ends at line 36 at every rate.
@@ -55,7 +55,9 @@ void Layer3Decoder::ProcessStereo(int gr) {
     const bool ms = joint && (header->modeExtension & 2) != 0;
     const bool is = joint && (header->modeExtension & 1) != 0;
     const bool lsf = header->version == 0;
-    const int32_t scaleBit = gi.scalefac_compress & 1;
+    // The LSF intensity scale is the lowest bit of the right channel's
+    // scalefac_compress, the channel that carries the positions.
+    const int32_t scaleBit = sideInfo.ch[1].gr[gr].scalefac_compress & 1;
 
     float* outLeft = stereoSamples[0];
     float* outRight = stereoSamples[1];
@@ -77,18 +79,21 @@ void Layer3Decoder::ProcessStereo(int gr) {
     std::fill(isPos, isPos + 576, kNoIntensity);
 
     // One line with intensity position p. Positions come from the bitstream
-    // and are clamped to the tables. MPEG-1 position 9 has the ratio -1,
+    // and are clamped to the tables. An MPEG-1 band with position 7 is not
+    // intensity coded, nor is an LSF band whose position is the largest its
+    // bit width can hold (illegal). MPEG-1 position 9 has the ratio -1,
     // which would divide by zero; such a line is decoded without intensity.
-    auto fill = [&](int32_t line, int32_t p) {
+    auto fill = [&](int32_t line, int32_t p, int32_t illegal) {
         if (lsf) {
+            if (p == illegal) return;
             p = std::clamp(p, 0, 63);
             isPos[line] = p;
-            if (p != kNoIntensity) ComputeLsfIntensityFactors(p, scaleBit, line);
+            ComputeLsfIntensityFactors(p, scaleBit, line);
         } else {
+            if (p == 7 || p == 9) return;
             p = std::clamp(p, 0, 15);
-            if (p == 9) p = kNoIntensity;
             isPos[line] = p;
-            if (p != kNoIntensity) isRatio[line] = isRatioTable[p];
+            isRatio[line] = isRatioTable[p];
         }
     };
 
@@ -113,8 +118,9 @@ void Layer3Decoder::ProcessStereo(int gr) {
             if (band == 12 && lastBand >= 11) break;
             const int32_t width = bands.shortStart[band + 1] - bands.shortStart[band];
             const int32_t begin = 3 * bands.shortStart[band] + w * width;
-            const int32_t p = sf.shortFactors[w][band == 12 ? 11 : band];
-            for (int32_t line = begin; line < begin + width; ++line) fill(line, p);
+            const int32_t own = band == 12 ? 11 : band;
+            const int32_t p = sf.shortFactors[w][own];
+            for (int32_t line = begin; line < begin + width; ++line) fill(line, p, sf.shortIllegal[own]);
         }
         return lastBand;
     };
@@ -140,8 +146,10 @@ void Layer3Decoder::ProcessStereo(int gr) {
         // Band 21 has no factor of its own and continues band 20.
         for (int32_t band = first; band <= 21; ++band) {
             if (band == 21 && first > 20) break;
-            const int32_t p = sf.longFactors[band == 21 ? 20 : band];
-            for (int32_t line = bands.longStart[band]; line < bands.longStart[band + 1]; ++line) fill(line, p);
+            const int32_t own = band == 21 ? 20 : band;
+            const int32_t p = sf.longFactors[own];
+            for (int32_t line = bands.longStart[band]; line < bands.longStart[band + 1]; ++line)
+                fill(line, p, sf.longIllegal[own]);
         }
     } else if (!mixed) {
         for (int32_t w = 0; w < 3; ++w) fillShortWindow(w, 0);
@@ -151,16 +159,17 @@ void Layer3Decoder::ProcessStereo(int gr) {
         if (maxBand <= 3) {
             // All short bands of channel 1 are zero: intensity reaches
             // down into the long part, above its last nonzero line.
+            const int32_t longEnd = kMixedLongEnd;
             int32_t last = -1;
-            for (int32_t line = kMixedLongEnd - 1; line >= 0; --line) {
+            for (int32_t line = longEnd - 1; line >= 0; --line) {
                 if (right[line] != 0.0f) {
                     last = line;
                     break;
                 }
             }
-            for (int32_t band = bandAbove(last); bands.longStart[band + 1] <= kMixedLongEnd; ++band) {
+            for (int32_t band = bandAbove(last); bands.longStart[band + 1] <= longEnd; ++band) {
                 for (int32_t line = bands.longStart[band]; line < bands.longStart[band + 1]; ++line)
-                    fill(line, sf.longFactors[band]);
+                    fill(line, sf.longFactors[band], sf.longIllegal[band]);
             }
         }
     }

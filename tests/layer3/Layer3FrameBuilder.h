@@ -1,7 +1,14 @@
 #pragma once
 
+#include <cstddef> // CaptureBuffer.h uses size_t
+
 #include "layer3/Layer3Decoder.h"
+#include "stream/MemoryStream.h"
 #include "support/BitWriter.h"
+#include "support/CaptureBuffer.h"
+
+#include <memory>
+#include <vector>
 
 namespace zumo::test {
 
@@ -43,5 +50,29 @@ inline void PutSideInfo(BitWriter& bits, const SideInfo& si, bool mpeg1, int cha
     for (int gr = 0; gr < (mpeg1 ? 2 : 1); ++gr)
         for (int ch = 0; ch < channels; ++ch) PutGranule(bits, si.ch[ch].gr[gr], mpeg1);
 }
+
+// A decoder over a file of frames made in memory.
+struct FrameFile {
+    FrameFile(const std::vector<uint8_t>& bytes, int channels, uint8_t choice = 0)
+        : stream(std::make_unique<MemoryStream>(bytes)), filter0(0, 32768.0f), filter1(1, 32768.0f),
+          out(channels), choice(choice) {}
+
+    // Reads the next frame and decodes it; false at the end of the file.
+    bool Next() {
+        Crc16* crc = nullptr;
+        if (!header.ReadHeader(stream, crc)) return false;
+        if (!decoder) decoder = std::make_unique<Layer3Decoder>(stream, header, filter0, filter1, out, choice);
+        decoder->DecodeFrame();
+        return true;
+    }
+
+    Bitstream stream;
+    Header header;
+    SynthFilter filter0;
+    SynthFilter filter1;
+    CaptureBuffer out;
+    uint8_t choice;
+    std::unique_ptr<Layer3Decoder> decoder;
+};
 
 } // namespace zumo::test

@@ -124,6 +124,7 @@ TEST_F(ScaleFactorReader, LsfCountsAndPreflag) {
 TEST_F(ScaleFactorReader, LsfIntensityRowsOnlyForTheRightChannel) {
     test::Layer3Fixture f(0, 2);
     Layer3Decoder& d = *f.decoder;
+    f.header.mode = 1;
     f.header.modeExtension = 1;
     BitWriter bits;
     for (int i = 0; i < 100; ++i) bits.Put(0xFF, 8);
@@ -137,6 +138,10 @@ TEST_F(ScaleFactorReader, LsfIntensityRowsOnlyForTheRightChannel) {
     EXPECT_EQ(d.scaleFactors[1].longFactors[6], 1);
     EXPECT_EQ(d.scaleFactors[1].longFactors[7], 0);
     EXPECT_EQ(d.scaleFactors[1].longFactors[14], 1);
+    // The largest value of each band's width is its illegal position.
+    EXPECT_EQ(d.scaleFactors[1].longIllegal[6], 1);
+    EXPECT_EQ(d.scaleFactors[1].longIllegal[7], 0);
+    EXPECT_EQ(d.scaleFactors[1].longIllegal[14], 1);
     // Channel 0 reads sfc 74 the usual way: widths 0, 4, 2, 2 over 6 5 5 5.
     f.Granule(0).scalefac_compress = 74;
     d.ReadLsfScaleFactors(0, 0);
@@ -145,11 +150,17 @@ TEST_F(ScaleFactorReader, LsfIntensityRowsOnlyForTheRightChannel) {
     f.header.modeExtension = 2;
     d.ReadLsfScaleFactors(1, 0);
     EXPECT_EQ(d.reservoir.totalBits, 14 + 40 + 40);
+    // Outside joint stereo the mode extension bits mean nothing.
+    f.header.mode = 0;
+    f.header.modeExtension = 1;
+    d.ReadLsfScaleFactors(1, 0);
+    EXPECT_EQ(d.reservoir.totalBits, 14 + 40 + 40 + 40);
 }
 
 TEST_F(ScaleFactorReader, LsfIntensityWithoutWidthsGivesNoIntensity) {
     test::Layer3Fixture f(1, 2);
     Layer3Decoder& d = *f.decoder;
+    f.header.mode = 1;
     f.header.modeExtension = 3;
     BitWriter bits;
     bits.Put(0xFF, 8);

@@ -1,40 +1,12 @@
-#include "layer3/Layer3Decoder.h"
-#include "stream/MemoryStream.h"
-#include "support/CaptureBuffer.h"
 #include "Layer3FrameBuilder.h"
 
 #include <gtest/gtest.h>
-
-#include <memory>
 
 namespace zumo {
 namespace {
 
 using test::BitWriter;
-
-// A decoder over a file of frames made in memory.
-struct FrameFile {
-    FrameFile(const std::vector<uint8_t>& bytes, int channels, uint8_t choice = 0)
-        : stream(std::make_unique<MemoryStream>(bytes)), filter0(0, 32768.0f), filter1(1, 32768.0f),
-          out(channels), choice(choice) {}
-
-    // Reads the next frame and decodes it; false at the end of the file.
-    bool Next() {
-        Crc16* crc = nullptr;
-        if (!header.ReadHeader(stream, crc)) return false;
-        if (!decoder) decoder = std::make_unique<Layer3Decoder>(stream, header, filter0, filter1, out, choice);
-        decoder->DecodeFrame();
-        return true;
-    }
-
-    Bitstream stream;
-    Header header;
-    SynthFilter filter0;
-    SynthFilter filter1;
-    test::CaptureBuffer out;
-    uint8_t choice;
-    std::unique_ptr<Layer3Decoder> decoder;
-};
+using test::FrameFile;
 
 GranuleInfo LongGranule(int part23) {
     GranuleInfo g;
