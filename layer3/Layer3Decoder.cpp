@@ -15,7 +15,10 @@ Layer3Decoder::Layer3Decoder(Bitstream& stream, Header& header, SynthFilter& fil
     channelCount = header.mode == 3 ? 1 : 2;
     granuleCount = header.version == 1 ? 2 : 1;
     const int32_t rate = header.sampleFrequency < 3 ? header.sampleFrequency : 0;
-    frequencyIndex = rate + (header.version == 1 ? 3 : 0);
+    if (header.mpeg25)
+        frequencyIndex = 6 + rate; // MPEG-2.5: otherwise decoded as MPEG-2
+    else
+        frequencyIndex = rate + (header.version == 1 ? 3 : 0);
 
     firstChannel = 0;
     lastChannel = channelCount - 1;

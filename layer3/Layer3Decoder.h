@@ -120,6 +120,8 @@ public:
     int32_t channelCount = 2;
     int32_t firstChannel = 0;
     int32_t lastChannel = 1;
+    // Row of the band tables (BandTable.h): 0..2 MPEG-2, 3..5 MPEG-1,
+    // 6..8 MPEG-2.5, each in the header's sampling-frequency order.
     int32_t frequencyIndex = 0;
 
     // Main data, scale factors and Huffman decoding (front stages).

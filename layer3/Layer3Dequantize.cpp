@@ -14,11 +14,6 @@ namespace zumo {
 
 namespace {
 
-// The long part of a mixed block always ends at line 36, at every rate: at
-// MPEG-1 rates that is long bands 0..7, at LSF rates long bands 0..5. From
-// there short bands 3..12 follow.
-constexpr int32_t kMixedLongEnd = 36;
-
 // |v|^(4/3) from the table, |v| clamped to it.
 float Pow43(int32_t v) {
     const uint32_t magnitude = v < 0 ? 0u - static_cast<uint32_t>(v) : static_cast<uint32_t>(v);
@@ -83,7 +78,7 @@ void ScaleLines(const int32_t* in, float* out, int32_t n, double scale) {
 void Layer3Decoder::Dequantize(int ch, int gr) {
     const GranuleInfo& gi = sideInfo.ch[ch].gr[gr];
     const ScaleFactors& sf = scaleFactors[ch];
-    const BandRow& bands = bandTable[std::clamp(frequencyIndex, 0, 5)];
+    const BandRow& bands = bandTable[std::clamp(frequencyIndex, 0, kBandRows - 1)];
     float* out = dequantSamples[ch];
 
     const int32_t count = std::clamp(nonZeroCount[ch], 0, 576);
@@ -100,7 +95,7 @@ void Layer3Decoder::Dequantize(int ch, int gr) {
     int32_t shortFrom = 0; // first line that follows the short-block rule
     int32_t firstShortBand = 0;
     if (!shortBlock || mixed) {
-        const int32_t longEnd = mixed ? kMixedLongEnd : 576;
+        const int32_t longEnd = mixed ? ShortBand3Line(bands) : 576;
         for (int32_t band = 0; band < 22 && bands.longStart[band] < longEnd; ++band) {
             int32_t e = sf.longFactors[band];
             if (gi.preflag != 0) e += pretabTable[band];

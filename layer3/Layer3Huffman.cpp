@@ -9,7 +9,7 @@ namespace zumo {
 void Layer3Decoder::DecodeSamples(int ch, int gr) {
     const GranuleInfo& g = sideInfo.ch[ch].gr[gr];
     const HuffCodeTable* tables = HuffTables();
-    const BandRow& bands = bandTable[frequencyIndex];
+    const BandRow& bands = bandTable[std::clamp(frequencyIndex, 0, kBandRows - 1)];
 
     // The granule's data ends part2_3_length bits after its scale factors,
     // but never beyond the main data that has been put in.
@@ -19,7 +19,9 @@ void Layer3Decoder::DecodeSamples(int ch, int gr) {
         ++truncatedGranules;
     }
 
-    int32_t region1 = 36;
+    // Short and mixed blocks: the first region ends where short band 3
+    // begins, the second holds the rest.
+    int32_t region1 = ShortBand3Line(bands);
     int32_t region2 = 576;
     if (!(g.window_switching_flag && g.block_type == 2)) {
         // Corrupt region counts could point past the last band: clamp them.

@@ -219,17 +219,18 @@ void Layer3Decoder::Reorder(const float* source, int ch, int gr) {
         std::copy(source, source + 576, hybridOut);
         return;
     }
-    const int32_t row = std::clamp(frequencyIndex, 0, 5);
+    const int32_t row = std::clamp(frequencyIndex, 0, kBandRows - 1);
     if (!IsMixed(gi)) {
         const auto& order = reorderTable[row];
         for (int32_t i = 0; i < 576; ++i) hybridOut[i] = source[order[i]];
         return;
     }
-    // Mixed: the long part (lines 0..35) stays, short bands 3..12 are
-    // interleaved by window; the table does exactly that above line 36.
-    std::copy(source, source + 36, hybridOut);
+    // Mixed: the long part stays, short bands 3..12 are interleaved by
+    // window; the table does exactly that from the start of short band 3.
+    const int32_t longEnd = ShortBand3Line(bandTable[row]);
+    std::copy(source, source + longEnd, hybridOut);
     const auto& order = reorderTable[row];
-    for (int32_t i = 36; i < 576; ++i) hybridOut[i] = source[order[i]];
+    for (int32_t i = longEnd; i < 576; ++i) hybridOut[i] = source[order[i]];
 }
 
 void Layer3Decoder::Antialias(int ch, int gr) {

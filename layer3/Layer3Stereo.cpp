@@ -12,8 +12,6 @@ namespace {
 constexpr int32_t kNoIntensity = -1;
 // 1/sqrt(2) of the MS matrix, applied at double precision.
 constexpr double kInvSqrt2 = 0.70710678118654752440;
-// The long part of a mixed block ends at line 36 at every rate.
-constexpr int32_t kMixedLongEnd = 36;
 
 // Left and right of one MS line.
 inline void MidSide(float mid, float side, float& left, float& right) {
@@ -48,7 +46,7 @@ void Layer3Decoder::ProcessStereo(int gr) {
     }
     const GranuleInfo& gi = sideInfo.ch[0].gr[gr];
     const ScaleFactors& sf = scaleFactors[1];
-    const BandRow& bands = bandTable[std::clamp(frequencyIndex, 0, 5)];
+    const BandRow& bands = bandTable[std::clamp(frequencyIndex, 0, kBandRows - 1)];
     const float* right = dequantSamples[1];
 
     const bool joint = header->mode == 1;
@@ -159,7 +157,7 @@ void Layer3Decoder::ProcessStereo(int gr) {
         if (maxBand <= 3) {
             // All short bands of channel 1 are zero: intensity reaches
             // down into the long part, above its last nonzero line.
-            const int32_t longEnd = kMixedLongEnd;
+            const int32_t longEnd = ShortBand3Line(bands);
             int32_t last = -1;
             for (int32_t line = longEnd - 1; line >= 0; --line) {
                 if (right[line] != 0.0f) {

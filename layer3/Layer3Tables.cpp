@@ -106,9 +106,9 @@ const std::array<Rotation, 5> dft9Twiddle = [] {
     return t;
 }();
 
-const std::array<std::array<int16_t, 576>, 6> reorderTable = [] {
-    std::array<std::array<int16_t, 576>, 6> t{};
-    for (int row = 0; row < 6; ++row) {
+const std::array<std::array<int16_t, 576>, kBandRows> reorderTable = [] {
+    std::array<std::array<int16_t, 576>, kBandRows> t{};
+    for (int row = 0; row < kBandRows; ++row) {
         const int32_t* shortStart = bandTable[row].shortStart;
         for (int b = 0; b < 13; ++b) {
             const int32_t start = shortStart[b];

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "layer3/BandTable.h"
+
 #include <array>
 #include <cstdint>
 
@@ -53,6 +55,6 @@ extern const std::array<Rotation, 5> dft9Twiddle; // index p1 * n2 = 0..4
 
 // Per sampling-frequency row: hybridOut[i] = source[reorderTable[row][i]]
 // for a pure short block, interleaving each band's three windows.
-extern const std::array<std::array<int16_t, 576>, 6> reorderTable;
+extern const std::array<std::array<int16_t, 576>, kBandRows> reorderTable;
 
 } // namespace zumo
