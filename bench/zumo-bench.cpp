@@ -121,15 +121,16 @@ int Check(const std::string& path, const std::vector<uint8_t>& bytes) {
     const double rms = level.count ? std::sqrt(level.squares / static_cast<double>(level.count)) : 0.0;
     std::printf("%s: frames %lld", BaseName(path).c_str(), static_cast<long long>(frames));
     if (layer3) {
-        std::printf(" decoded %d skipped %d overrun %d truncated %d", layer3->decodedFrames, layer3->skippedFrames,
-                    layer3->overrunGranules, layer3->truncatedGranules);
+        std::printf(" decoded %d skipped %d overrun %d truncated %d silenced %d", layer3->decodedFrames,
+                    layer3->skippedFrames, layer3->overrunGranules, layer3->truncatedGranules,
+                    layer3->silencedGranules);
     } else {
         std::printf(" crc_failures %lld", static_cast<long long>(crcFailures));
     }
     std::printf(" peak %d rms %.0f clipped %lld\n", level.peak, rms, static_cast<long long>(level.clipped));
     const bool clean = frames > 0 && level.peak > 0 && crcFailures == 0 &&
                        (!layer3 || (layer3->skippedFrames == 0 && layer3->overrunGranules == 0 &&
-                                    layer3->truncatedGranules == 0));
+                                    layer3->truncatedGranules == 0 && layer3->silencedGranules == 0));
     return clean ? 0 : 1;
 }
 

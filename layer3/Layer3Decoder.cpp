@@ -60,6 +60,7 @@ void Layer3Decoder::DecodeFrame() {
     }
     for (int32_t i = 0; i < bytesToDiscard; ++i) reservoir.GetBits(8);
     mainDataLimit = frameStart * 8;
+    const int32_t mainDataStart = reservoir.totalBits;
 
     if (!sideInfoOk) {
         // Window switching with block type 0 is not a valid block: the side
@@ -70,14 +71,24 @@ void Layer3Decoder::DecodeFrame() {
         return;
     }
 
+    // Once a granule's data turn out inconsistent, the granules after it in
+    // the frame are silenced too: where their data begin depends on the
+    // damaged side information.
+    bool damaged = false;
     for (int32_t gr = 0; gr < granuleCount; ++gr) {
         for (int32_t ch = 0; ch < channelCount; ++ch) {
             part2Start = reservoir.totalBits;
-            if (header->version == 1)
-                ReadScaleFactors(ch, gr);
-            else
-                ReadLsfScaleFactors(ch, gr);
-            DecodeSamples(ch, gr);
+            if (damaged) {
+                ++silencedGranules;
+                nonZeroCount[ch] = 0;
+                std::fill(huffSamples, huffSamples + 576, 0);
+            } else {
+                if (header->version == 1)
+                    ReadScaleFactors(ch, gr);
+                else
+                    ReadLsfScaleFactors(ch, gr);
+                damaged = !DecodeSamples(ch, gr);
+            }
             Dequantize(ch, gr);
         }
 
@@ -104,6 +115,12 @@ void Layer3Decoder::DecodeFrame() {
                 HandOffPair();
         }
     }
+
+    // After damaged side information the reader stands wherever the
+    // damaged lengths took it, possibly beyond where the next frame's main
+    // data begin: put it back to the start of this frame's main data, from
+    // where the next frame skips forward to its own.
+    if (damaged && reservoir.totalBits > mainDataStart) reservoir.RewindBits(reservoir.totalBits - mainDataStart);
 
     ++decodedFrames;
     output->WriteBuffer();

@@ -71,8 +71,10 @@ public:
     void ReadScaleFactors(int ch, int gr);
     void ReadLsfScaleFactors(int ch, int gr);
 
-    // Huffman decoding of one granule and channel into huffSamples (Layer3Huffman.cpp).
-    void DecodeSamples(int ch, int gr);
+    // Huffman decoding of one granule and channel into huffSamples
+    // (Layer3Huffman.cpp). False when the granule's side information or
+    // data cannot be right; its lines are then all zero.
+    bool DecodeSamples(int ch, int gr);
 
     // Dequantisation and stereo processing (Layer3Dequantize.cpp, Layer3Stereo.cpp).
     void Dequantize(int ch, int gr);
@@ -129,11 +131,14 @@ public:
     // put in so far: every main-data read stops there, and bits beyond it
     // read as zero. Set by DecodeFrame; tests that drive single steps may set it.
     int32_t mainDataLimit = 0x7FFFFFFF;
-    // Diagnosis counts: granules whose scale factors or Huffman codes ran
-    // past part2_3_length (the reader was put back), and
-    // granules whose part2_3_length reached beyond the main data put in.
+    // Diagnosis counts: granules whose last count1 quadruple ran past
+    // part2_3_length (the reader was put back and the quadruple dropped),
+    // granules whose part2_3_length reached beyond the main data put in, and
+    // granules (of one channel) silenced because their side information or
+    // data could not be right.
     int32_t overrunGranules = 0;
     int32_t truncatedGranules = 0;
+    int32_t silencedGranules = 0;
     // Frames decoded into samples, and frames skipped because their main
     // data was not in the reservoir or their side information was unusable.
     int32_t decodedFrames = 0;

@@ -284,7 +284,7 @@ TEST_F(Samples, StuffingIsSkipped) {
     EXPECT_EQ(d.reservoir.totalBits, 600);
 }
 
-TEST_F(Samples, CorruptCountsStayInsideTheSpectrumAndTheMainData) {
+TEST_F(Samples, CorruptCountsGiveSilenceInsideTheMainData) {
     g.window_switching_flag = 0;
     g.region0_count = 15;
     g.region1_count = 7; // 15 + 7 + 2 = 24 bands: past the table
@@ -294,12 +294,14 @@ TEST_F(Samples, CorruptCountsStayInsideTheSpectrumAndTheMainData) {
     BitWriter bits;
     for (int i = 0; i < 40; ++i) bits.Put(0xA5, 8);
     Load(bits);
+    for (int32_t& s : d.huffSamples) s = 3;
     d.mainDataLimit = 40 * 8; // main data put in so far
-    d.DecodeSamples(0, 0);
-    EXPECT_EQ(d.nonZeroCount[0], 576);
+    EXPECT_FALSE(d.DecodeSamples(0, 0));
+    EXPECT_EQ(d.nonZeroCount[0], 0);
+    for (int32_t s : d.huffSamples) ASSERT_EQ(s, 0);
     EXPECT_EQ(d.reservoir.totalBits, 320);
     EXPECT_EQ(d.truncatedGranules, 1);
-    EXPECT_EQ(d.overrunGranules, 1);
+    EXPECT_EQ(d.silencedGranules, 1);
 }
 
 } // namespace

@@ -18,6 +18,7 @@ struct Decoded {
     int decodedFrames = 0;
     int overrunGranules = 0;
     int truncatedGranules = 0;
+    int silencedGranules = 0;
     std::vector<int16_t> pcm;
 };
 
@@ -41,6 +42,7 @@ Decoded DecodeStream(const std::string& path, int channels) {
         result.decodedFrames = decoder->decodedFrames;
         result.overrunGranules = decoder->overrunGranules;
         result.truncatedGranules = decoder->truncatedGranules;
+        result.silencedGranules = decoder->silencedGranules;
     }
     result.pcm = std::move(out.samples);
     return result;
@@ -57,10 +59,12 @@ TEST(Layer3Conformance, EveryStreamParsesAndMatchesItsReference) {
 
         // Every frame is found, and the main data of each granule ends
         // exactly where its part2_3_length says: nothing ran past it and
-        // nothing reached beyond the bytes put into the reservoir.
+        // nothing reached beyond the bytes put into the reservoir. No
+        // granule is taken for damaged.
         EXPECT_EQ(d.frames, row.frames);
         EXPECT_EQ(d.overrunGranules, 0);
         EXPECT_EQ(d.truncatedGranules, 0);
+        EXPECT_EQ(d.silencedGranules, 0);
         // Only the first frames, whose main data began before the file did,
         // may be skipped.
         EXPECT_GE(d.decodedFrames, row.frames - 2);

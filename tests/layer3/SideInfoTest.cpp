@@ -217,5 +217,124 @@ TEST(SideInfo, ReservoirSkipsMissingMainDataAndWraps) {
     EXPECT_EQ(f.out.frames, 40);
 }
 
+// A stereo MPEG-1 stream of eight frames whose every granule carries a
+// signal in lines 0-63 (count1 quadruples of +1 and -1, table B). Each
+// frame's main data lie at the end of the frame before (main_data_begin 64),
+// so a reader left too far on in one frame would miss the next one's.
+struct SharedMainData {
+    static constexpr int kFrames = 8;
+    static constexpr int kDamaged = 4;
+    static constexpr int kMainBytes = 64;
+
+    static GranuleInfo Signal() {
+        GranuleInfo g;
+        g.part2_3_length = 16 * 8;
+        g.global_gain = 200;
+        g.count1table_select = 1;
+        return g;
+    }
+    static void PutSignal(BitWriter& main) {
+        for (int q = 0; q < 16; ++q) {
+            main.Put(0, 4);
+            main.Put(static_cast<uint32_t>(q * 5 % 16), 4);
+        }
+    }
+
+    // The damaged frame has the side information and main data given.
+    static std::vector<uint8_t> Build(const SideInfo& damaged, const BitWriter& damagedMain) {
+        SideInfo good;
+        BitWriter goodMain;
+        for (int gr = 0; gr < 2; ++gr)
+            for (int ch = 0; ch < 2; ++ch) {
+                good.ch[ch].gr[gr] = Signal();
+                PutSignal(goodMain);
+            }
+        const int slots = test::FrameBodySize(test::FrameFields{}) - 32;
+        std::vector<uint8_t> file;
+        for (int n = 0; n < kFrames; ++n) {
+            SideInfo si = n == kDamaged ? damaged : good;
+            si.main_data_begin = n == 0 ? 0 : kMainBytes;
+            BitWriter body;
+            test::PutSideInfo(body, si, true, 2);
+            std::vector<uint8_t> slot(static_cast<size_t>(slots), 0);
+            if (n == 0) std::copy(goodMain.Bytes().begin(), goodMain.Bytes().end(), slot.begin());
+            if (n + 1 < kFrames) {
+                const BitWriter& next = n + 1 == kDamaged ? damagedMain : goodMain;
+                std::copy(next.Bytes().begin(), next.Bytes().end(), slot.end() - kMainBytes);
+            }
+            body.PutBytes(slot);
+            test::AppendFrame(file, test::FrameFields{}, body.Bytes());
+        }
+        return file;
+    }
+};
+
+// Side information that no encoder writes is not decoded: the granule, and
+// the granules after it in the frame, whose data begin where the damaged
+// lengths say, play as silence. The stream then goes on exactly as after a
+// frame of silence: same samples, no click, and the next frame's main data
+// (which began inside the damaged frame) are found.
+TEST(SideInfo, DamagedGranulesPlayAsSilence) {
+    SideInfo silent;
+    BitWriter nothing;
+    FrameFile reference(SharedMainData::Build(silent, nothing), 2);
+    while (reference.Next()) {
+    }
+    ASSERT_EQ(reference.out.frames, SharedMainData::kFrames);
+    EXPECT_EQ(reference.decoder->silencedGranules, 0);
+
+    BitWriter signal;
+    for (int i = 0; i < 4; ++i) SharedMainData::PutSignal(signal);
+    struct Case {
+        const char* what;
+        void (*damage)(GranuleInfo& g);
+    };
+    const Case cases[] = {
+        {"big_values over 288",
+         [](GranuleInfo& g) {
+             g.big_values = 300;
+             g.table_select[0] = g.table_select[1] = g.table_select[2] = 1;
+         }},
+        {"region counts past line 576",
+         [](GranuleInfo& g) {
+             g.big_values = 20;
+             g.table_select[0] = g.table_select[1] = g.table_select[2] = 1;
+             g.region0_count = 15;
+             g.region1_count = 7;
+         }},
+        {"part2_3_length beyond the main data", [](GranuleInfo& g) { g.part2_3_length = 4000; }},
+        {"scale factors longer than part2_3_length",
+         [](GranuleInfo& g) {
+             g.scalefac_compress = 15; // 11 x 4 + 10 x 3 bits
+             g.part2_3_length = 40;
+         }},
+        {"count1 values past line 575", [](GranuleInfo& g) { g.big_values = 287; }},
+        {"table 4 in a region with lines",
+         [](GranuleInfo& g) {
+             g.big_values = 10;
+             g.table_select[0] = 4;
+         }},
+        {"big values running past part2_3_length",
+         [](GranuleInfo& g) {
+             g.big_values = 100;
+             g.table_select[0] = g.table_select[1] = g.table_select[2] = 1;
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SideInfo damaged;
+        for (int gr = 0; gr < 2; ++gr)
+            for (int ch = 0; ch < 2; ++ch) damaged.ch[ch].gr[gr] = SharedMainData::Signal();
+        c.damage(damaged.ch[0].gr[0]);
+        FrameFile f(SharedMainData::Build(damaged, signal), 2);
+        while (f.Next()) {
+        }
+        EXPECT_EQ(f.decoder->silencedGranules, 4);
+        ASSERT_EQ(f.out.frames, SharedMainData::kFrames);
+        ASSERT_EQ(f.out.samples.size(), reference.out.samples.size());
+        EXPECT_TRUE(f.out.samples == reference.out.samples);
+    }
+}
+
 } // namespace
 } // namespace zumo
