@@ -18,8 +18,8 @@
 //
 // --check decodes each file once with the decoder objects driven directly
 // and prints what a stream generator needs to know: frames decoded and
-// skipped, Layer III granules whose data overran or was cut short, and the
-// peak and RMS level of the output.
+// skipped, Layer III granules whose data overran or was cut short or that
+// were silenced as damaged, and the peak and RMS level of the output.
 #include "engine/MPEGPlayer.h"
 #include "layer3/Layer3Decoder.h"
 #include "output/OBuffer.h"

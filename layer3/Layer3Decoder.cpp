@@ -3,6 +3,7 @@
 #include "layer3/HuffmanTables.h"
 
 #include <algorithm>
+#include <iterator>
 
 namespace zumo {
 
@@ -81,7 +82,7 @@ void Layer3Decoder::DecodeFrame() {
             if (damaged) {
                 ++silencedGranules;
                 nonZeroCount[ch] = 0;
-                std::fill(huffSamples, huffSamples + 576, 0);
+                std::fill(std::begin(huffSamples), std::end(huffSamples), 0);
             } else {
                 if (header->version == 1)
                     ReadScaleFactors(ch, gr);

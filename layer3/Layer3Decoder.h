@@ -99,7 +99,8 @@ public:
     // array starts on a cache line of its own.
     alignas(64) float dequantSamples[2][576] = {};
     alignas(64) float stereoSamples[2][576] = {};
-    alignas(64) int32_t huffSamples[576] = {};
+    // (Two entries more than lines: a count1 quadruple may begin at line 574.)
+    alignas(64) int32_t huffSamples[578] = {};
     alignas(64) float hybridOut[576] = {};
     alignas(64) float overlap[2][576] = {};
     float intensityFactorsLeft[576] = {};

@@ -3,6 +3,7 @@
 #include "layer3/Layer3Decoder.h"
 
 #include <algorithm>
+#include <iterator>
 
 namespace zumo {
 
@@ -70,20 +71,16 @@ bool Layer3Decoder::DecodeSamples(int ch, int gr) {
         if (bits.TotalBits() > end) consistent = false;
 
         const HuffCodeTable& quadTable = tables[32 + (g.count1table_select & 1)];
-        bool quadruples = false;
-        while (consistent && bits.TotalBits() < end && i < 576) {
+        const int32_t count1Start = i;
+        // i is even: the last quadruple may begin at line 574, and its last
+        // two values land in the two entries beyond line 575.
+        while (bits.TotalBits() < end && i < 576) {
             DecodeHuffmanCode(quadTable, x, y, v, w, bits);
-            const int32_t values[4] = {v, w, x, y};
-            // A quadruple begun at line 574 is stuffing when its last two
-            // values are zero; values beyond line 575 cannot be.
-            for (int k = 0; k < 4; ++k) {
-                if (i + k < 576)
-                    huffSamples[i + k] = values[k];
-                else if (values[k] != 0)
-                    consistent = false;
-            }
+            huffSamples[i] = v;
+            huffSamples[i + 1] = w;
+            huffSamples[i + 2] = x;
+            huffSamples[i + 3] = y;
             i += 4;
-            quadruples = true;
         }
         reservoir.SkipBits(bits.Taken());
 
@@ -91,8 +88,11 @@ bool Layer3Decoder::DecodeSamples(int ch, int gr) {
             // The last quadruple ran past the granule's data: put the reader
             // back and drop it.
             ++overrunGranules;
-            if (quadruples) i -= 4;
+            if (i > count1Start) i -= 4;
         }
+        // A quadruple begun at line 574 is stuffing when its last two
+        // values are zero; values beyond line 575 cannot be.
+        if (i > 576 && (huffSamples[576] | huffSamples[577]) != 0) consistent = false;
     }
 
     if (reservoir.totalBits > end) reservoir.RewindBits(reservoir.totalBits - end);
@@ -107,7 +107,7 @@ bool Layer3Decoder::DecodeSamples(int ch, int gr) {
     }
     i = std::clamp(i, 0, 576);
     nonZeroCount[ch] = i;
-    for (int32_t k = i; k < 576; ++k) huffSamples[k] = 0;
+    std::fill(huffSamples + i, std::end(huffSamples), 0);
     return consistent;
 }
 

@@ -1,5 +1,7 @@
 #include "layer3/Layer3Decoder.h"
 
+#include <algorithm>
+
 namespace zumo {
 
 namespace {
@@ -113,13 +115,16 @@ void Layer3Decoder::ReadLsfScaleFactors(int ch, int gr) {
     int32_t buffer[45];
     int32_t illegal[45];
     for (int32_t& value : buffer) value = fill;
-    for (int32_t& value : illegal) value = fill;
     int k = 0;
     for (int part = 0; part < 4; ++part) {
-        for (int n = 0; n < partitionTable[row][column][part]; ++n, ++k) {
+        for (int n = 0; n < partitionTable[row][column][part]; ++n, ++k)
             if (slen[part] != 0) buffer[k] = static_cast<int32_t>(ReadMain(slen[part]));
-            if (fill == 0) illegal[k] = (1 << slen[part]) - 1;
-        }
+    }
+    if (intensity) {
+        k = 0;
+        for (int part = 0; part < 4; ++part)
+            for (int n = 0; n < partitionTable[row][column][part]; ++n, ++k)
+                illegal[k] = fill != 0 ? fill : (1 << slen[part]) - 1;
     }
 
     if (shortBlock) {
@@ -131,7 +136,7 @@ void Layer3Decoder::ReadLsfScaleFactors(int ch, int gr) {
             // short bands 3-11 follow, 6 + 27 factors as the partition
             // counts say.
             for (int band = 0; band < 6; ++band) {
-                sf.longIllegal[band] = illegal[k];
+                if (intensity) sf.longIllegal[band] = illegal[k];
                 sf.longFactors[band] = buffer[k++];
             }
             for (int band = 6; band < 23; ++band) sf.longFactors[band] = 0;
@@ -139,16 +144,14 @@ void Layer3Decoder::ReadLsfScaleFactors(int ch, int gr) {
         }
         for (int band = firstShort; band < 12; ++band) {
             // The three windows of a band always share one partition.
-            sf.shortIllegal[band] = illegal[k];
+            if (intensity) sf.shortIllegal[band] = illegal[k];
             for (int window = 0; window < 3; ++window) sf.shortFactors[window][band] = buffer[k++];
         }
         for (int window = 0; window < 3; ++window) sf.shortFactors[window][12] = 0;
         return;
     }
-    for (int band = 0; band < 21; ++band) {
-        sf.longFactors[band] = buffer[band];
-        sf.longIllegal[band] = illegal[band];
-    }
+    for (int band = 0; band < 21; ++band) sf.longFactors[band] = buffer[band];
+    if (intensity) std::copy(illegal, illegal + 21, sf.longIllegal);
     sf.longFactors[21] = 0;
     sf.longFactors[22] = 0;
 }
