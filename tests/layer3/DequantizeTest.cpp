@@ -172,12 +172,9 @@ struct Mpeg25Frame {
             const int counts[4] = {6, 5, 5, 5};
             for (int part = 0, band = 0; part < 4; ++part)
                 for (int n = 0; n < counts[part]; ++n, ++band) main.Put(LongFactor(band), slen[part]);
-            // Count1 quadruples with table B, all values nonzero: code 0000
-            // and four sign bits.
-            for (int i = 0; i < 576; i += 4) {
-                main.Put(0, 4);
-                for (int k = 0; k < 4; ++k) main.Put(Sign(i + k) < 0 ? 1 : 0, 1);
-            }
+            int values[576];
+            for (int i = 0; i < 576; ++i) values[i] = Sign(i);
+            test::PutQuadruples(main, values, 576);
             g.count1table_select = 1;
         } else {
             for (int part = 0, band = 0; part < 4; ++part, band += 3)
@@ -201,16 +198,13 @@ struct Mpeg25Frame {
         g.part2_3_length = static_cast<int>(main.BitCount());
         SideInfo si;
         si.ch[0].gr[0] = g;
-        test::BitWriter body;
-        test::PutSideInfo(body, si, false, 1);
-        body.PutBytes(main.Bytes());
         test::FrameFields fields;
         fields.version = 0;
         fields.sampleFrequency = rateIndex;
         fields.bitrateIndex = 9; // 80 kbit/s
         fields.mode = 3;
         std::vector<uint8_t> file;
-        test::AppendFrame(file, fields, body.Bytes());
+        test::AppendLayer3Frame(file, fields, si, main);
         return file;
     }
 };

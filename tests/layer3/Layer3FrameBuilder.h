@@ -51,6 +51,28 @@ inline void PutSideInfo(BitWriter& bits, const SideInfo& si, bool mpeg1, int cha
         for (int ch = 0; ch < channels; ++ch) PutGranule(bits, si.ch[ch].gr[gr], mpeg1);
 }
 
+// One frame whose body is the side information and then the main data
+// given.
+inline void AppendLayer3Frame(std::vector<uint8_t>& file, const FrameFields& fields, const SideInfo& si,
+                              const BitWriter& main) {
+    BitWriter body;
+    PutSideInfo(body, si, fields.version == 1, fields.mode == 3 ? 1 : 2);
+    body.PutBytes(main.Bytes());
+    AppendFrame(file, fields, body.Bytes());
+}
+
+// Count1 quadruples of values -1, 0 and +1 in table B (count1table_select
+// 1): four bits, a 0 for each nonzero value, then a sign bit for each.
+inline void PutQuadruples(BitWriter& bits, const int* values, int lines) {
+    for (int i = 0; i < lines; i += 4) {
+        uint32_t code = 0;
+        for (int k = 0; k < 4; ++k) code = code << 1 | (values[i + k] == 0 ? 1 : 0);
+        bits.Put(code, 4);
+        for (int k = 0; k < 4; ++k)
+            if (values[i + k] != 0) bits.Put(values[i + k] < 0 ? 1 : 0, 1);
+    }
+}
+
 // A decoder over a file of frames made in memory.
 struct FrameFile {
     FrameFile(const std::vector<uint8_t>& bytes, int channels, uint8_t choice = 0)

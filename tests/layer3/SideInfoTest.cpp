@@ -234,10 +234,9 @@ struct SharedMainData {
         return g;
     }
     static void PutSignal(BitWriter& main) {
-        for (int q = 0; q < 16; ++q) {
-            main.Put(0, 4);
-            main.Put(static_cast<uint32_t>(q * 5 % 16), 4);
-        }
+        int values[64];
+        for (int i = 0; i < 64; ++i) values[i] = i % 3 == 0 ? -1 : 1;
+        test::PutQuadruples(main, values, 64);
     }
 
     // The damaged frame has the side information and main data given.
@@ -254,16 +253,15 @@ struct SharedMainData {
         for (int n = 0; n < kFrames; ++n) {
             SideInfo si = n == kDamaged ? damaged : good;
             si.main_data_begin = n == 0 ? 0 : kMainBytes;
-            BitWriter body;
-            test::PutSideInfo(body, si, true, 2);
             std::vector<uint8_t> slot(static_cast<size_t>(slots), 0);
             if (n == 0) std::copy(goodMain.Bytes().begin(), goodMain.Bytes().end(), slot.begin());
             if (n + 1 < kFrames) {
                 const BitWriter& next = n + 1 == kDamaged ? damagedMain : goodMain;
                 std::copy(next.Bytes().begin(), next.Bytes().end(), slot.end() - kMainBytes);
             }
-            body.PutBytes(slot);
-            test::AppendFrame(file, test::FrameFields{}, body.Bytes());
+            BitWriter main;
+            main.PutBytes(slot);
+            test::AppendLayer3Frame(file, test::FrameFields{}, si, main);
         }
         return file;
     }

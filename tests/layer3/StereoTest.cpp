@@ -11,6 +11,7 @@
 #include <array>
 #include <cmath>
 #include <iterator>
+#include <utility>
 #include <vector>
 
 using namespace zumo;
@@ -229,18 +230,6 @@ struct IntensityFrame {
 
     static int LeftValue(int line) { return line % 3 == 0 ? -1 : 1; }
 
-    // Count1 quadruples with table B: four bits, a 0 for each nonzero value,
-    // then a sign bit per nonzero value.
-    static void PutQuadruples(test::BitWriter& bits, const int* values, int lines) {
-        for (int i = 0; i < lines; i += 4) {
-            int code = 0;
-            for (int k = 0; k < 4; ++k) code = code << 1 | (values[i + k] == 0 ? 1 : 0);
-            bits.Put(static_cast<uint32_t>(code), 4);
-            for (int k = 0; k < 4; ++k)
-                if (values[i + k] != 0) bits.Put(values[i + k] < 0 ? 1 : 0, 1);
-        }
-    }
-
     std::vector<uint8_t> Bytes() const {
         int left[576], right[576] = {};
         for (int i = 0; i < 576; ++i) left[i] = LeftValue(i);
@@ -251,18 +240,17 @@ struct IntensityFrame {
         }
         test::BitWriter main;
         main.Put(0, leftFactorBits);
-        PutQuadruples(main, left, 576);
+        test::PutQuadruples(main, left, 576);
         const int leftBits = static_cast<int>(main.BitCount());
         size_t k = 0;
         for (int part = 0; part < 4; ++part)
             for (int n = 0; n < counts[part]; ++n) main.Put(static_cast<uint32_t>(positions.at(k++)), slen[part]);
-        PutQuadruples(main, right, rightEnd);
-        const int rightBits = static_cast<int>(main.BitCount()) - leftBits;
+        test::PutQuadruples(main, right, rightEnd);
 
         SideInfo si;
         for (int ch = 0; ch < 2; ++ch) {
             GranuleInfo& g = si.ch[ch].gr[0];
-            g.part2_3_length = ch == 0 ? leftBits : rightBits;
+            g.part2_3_length = ch == 0 ? leftBits : static_cast<int>(main.BitCount()) - leftBits;
             g.global_gain = 210;
             g.scalefac_compress = ch == 0 ? leftCompress : rightCompress;
             g.window_switching_flag = blockType == 2 ? 1 : 0;
@@ -270,16 +258,13 @@ struct IntensityFrame {
             g.mixed_block_flag = mixed;
             g.count1table_select = 1;
         }
-        test::BitWriter body;
-        test::PutSideInfo(body, si, false, 2);
-        body.PutBytes(main.Bytes());
         test::FrameFields fields;
         fields.version = 0;
         fields.bitrateIndex = 9; // 80 kbit/s: 240 bytes of main data
         fields.mode = 1;
         fields.modeExtension = modeExtension;
         std::vector<uint8_t> file;
-        test::AppendFrame(file, fields, body.Bytes());
+        test::AppendLayer3Frame(file, fields, si, main);
         return file;
     }
 
@@ -295,17 +280,16 @@ struct IntensityFrame {
         for (int b = 0; b < 22 && bands.longStart[b] < longEnd; ++b)
             for (int i = bands.longStart[b]; i < bands.longStart[b + 1]; ++i) factor[i] = std::min(b, 20);
         const int firstShort = mixed ? 3 : 0;
-        auto shortLines = [&](int b, int w, int& from, int& to) {
+        // Lines of window w of short band b.
+        auto shortLines = [&](int b, int w) {
             const int s = bands.shortStart[b], n = bands.shortStart[b + 1] - s;
-            from = 3 * s + w * n;
-            to = from + n;
+            return std::pair<int, int>(3 * s + w * n, 3 * s + (w + 1) * n);
         };
         if (blockType == 2) {
             for (int b = firstShort; b < 13; ++b)
                 for (int w = 0; w < 3; ++w) {
-                    int from, to;
-                    shortLines(b, w, from, to);
                     const int own = std::min(b, 11);
+                    const auto [from, to] = shortLines(b, w);
                     for (int i = from; i < to; ++i) factor[i] = mixed ? 6 + (own - 3) * 3 + w : own * 3 + w;
                 }
         }
@@ -329,16 +313,14 @@ struct IntensityFrame {
             for (int w = 0; w < 3; ++w) {
                 int lastBand = firstShort - 1;
                 for (int b = firstShort; b < 13; ++b) {
-                    int from, to;
-                    shortLines(b, w, from, to);
+                    const auto [from, to] = shortLines(b, w);
                     for (int i = from; i < to; ++i)
                         if (right[i] != 0.0) lastBand = b;
                 }
                 if (lastBand >= firstShort) shortSilent = false;
                 for (int b = lastBand + 1; b < 13; ++b) {
-                    int from, to;
-                    shortLines(b, w, from, to);
-                    for (int i = from; i < to; ++i) above[i] = true;
+                    const auto [from, to] = shortLines(b, w);
+                    std::fill(above.begin() + from, above.begin() + to, true);
                 }
             }
             if (mixed && shortSilent) longAbove(lastNonZero(36), 36);
