@@ -45,8 +45,8 @@ inline constexpr BandRow bandTable[kBandRows] = {
 // The line where short band 3 begins in a granule's three windows: line 36
 // at every rate but 8 kHz, where it is line 72. The long part of a mixed
 // block ends there (long bands 0..7 at MPEG-1 rates, 0..5 at the lower ones,
-// which reach line 72 at 8 kHz), and so does the first Huffman region of
-// short and mixed blocks.
+// which reach line 72 at 8 kHz: two subbands, four at 8 kHz), and so does
+// the first Huffman region of short and mixed blocks.
 constexpr int32_t ShortBand3Line(const BandRow& bands) { return 3 * bands.shortStart[3]; }
 
 } // namespace zumo

@@ -84,6 +84,8 @@ public:
     // Reordering, alias reduction, hybrid synthesis and the hand-off to a
     // synthesis filter (Layer3Hybrid.cpp).
     void Reorder(const float* source, int ch, int gr);
+    // Subbands in the long part of a mixed block: 2, or 4 at 8 kHz.
+    int32_t LongSubbands() const;
     void Antialias(int ch, int gr);
     void Hybrid(int ch, int gr);
     void FrequencyInversion();

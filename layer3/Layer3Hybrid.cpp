@@ -227,16 +227,22 @@ void Layer3Decoder::Reorder(const float* source, int ch, int gr) {
     }
     // Mixed: the long part stays, short bands 3..12 are interleaved by
     // window; the table does exactly that from the start of short band 3.
-    const int32_t longEnd = ShortBand3Line(bandTable[row]);
+    const int32_t longEnd = 18 * LongSubbands();
     std::copy(source, source + longEnd, hybridOut);
     const auto& order = reorderTable[row];
     for (int32_t i = longEnd; i < 576; ++i) hybridOut[i] = source[order[i]];
 }
 
+int32_t Layer3Decoder::LongSubbands() const {
+    return ShortBand3Line(bandTable[std::clamp(frequencyIndex, 0, kBandRows - 1)]) / 18;
+}
+
 void Layer3Decoder::Antialias(int ch, int gr) {
     const GranuleInfo& gi = sideInfo.ch[ch].gr[gr];
     if (IsShort(gi) && !IsMixed(gi)) return;
-    const int32_t boundaries = IsMixed(gi) ? 1 : 31;
+    // A mixed block: only between the subbands of its long part (two
+    // subbands, four at 8 kHz).
+    const int32_t boundaries = IsMixed(gi) ? LongSubbands() - 1 : 31;
     for (int32_t sb = 0; sb < boundaries; ++sb) {
         float* up = hybridOut + 18 * sb + 17;
         float* down = hybridOut + 18 * sb + 18;
@@ -254,6 +260,8 @@ void Layer3Decoder::Hybrid(int ch, int gr) {
     float* prev = overlap[ch];
     const int32_t blockType = std::clamp(gi.block_type, 0, 3);
     const bool mixedLow = gi.window_switching_flag != 0 && gi.mixed_block_flag != 0;
+    // The long part of a mixed block takes the normal long window.
+    const int32_t longSubbands = LongSubbands();
     const DecodePath path = CurrentDecodePath();
     const bool direct = path == DecodePath::Straightforward;
     if (!direct && blockType != 2 && !mixedLow) {
@@ -278,7 +286,7 @@ void Layer3Decoder::Hybrid(int ch, int gr) {
             continue;
         }
         float r[36];
-        const int type = mixedLow && sb < 2 ? 0 : blockType;
+        const int type = mixedLow && sb < longSubbands ? 0 : blockType;
         if (direct)
             InvMdctDirect(lines, r, type);
         else
