@@ -1,5 +1,6 @@
 // Stereo processing: MS, MPEG-1 and LSF intensity, the line-by-line
-// fallback of position 7, positions beyond the tables and the downmix.
+// fallback of position 7, positions beyond the tables and the downmix; and
+// whole MPEG-2 intensity-stereo frames held against the intensity rules.
 #include "Layer3Fixture.h"
 #include "Layer3FrameBuilder.h"
 
