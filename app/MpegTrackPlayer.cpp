@@ -13,6 +13,9 @@ class MpegTrackPlayer : public TrackPlayer {
 public:
     void Open(const std::string& path) override { player.Open(path); }
     bool AttachOutput() override {
+        // A file without a first frame plays nothing: no device is opened
+        // for it (the track ends at once).
+        if (!player.HasFrame()) return true;
 #if ZUMO_HAVE_WAVEOUT
         std::unique_ptr<OBuffer> buffer = NewWaveOBuffer(player.Mode(), player.WhichChannels(), player.Frequency(),
                                                          player.Layer(), player.Version());

@@ -144,13 +144,20 @@ bool PlaylistWorker::PlayEntry(const std::string& path) {
     if (terminated->load()) return false;
     std::shared_ptr<TrackPlayer> player = factory ? factory() : nullptr;
     if (!player) return true;
+    bool opened = false;
     bool hasOutput = false;
     try {
         player->Open(path);
+        opened = true;
         hasOutput = player->AttachOutput();
     } catch (...) {
         hasOutput = false;
     }
+    // No sound device (no sound server, no card): the entry waits for one,
+    // with the reason beside its title, rather than being skipped; skipping
+    // would empty the list in a moment, or spin through it with repeat on.
+    const bool waitForDevice = opened && !hasOutput;
+    const std::string title = TitleOf(path);
     {
         std::lock_guard<std::mutex> guard(shared->playerLock);
         if (terminated->load()) return false;
@@ -166,16 +173,18 @@ bool PlaylistWorker::PlayEntry(const std::string& path) {
     if (!Show([&](WorkerDisplay& d) {
             d.ShowTotal(TimeText(total));
             d.ShowBitrate(BitrateText(bitrate));
+            if (waitForDevice) d.ShowTrack(title + " (" + kNoOutputReason + ")");
         }))
         return false;
 
     bool alive = true;
     try {
         if (trimWorkingSet) trimWorkingSet();
-        // Without a sound output the track is not started: the poll runs
-        // once and moves on, as for a file that cannot be decoded.
+        // Without a sound output the track is not started yet. A player
+        // that could not even open its file plays nothing: the poll runs
+        // once and moves on.
         if (hasOutput && !WithPlayer(player, [](TrackPlayer& p) { p.Play(); })) return false;
-        alive = Poll(player, hasOutput);
+        alive = Poll(player, hasOutput, waitForDevice, title);
     } catch (...) {
         alive = !terminated->load();
     }
@@ -183,9 +192,13 @@ bool PlaylistWorker::PlayEntry(const std::string& path) {
     return Show([](WorkerDisplay& d) { d.ResetTitlePosition(); });
 }
 
-bool PlaylistWorker::Poll(const std::shared_ptr<TrackPlayer>& player, bool hasOutput) {
+bool PlaylistWorker::Poll(const std::shared_ptr<TrackPlayer>& player, bool hasOutput, bool waitForDevice,
+                          const std::string& title) {
     Playlist& list = shared->playlist;
     CommandFlags& flags = shared->flags;
+    bool waiting = waitForDevice;
+    bool stopped = false;  // stopped while waiting: nothing will play
+    auto nextTry = std::chrono::steady_clock::now() + timing.deviceRetry;
     // Each track shows its time afresh, even when it starts with the text
     // the last one ended on.
     std::string shownElapsed;
@@ -220,6 +233,7 @@ bool PlaylistWorker::Poll(const std::shared_ptr<TrackPlayer>& player, bool hasOu
 
         if (flags.close.load()) {
             if (!WithPlayer(player, [](TrackPlayer& p) { p.Stop(); })) return false;
+            stopped = true;
             flags.close.store(false);
             if (!Show([](WorkerDisplay& d) { d.RefreshButtons(); })) return false;
         } else if (flags.play.load()) {
@@ -228,6 +242,7 @@ bool PlaylistWorker::Poll(const std::shared_ptr<TrackPlayer>& player, bool hasOu
             if (!WithPlayer(player, [pause](TrackPlayer& p) { pause ? p.Pause() : p.Resume(); })) return false;
         } else {
             if (!WithPlayer(player, [](TrackPlayer& p) { p.Stop(); })) return false;
+            stopped = true;
             list.Clear();
             if (!Show([](WorkerDisplay& d) { d.ShowStopped(); })) return false;
         }
@@ -246,6 +261,26 @@ bool PlaylistWorker::Poll(const std::shared_ptr<TrackPlayer>& player, bool hasOu
         shared->uiEvent.Reset();
         shared->uiEvent.WaitFor(timing.poll);
 
+        if (waiting) {
+            if (stopped) return true;
+            if (std::chrono::steady_clock::now() < nextTry) continue;
+            // Opening the device may take a moment: not under the player
+            // lock, so that the window's close never waits for it. The
+            // player has not started, so nothing else touches its output.
+            bool attached = false;
+            try {
+                attached = player->AttachOutput();
+            } catch (...) {
+                attached = false;
+            }
+            nextTry = std::chrono::steady_clock::now() + timing.deviceRetry;
+            if (!attached) continue;
+            waiting = false;
+            hasOutput = true;
+            if (!Show([&](WorkerDisplay& d) { d.ShowTrack(title); })) return false;
+            if (!WithPlayer(player, [](TrackPlayer& p) { p.Play(); })) return false;
+            continue;
+        }
         bool playing = false;
         if (!WithPlayer(player, [&](TrackPlayer& p) { playing = p.Playing(); })) return false;
         if (!hasOutput || !playing) return true;

@@ -20,7 +20,8 @@ public:
     virtual ~TrackPlayer() = default; // blocks until queued audio has played out
     virtual void Open(const std::string& path) = 0;
     // Makes the sound output for the opened stream and hands it to the
-    // player; false when the sound device cannot be opened.
+    // player; false when the sound device cannot be opened (it may be
+    // asked again). A stream with nothing to play needs no device: true.
     virtual bool AttachOutput() = 0;
     virtual int64_t TotalSeconds() = 0;
     virtual int32_t Bitrate() = 0;
@@ -85,12 +86,17 @@ public:
     virtual void RefreshButtons() = 0;
 };
 
-// The worker's two waits: the poll period and the pause after a previous
-// or next command.
+// The worker's waits: the poll period, the pause after a previous or next
+// command, and how often it tries the sound device again for an entry that
+// found none.
 struct WorkerTiming {
     std::chrono::milliseconds poll{100};
     std::chrono::milliseconds commandPause{100};
+    std::chrono::milliseconds deviceRetry{1000};
 };
+
+// Shown after the title of an entry that waits for a sound device.
+inline constexpr const char* kNoOutputReason = "no sound output";
 
 // Plays the playlist entry by entry on a thread of its own. Created
 // stopped; Start lets it run once. Terminate makes it end at its next
@@ -118,7 +124,11 @@ private:
     PlaylistWorker() = default;
     void Run();
     bool PlayEntry(const std::string& path);
-    bool Poll(const std::shared_ptr<TrackPlayer>& player, bool hasOutput);
+    // Polls the commands while the entry plays, or while it waits for a
+    // sound device (waitForDevice), which it then asks for about once a
+    // second. False when the worker was terminated.
+    bool Poll(const std::shared_ptr<TrackPlayer>& player, bool hasOutput, bool waitForDevice,
+              const std::string& title);
     bool WithPlayer(const std::shared_ptr<TrackPlayer>& player, const std::function<void(TrackPlayer&)>& call);
     bool Show(const std::function<void(WorkerDisplay&)>& update);
     bool Sleep(std::chrono::milliseconds time);

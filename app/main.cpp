@@ -1,5 +1,6 @@
 #include "app/MainWindow.h"
 #include "app/MpegTrackPlayer.h"
+#include "output/SoundStreamNames.h"
 
 #include <QApplication>
 
@@ -36,6 +37,9 @@ int main(int argc, char** argv) {
     // never on the decoding path, and a heap of its own per thread would
     // keep pages of its own resident.
     mallopt(M_ARENA_MAX, 1);
+    // The sound server lists the player under its own name and icon (not
+    // "ALSA plug-in [zumo-player]"), as music. Set before any thread starts.
+    zumo::NameSoundStreams("Zumo mp3 player", "zumo-player");
     QApplication app(argc, argv);
     app.setQuitOnLastWindowClosed(true);
     zumo::WindowServices services;

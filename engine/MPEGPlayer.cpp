@@ -48,12 +48,25 @@ uint64_t MPEGPlayer::NowMs() const {
 
 uint32_t MPEGPlayer::ElapsedSeconds() {
     if (!started.load()) return 0;
+    // The time heard, when the output can tell it: pauses, a suspended or
+    // lost device and the device's own latency never put it ahead.
+    const int64_t heardMs = HeardMs();
+    if (heardMs >= 0) {
+        const auto base = static_cast<int64_t>(repeatBaseMs.load());
+        return static_cast<uint32_t>((heardMs > base ? heardMs - base : 0) / 1000);
+    }
     std::lock_guard<std::mutex> lock(pauseLock);
     const uint64_t now = NowMs();
     uint64_t idle = pausedMs.load();
     if (paused.load()) idle += now - pauseBegan;
     const uint64_t played = now - startTick.load();
     return static_cast<uint32_t>((played > idle ? played - idle : 0) / 1000);
+}
+
+int64_t MPEGPlayer::HeardMs() {
+    if (!output) return -1;
+    const int64_t us = output->HeardMicroseconds();
+    return us < 0 ? -1 : us / 1000;
 }
 
 int64_t MPEGPlayer::TotalSeconds() { return totalSeconds.load(); }
@@ -131,11 +144,17 @@ void MPEGPlayer::DecodeLoop() {
                     ok = NextHeader();
                 }
                 const auto total = static_cast<uint64_t>(std::llround(static_cast<double>(h.TotalMs(bs))));
-                std::lock_guard<std::mutex> lock(pauseLock);
-                const uint64_t now = NowMs();
-                if (now - startTick.load() - pausedMs.load() >= total) {
-                    startTick.store(now);
-                    pausedMs.store(0);
+                const int64_t heardMs = HeardMs();
+                if (heardMs >= 0) {
+                    if (static_cast<uint64_t>(heardMs) - repeatBaseMs.load() >= total)
+                        repeatBaseMs.store(static_cast<uint64_t>(heardMs));
+                } else {
+                    std::lock_guard<std::mutex> lock(pauseLock);
+                    const uint64_t now = NowMs();
+                    if (now - startTick.load() - pausedMs.load() >= total) {
+                        startTick.store(now);
+                        pausedMs.store(0);
+                    }
                 }
             }
             if (paused.load(std::memory_order_relaxed) && !WaitWhilePaused()) break;
@@ -156,6 +175,15 @@ void MPEGPlayer::DecodeLoop() {
     if (output && !stopRequested.load()) {
         try {
             output->Finish();
+        } catch (...) {
+        }
+    }
+    // Nothing more will play: the sound device is let go now rather than
+    // when the player is destroyed, which for the last track of a run may
+    // be much later.
+    if (output) {
+        try {
+            output->Release();
         } catch (...) {
         }
     }

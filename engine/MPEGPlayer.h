@@ -27,7 +27,8 @@ public:
     MPEGPlayer(const MPEGPlayer&) = delete;
     MPEGPlayer& operator=(const MPEGPlayer&) = delete;
 
-    // Seconds played so far, not counting time spent paused; 0 before Play.
+    // Seconds heard so far (as the output device reports them); without a
+    // device, seconds played not counting time spent paused; 0 before Play.
     virtual uint32_t ElapsedSeconds();
     virtual int64_t TotalSeconds();
     virtual uint8_t Mode();
@@ -65,6 +66,8 @@ private:
     // Waits while paused; false when the player was stopped meanwhile.
     bool WaitWhilePaused();
     uint64_t NowMs() const;
+    // Milliseconds of the track heard, or -1 when the output cannot tell.
+    int64_t HeardMs();
 
     std::string fileName;
     Args args;
@@ -97,6 +100,7 @@ private:
     std::atomic<uint64_t> startTick{0};
     std::atomic<uint64_t> pausedMs{0};    // time spent paused, accumulated
     uint64_t pauseBegan = 0;              // under pauseLock
+    std::atomic<uint64_t> repeatBaseMs{0}; // time heard when repeat mode last started the file again
 
     std::mutex pauseLock;                 // guards paused and pauseBegan; never taken by the decode loop per frame
     std::condition_variable pauseChanged;

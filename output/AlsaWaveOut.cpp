@@ -5,6 +5,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
 #include <pthread.h>
 
 namespace zumo {
@@ -13,14 +16,89 @@ namespace {
 
 // An ALSA buffer of about a second, topped up when half of what it holds
 // has played: a busy machine may hold the writer back for some 500 ms
-// before the sound breaks, and the writer wakes only about twice a second.
-// Every wakeup costs the writer and the sound server's client thread alike,
-// and the sound server asks for more once per ALSA period (a quarter of the
-// buffer): with 400 ms the client thread ran 21 times a second, with a
-// second 9 times. Pause and stop act on the device at once, whatever it
-// holds.
+// before the sound breaks. Every wakeup costs the writer and the sound
+// server's client thread alike, and the sound server asks for more once per
+// ALSA period (a quarter of the buffer): with 400 ms the client thread ran
+// 21 times a second, with a second 9 times. The writer also looks at least
+// every 200 ms, so that what it reports as heard is never more than that
+// behind the sound (the elapsed time shown follows it). Pause and stop act
+// on the device at once, whatever it holds.
 constexpr unsigned kLatencyUs = 1000000;
-constexpr auto kMaxIdle = std::chrono::milliseconds(500);
+constexpr auto kMaxIdle = std::chrono::milliseconds(200);
+// How often a lost device is opened again.
+constexpr auto kReopenInterval = std::chrono::seconds(1);
+// ALSA's own messages: at most one line of each kind in this time.
+constexpr auto kErrorQuietTime = std::chrono::seconds(5);
+
+// ALSA prints its errors (and its plugins theirs, such as the pulse
+// plugin's failed connection) to standard error by default: a device that
+// keeps failing would flood it. This printer gives one line per kind of
+// error (the place in ALSA that raised it) every few seconds, and says how
+// many of that kind it left out. It may be called from any thread, the
+// plugins' own included.
+void QuietAlsaError(const char* file, int line, const char* function, int err, const char* fmt, ...) {
+    struct Kind {
+        const char* file = nullptr;
+        int line = 0;
+        std::chrono::steady_clock::time_point last{};
+        int skipped = 0;
+    };
+    static std::mutex guard;
+    static std::array<Kind, 16> kinds;
+    static size_t nextSlot = 0;
+
+    const auto now = std::chrono::steady_clock::now();
+    int skipped = 0;
+    {
+        std::lock_guard<std::mutex> g(guard);
+        Kind* kind = nullptr;
+        for (Kind& k : kinds) {
+            if (k.file != nullptr && k.line == line && std::strcmp(k.file, file ? file : "") == 0) kind = &k;
+        }
+        if (kind != nullptr && now - kind->last < kErrorQuietTime) {
+            ++kind->skipped;
+            return;
+        }
+        if (kind == nullptr) {
+            // (The file names are ALSA's string constants: they stay.)
+            kind = &kinds[nextSlot];
+            nextSlot = (nextSlot + 1) % kinds.size();
+            *kind = Kind{file ? file : "", line, {}, 0};
+        }
+        skipped = kind->skipped;
+        kind->skipped = 0;
+        kind->last = now;
+    }
+    char message[256];
+    va_list args;
+    va_start(args, fmt);
+    std::vsnprintf(message, sizeof message, fmt, args);
+    va_end(args);
+    // (Some plugins end their messages with a line break of their own.)
+    for (size_t n = std::strlen(message); n > 0 && (message[n - 1] == '\n' || message[n - 1] == ' '); --n)
+        message[n - 1] = '\0';
+    std::string text = std::string("ALSA: ") + (function ? function : "") + ": " + message;
+    if (err != 0) text += std::string(" (") + snd_strerror(err) + ")";
+    if (skipped > 0) text += " [" + std::to_string(skipped) + " more like it left out]";
+    text += '\n';
+    std::fputs(text.c_str(), stderr);
+}
+
+void InstallQuietAlsaErrors() {
+    static std::once_flag once;
+    std::call_once(once, [] { snd_lib_error_set_handler(&QuietAlsaError); });
+}
+
+// Errors of a device that has gone: the sound server died or restarted, the
+// card was unplugged, the handle broke. An underrun (EPIPE) is not among
+// them: it is recovered from, and only counts as a loss when that fails.
+bool Recovered(snd_pcm_t* pcm, int err) {
+    if (err == -EAGAIN) return true;
+    if (err == -EPIPE) return snd_pcm_prepare(pcm) == 0;
+    // The system was suspended: ALSA resumes the stream or prepares it anew.
+    if (err == -ESTRPIPE) return snd_pcm_recover(pcm, err, 1) == 0;
+    return false;  // EIO, EBADFD, ENODEV, ENOTTY and anything else
+}
 
 } // namespace
 
@@ -33,12 +111,8 @@ AlsaWaveOut::~AlsaWaveOut() {
     Close();
 }
 
-uint32_t AlsaWaveOut::Open(const WaveFormat& f) {
-    std::unique_lock<std::mutex> l(lock);
-    if (open) return kError;
-    if (f.formatTag != 1 || f.channels < 1 || f.channels > 2 || f.bitsPerSample != 16 || f.samplesPerSec == 0 ||
-        f.blockAlign != f.channels * 2)
-        return kBadFormat;
+uint32_t AlsaWaveOut::OpenWithFormat(const WaveFormat& f, Handle& out) const {
+    InstallQuietAlsaErrors();
     snd_pcm_t* handle = nullptr;
     if (snd_pcm_open(&handle, name.c_str(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0) return kError;
     if (snd_pcm_set_params(handle, SND_PCM_FORMAT_S16_LE, SND_PCM_ACCESS_RW_INTERLEAVED, f.channels,
@@ -57,13 +131,29 @@ uint32_t AlsaWaveOut::Open(const WaveFormat& f) {
     }
     snd_pcm_hw_params_t* hw = nullptr;
     snd_pcm_hw_params_alloca(&hw);
-    canPause = snd_pcm_hw_params_current(handle, hw) == 0 && snd_pcm_hw_params_can_pause(hw) == 1;
+    out.canPause = snd_pcm_hw_params_current(handle, hw) == 0 && snd_pcm_hw_params_can_pause(hw) == 1;
+    out.pcm = handle;
+    return kOk;
+}
 
-    pcm = handle;
+uint32_t AlsaWaveOut::Open(const WaveFormat& f) {
+    std::unique_lock<std::mutex> l(lock);
+    if (open) return kError;
+    if (f.formatTag != 1 || f.channels < 1 || f.channels > 2 || f.bitsPerSample != 16 || f.samplesPerSec == 0 ||
+        f.blockAlign != f.channels * 2)
+        return kBadFormat;
+    Handle handle;
+    const uint32_t result = OpenWithFormat(f, handle);
+    if (result != kOk) return result;
+
+    pcm = handle.pcm;
+    canPause = handle.canPause;
+    format = f;
     frameBytes = f.blockAlign;
     rate = f.samplesPerSec;
     head = count = 0;
-    queueStart = written = 0;
+    queueStart = written = played = heardBefore = 0;
+    lost = false;
     pauseWanted = pauseApplied = false;
     resetAsked = resetDone = 0;
     quit = false;
@@ -139,14 +229,22 @@ uint32_t AlsaWaveOut::Close() {
     std::unique_lock<std::mutex> l(lock);
     if (!open) return kNotOpen;
     if (count > 0) return kStillPlaying;
+    if (quit) {
+        // Another caller is closing it: joining the writer twice would end the program.
+        done.wait(l, [&] { return !open; });
+        return kOk;
+    }
     quit = true;
     wake.notify_all();
     l.unlock();
     writer.join();
     l.lock();
-    snd_pcm_drop(pcm);
-    snd_pcm_close(pcm);
-    pcm = nullptr;
+    // (A lost device has no handle left.)
+    if (pcm != nullptr) {
+        snd_pcm_drop(pcm);
+        snd_pcm_close(pcm);
+        pcm = nullptr;
+    }
     open = false;
     done.notify_all();
     changed.notify_all();
@@ -164,6 +262,11 @@ bool AlsaWaveOut::WaitForChange(uint64_t seen, std::chrono::milliseconds timeout
     return true;
 }
 
+uint64_t AlsaWaveOut::PlayedFrames() {
+    std::lock_guard<std::mutex> l(lock);
+    return heardBefore + played;
+}
+
 void AlsaWaveOut::Wake() {
     {
         std::lock_guard<std::mutex> l(lock);
@@ -174,12 +277,13 @@ void AlsaWaveOut::Wake() {
 
 uint64_t AlsaWaveOut::FramesOf(const WaveBlock& b) const { return b.bufferLength / frameBytes; }
 
-void AlsaWaveOut::RetirePlayed(uint64_t played) {
+void AlsaWaveOut::RetirePlayed(uint64_t nowPlayed) {
+    played = std::max(played, std::min(nowPlayed, written));
     const size_t before = count;
     while (count > 0) {
         WaveBlock* b = queue[head];
         const uint64_t end = queueStart + FramesOf(*b);
-        if (end > played || end > written) break;
+        if (end > played) break;
         b->flags = (b->flags & ~kFlagInQueue) | kFlagDone;
         queueStart = end;
         head = (head + 1) % kQueueCapacity;
@@ -198,9 +302,41 @@ void AlsaWaveOut::DropQueue() {
         head = (head + 1) % kQueueCapacity;
         --count;
     }
-    queueStart = written = 0;
+    heardBefore += played;
+    queueStart = written = played = 0;
     ++changes;
     changed.notify_all();
+}
+
+void AlsaWaveOut::LoseDevice(int error, std::unique_lock<std::mutex>& l) {
+    snd_pcm_t* handle = pcm;
+    pcm = nullptr;
+    lost = true;
+    // What was written but not heard is written again when the device is back.
+    written = std::max(played, queueStart);
+    nextReopen = std::chrono::steady_clock::now() + kReopenInterval;
+    l.unlock();
+    // Nothing else is ever called on a handle that failed: closing it is all.
+    snd_pcm_close(handle);
+    std::fprintf(stderr, "Sound output lost (%s): trying again every second\n", snd_strerror(error));
+    l.lock();
+}
+
+bool AlsaWaveOut::TryReopen(std::unique_lock<std::mutex>& l) {
+    const WaveFormat f = format;
+    Handle handle;
+    l.unlock();
+    const uint32_t result = OpenWithFormat(f, handle);
+    l.lock();
+    if (result != kOk) {
+        nextReopen = std::chrono::steady_clock::now() + kReopenInterval;
+        return false;
+    }
+    pcm = handle.pcm;
+    canPause = handle.canPause;
+    lost = false;
+    std::fputs("Sound output back\n", stderr);
+    return true;
 }
 
 // The writer thread. The lock is released around every ALSA call; only this
@@ -212,10 +348,14 @@ void AlsaWaveOut::Run() {
     bool alsaPaused = false;
     while (!quit) {
         if (resetDone < resetAsked) {
-            l.unlock();
-            snd_pcm_drop(pcm);
-            snd_pcm_prepare(pcm);
-            l.lock();
+            if (!lost) {
+                snd_pcm_t* handle = pcm;
+                l.unlock();
+                snd_pcm_drop(handle);
+                const int err = snd_pcm_prepare(handle);
+                l.lock();
+                if (err < 0) LoseDevice(err, l);
+            }
             alsaPaused = false;
             DropQueue();
             resetDone = resetAsked;
@@ -224,35 +364,54 @@ void AlsaWaveOut::Run() {
         }
         if (pauseApplied != pauseWanted) {
             const bool want = pauseWanted;
+            if (lost) {
+                // Nothing plays; the device opened again starts unpaused and unfed.
+                pauseApplied = want;
+                alsaPaused = false;
+                done.notify_all();
+                continue;
+            }
+            snd_pcm_t* handle = pcm;
             l.unlock();
             bool rewind = false;
+            int failure = 0;
             snd_pcm_sframes_t delay = 0;
             if (want) {
-                if (snd_pcm_state(pcm) == SND_PCM_STATE_RUNNING) {
-                    if (snd_pcm_delay(pcm, &delay) < 0) delay = 0;
-                    if (canPause && snd_pcm_pause(pcm, 1) == 0) {
+                if (snd_pcm_state(handle) == SND_PCM_STATE_RUNNING) {
+                    if (snd_pcm_delay(handle, &delay) < 0) delay = 0;
+                    if (canPause && snd_pcm_pause(handle, 1) == 0) {
                         alsaPaused = true;
                     } else {
                         // No pause on this device: stop it and feed it again
                         // later from the first frame not yet played.
-                        snd_pcm_drop(pcm);
-                        snd_pcm_prepare(pcm);
+                        snd_pcm_drop(handle);
+                        failure = snd_pcm_prepare(handle);
                         rewind = true;
                     }
                 }
             } else if (alsaPaused) {
-                if (snd_pcm_pause(pcm, 0) < 0) snd_pcm_prepare(pcm);
+                if (snd_pcm_pause(handle, 0) < 0) failure = snd_pcm_prepare(handle);
                 alsaPaused = false;
             }
             l.lock();
             if (rewind) {
                 const uint64_t unplayed = std::min<uint64_t>(static_cast<uint64_t>(std::max<snd_pcm_sframes_t>(delay, 0)),
                                                              written - queueStart);
-                written -= unplayed;
-                RetirePlayed(written);
+                RetirePlayed(written - unplayed);
+                written = std::max(played, queueStart);
             }
+            if (failure < 0) LoseDevice(failure, l);
             pauseApplied = want;
             done.notify_all();
+            continue;
+        }
+        if (lost) {
+            if (std::chrono::steady_clock::now() >= nextReopen && TryReopen(l)) {
+                alsaPaused = false;
+                continue;
+            }
+            // Requests wake the writer at once; otherwise it sleeps until the next try.
+            wake.wait_until(l, nextReopen);
             continue;
         }
         if (pauseApplied || count == 0) {
@@ -272,55 +431,72 @@ void AlsaWaveOut::Run() {
             offset -= FramesOf(*b);
         }
 
+        snd_pcm_t* handle = pcm;
         l.unlock();
         bool wrote = false;
         uint64_t added = 0;
         bool allPlayed = false;
+        int failure = 0;
         snd_pcm_sframes_t delay = 0;
         if (block != nullptr) {
-            const snd_pcm_sframes_t avail = snd_pcm_avail_update(pcm);
+            const snd_pcm_sframes_t avail = snd_pcm_avail_update(handle);
             if (avail < 0) {
-                if (snd_pcm_recover(pcm, static_cast<int>(avail), 1) < 0) snd_pcm_prepare(pcm);
+                if (!Recovered(handle, static_cast<int>(avail))) failure = static_cast<int>(avail);
             } else if (avail > 0) {
                 const uint64_t n = std::min<uint64_t>(static_cast<uint64_t>(avail), FramesOf(*block) - offset);
-                const snd_pcm_sframes_t r = snd_pcm_writei(pcm, block->data + offset * frameBytes, n);
+                const snd_pcm_sframes_t r = snd_pcm_writei(handle, block->data + offset * frameBytes, n);
                 if (r > 0) {
                     added = static_cast<uint64_t>(r);
                     wrote = true;
-                } else if (r < 0 && r != -EAGAIN) {
-                    if (snd_pcm_recover(pcm, static_cast<int>(r), 1) < 0) snd_pcm_prepare(pcm);
+                } else if (r < 0 && !Recovered(handle, static_cast<int>(r))) {
+                    failure = static_cast<int>(r);
                 }
             }
         }
-        const int err = snd_pcm_delay(pcm, &delay);
-        const snd_pcm_state_t state = snd_pcm_state(pcm);
-        if (err == -EPIPE || state == SND_PCM_STATE_XRUN) {
-            // An underrun: everything written so far has been played.
-            allPlayed = true;
-            snd_pcm_prepare(pcm);
-        } else if (err < 0) {
-            if (snd_pcm_recover(pcm, err, 1) < 0) snd_pcm_prepare(pcm);
-            delay = 0;
-            allPlayed = (snd_pcm_state(pcm) != SND_PCM_STATE_RUNNING);
-        } else if (state != SND_PCM_STATE_RUNNING && state != SND_PCM_STATE_PAUSED && state != SND_PCM_STATE_DRAINING) {
-            // Not running (and not started again): nothing written is waiting.
-            allPlayed = !wrote;
+        if (failure == 0) {
+            const snd_pcm_state_t state = snd_pcm_state(handle);
+            if (state == SND_PCM_STATE_XRUN) {
+                // An underrun: everything written so far has been played.
+                allPlayed = true;
+                if (snd_pcm_prepare(handle) < 0) failure = -EPIPE;
+            } else if (state == SND_PCM_STATE_DISCONNECTED) {
+                failure = -ENODEV;
+            } else if (state == SND_PCM_STATE_RUNNING || state == SND_PCM_STATE_DRAINING) {
+                const int err = snd_pcm_delay(handle, &delay);
+                if (err == -EPIPE) {
+                    allPlayed = true;
+                    if (snd_pcm_prepare(handle) < 0) failure = -EPIPE;
+                } else if (err < 0) {
+                    failure = err;
+                }
+            } else {
+                // Not running (and not started again): nothing written is waiting.
+                allPlayed = !wrote;
+            }
         }
         l.lock();
+        if (failure < 0) {
+            // What the device took since it was last measured counts as not
+            // heard: it is written again when the device is back.
+            LoseDevice(failure, l);
+            continue;
+        }
         if (resetDone < resetAsked) continue;  // the reset is carried out first
         written += added;
-        uint64_t played = written;
+        uint64_t nowPlayed = written;
         if (!allPlayed) {
             const uint64_t pending = std::min<uint64_t>(static_cast<uint64_t>(std::max<snd_pcm_sframes_t>(delay, 0)),
                                                         written - queueStart);
-            played = written - pending;
+            nowPlayed = written - pending;
         }
-        RetirePlayed(played);
+        RetirePlayed(nowPlayed);
         if (wrote) continue;  // there may be more room right away
         // Wait for room, or for the frames still to be played; requests wake us at once.
-        uint64_t waitMs = 1;
+        // (Never less than 10 ms: a device that reports neither room nor
+        // anything left to play must not keep the writer spinning.)
+        uint64_t waitMs = 10;
         if (delay > 0) waitMs = static_cast<uint64_t>(delay) * 1000 / rate / 2;
-        waitMs = std::clamp<uint64_t>(waitMs, 1, static_cast<uint64_t>(kMaxIdle.count()));
+        waitMs = std::clamp<uint64_t>(waitMs, 10, static_cast<uint64_t>(kMaxIdle.count()));
         wake.wait_for(l, std::chrono::milliseconds(waitMs));
     }
 }

@@ -26,11 +26,19 @@ namespace zumo {
 // has to play, including the sound server's latency); a block is done once
 // the played count has passed its last frame. An underrun means everything
 // written has played. The writer looks again when half of what the device
-// holds has played, and at least every 500 ms, so a block is reported played
-// at most about 500 ms after the device has played it (the end of the last
-// one much sooner, as the waits shrink with what is left); whoever waits
-// in WaitForChange is woken then. Write itself only queues the block and
+// holds has played, and at least every 200 ms, so a block is reported played
+// at most 200 ms after the device has played it; whoever waits in
+// WaitForChange is woken then. Write itself only queues the block and
 // returns at once. The ALSA buffer holds about a second.
+//
+// A lost device (the sound server went away, the card was unplugged) is
+// told from an underrun: an underrun recovers with snd_pcm_prepare, a lost
+// device does not, or answers with an error that only a vanished device
+// gives. The writer then closes the handle at once, prints one line, and
+// opens the device again with the same format about once a second, waiting
+// on its condition variable in between. The queued blocks stay queued and
+// count as not played, so whoever waits for them waits on; when the device
+// is back, feeding goes on from the first frame that had not been heard.
 //
 // Pause pauses the ALSA stream (snd_pcm_pause); a device that cannot pause
 // is stopped and later fed again from the first frame not yet played.
@@ -54,11 +62,27 @@ public:
     uint64_t Changes() override;
     bool WaitForChange(uint64_t seen, std::chrono::milliseconds timeout) override;
     void Wake() override;
+    uint64_t PlayedFrames() override;
 
 private:
     static constexpr size_t kQueueCapacity = 16;
 
+    // An ALSA handle opened for a format, ready to be fed.
+    struct Handle {
+        snd_pcm_t* pcm = nullptr;
+        bool canPause = false;
+    };
+    // Opens the device with the given format: kOk and the handle, or the
+    // error the wave-out calls give. Used by Open and when a lost device is
+    // opened again.
+    uint32_t OpenWithFormat(const WaveFormat& format, Handle& handle) const;
+
     void Run();
+    // Closes the handle after a loss; the queued blocks wait for the device
+    // to come back. Called by the writer with the lock held.
+    void LoseDevice(int error, std::unique_lock<std::mutex>& l);
+    // Tries to open the device again; true when it is back.
+    bool TryReopen(std::unique_lock<std::mutex>& l);
     // Marks the blocks whose last frame has been played as done.
     void RetirePlayed(uint64_t playedFrames);
     void DropQueue();
@@ -67,7 +91,8 @@ private:
     void Request(uint64_t& counter, const uint64_t& done, std::unique_lock<std::mutex>& l);
 
     std::string name;
-    snd_pcm_t* pcm = nullptr;
+    WaveFormat format;
+    snd_pcm_t* pcm = nullptr;  // only the writer touches it while the writer runs; none while lost
     std::thread writer;
     bool open = false;
     uint32_t frameBytes = 4;
@@ -84,6 +109,10 @@ private:
     size_t count = 0;
     uint64_t queueStart = 0;   // frame position of the first frame of queue[head]
     uint64_t written = 0;      // frames handed to ALSA since the last reset
+    uint64_t played = 0;       // frames heard since the last reset, as last measured
+    uint64_t heardBefore = 0;  // frames heard before the last reset
+    bool lost = false;         // the device went away; pcm is closed
+    std::chrono::steady_clock::time_point nextReopen{};
     bool pauseWanted = false;
     bool pauseApplied = false;
     uint64_t resetAsked = 0, resetDone = 0;

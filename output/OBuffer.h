@@ -32,6 +32,16 @@ public:
     // sound has been heard. A stop flag set meanwhile cuts the wait short.
     // Buffers without a device ignore it.
     virtual void Finish() {}
+    // Lets go of the sound device: what is queued is dropped and the device
+    // is closed, so that the sound server shows no stream of ours while
+    // nothing plays. Called once the stream has ended or was stopped;
+    // nothing is appended afterwards. Buffers without a device ignore it.
+    virtual void Release() {}
+    // How much of this buffer's audio has been heard, in microseconds, as
+    // the device reports it: it stands still while the device is paused,
+    // suspended or gone, and never runs ahead of the sound. -1 from a
+    // buffer without a device, whose owner then keeps time itself.
+    virtual int64_t HeardMicroseconds() { return -1; }
 };
 
 } // namespace zumo

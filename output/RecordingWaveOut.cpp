@@ -173,6 +173,13 @@ bool RecordingWaveOut::WaitForChange(uint64_t seen, std::chrono::milliseconds ti
     return true;
 }
 
+uint64_t RecordingWaveOut::PlayedFrames() {
+    Lock l(log->lock);
+    uint64_t bytes = 0;
+    for (const Block& b : log->played) bytes += b.size;
+    return log->format.blockAlign > 0 ? bytes / log->format.blockAlign : 0;
+}
+
 void RecordingWaveOut::Wake() {
     Lock l(log->lock);
     ++log->changes;

@@ -95,6 +95,7 @@ public:
     uint64_t Changes() override;
     bool WaitForChange(uint64_t seen, std::chrono::milliseconds timeout) override;
     void Wake() override;
+    uint64_t PlayedFrames() override;
 
 private:
     std::shared_ptr<Log> log;

@@ -56,6 +56,7 @@ WaveOBuffer::WaveOBuffer(int32_t channelCount, int32_t frequency, int32_t layer,
 }
 
 WaveOBuffer::~WaveOBuffer() {
+    if (released.load()) return;  // the device is closed already
     // A paused device would never finish the queued blocks: when nobody
     // restarted it, the queued audio is dropped as after a stop.
     const bool drop = stopFlag.load() || paused.load();
@@ -104,6 +105,27 @@ void WaveOBuffer::Finish() {
             block.user = 0;
         }
     }
+}
+
+void WaveOBuffer::Release() {
+    if (released.exchange(true)) return;
+    device->Reset();
+    while (device->Close() == WaveOutDevice::kStillPlaying) {
+        device->Reset();
+        std::this_thread::sleep_for(kPollInterval);
+    }
+    for (WaveBlock& block : storage) {
+        device->Unprepare(block, headerSize);
+        block.user = 0;
+    }
+}
+
+int64_t WaveOBuffer::HeardMicroseconds() {
+    // Frames heard since the device was opened; the device keeps the count
+    // after it has been closed.
+    const uint64_t frames = device->PlayedFrames();
+    if (format.samplesPerSec == 0) return 0;
+    return static_cast<int64_t>(frames * 1000000 / format.samplesPerSec);
 }
 
 void WaveOBuffer::Append(int32_t channel, int16_t sample) {

@@ -19,9 +19,11 @@ namespace zumo {
 // block has played wakes the decode thread; any other is polled every 20 ms.
 //
 // Append and WriteBuffer run on the decode thread; SetStopFlag, Pause and
-// Restart may come from any other thread; Finish runs on the decode thread
-// at the end of the stream; the destructor runs on the owner's thread and
-// plays out whatever tail is left unless the stop flag is set.
+// Restart may come from any other thread; Finish and Release run on the
+// decode thread at the end of the stream; the destructor runs on the
+// owner's thread and plays out whatever tail is left unless the stop flag
+// is set or the device was released. HeardMicroseconds may be asked from
+// any thread.
 class WaveOBuffer : public OBuffer {
 public:
     // Opens the device; throws OutputError("Output device failure") when it
@@ -40,6 +42,8 @@ public:
     void Pause() override;
     void Restart() override;
     void Finish() override;
+    void Release() override;
+    int64_t HeardMicroseconds() override;
 
     int32_t Channels() const { return channels; }
     int32_t BlockSize() const { return blockSize; }
@@ -72,6 +76,7 @@ private:
     int32_t blockSize = 0;
     std::atomic<bool> stopFlag{false};
     std::atomic<bool> paused{false};
+    std::atomic<bool> released{false};
 };
 
 // Makes the output buffer for a stream: one channel when the mode is 3

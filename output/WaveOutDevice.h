@@ -83,6 +83,12 @@ public:
         return false;
     }
     virtual void Wake() {}
+
+    // Frames of the written blocks that have been heard since Open, counted
+    // on across Reset and across a device that was lost and came back;
+    // frames dropped unplayed never count. It never runs ahead of the sound:
+    // a device that cannot tell answers 0.
+    virtual uint64_t PlayedFrames() { return 0; }
 };
 
 } // namespace zumo

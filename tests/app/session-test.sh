@@ -21,6 +21,9 @@ done
 here=$(cd "$(dirname "$0")" && pwd)
 dir=$(mktemp -d)
 cleanup() {
+  # (A scenario that starts the sound server again leaves the id of the
+  # one running in pulse.pid.)
+  [ -f "$dir/pulse.pid" ] && pa=$(cat "$dir/pulse.pid")
   [ -n "${pa:-}" ] && kill "$pa" 2>/dev/null || true
   [ -n "${xserver:-}" ] && kill "$xserver" 2>/dev/null || true
   wait 2>/dev/null || true
@@ -53,6 +56,8 @@ export DISPLAY=":$n"
 # shellcheck source=../support/private-pulse.sh
 . "$here/../support/private-pulse.sh"
 start_private_pulse "$dir"
+echo "$pa" >"$dir/pulse.pid"
+export ZUMO_PULSE_DIR="$dir"
 
 # The player sees no desktop: no session bus, the plain X11 platform.
 unset DBUS_SESSION_BUS_ADDRESS WAYLAND_DISPLAY XDG_CURRENT_DESKTOP DESKTOP_SESSION
