@@ -1,4 +1,6 @@
 #include "engine/MPEGPlayer.h"
+#include "output/RecordingWaveOut.h"
+#include "output/WaveOBuffer.h"
 #include "stream/MemoryStream.h"
 #include "stream/StreamError.h"
 
@@ -255,6 +257,29 @@ TEST(MPEGPlayerLifeCycle, ElapsedSecondsCountsPlayingTimeAndStandsAfterTheEnd) {
     // Still answers after the end, from the same start.
     std::this_thread::sleep_for(100ms);
     EXPECT_GE(rig.player->ElapsedSeconds(), 1u);
+}
+
+// With a sound device the elapsed time is what the device has played, not
+// the time since Play: a device that plays nothing (a suspended sink, a
+// sound server gone) holds it. Once the track has played out the device is
+// closed, though the player itself stays until the next track.
+TEST(MPEGPlayerLifeCycle, ElapsedTimeIsTheTimeHeardAndTheDeviceIsLetGoAtTheEnd) {
+    Rig rig(Frames(200), 0ms, /*withOutput=*/false);
+    auto log = std::make_shared<RecordingWaveOut::Log>();  // plays only when told
+    rig.player->SetOutput(NewWaveOBuffer(0, 0, 44100, 1, 1, std::make_unique<RecordingWaveOut>(log)));
+    rig.player->Play();
+    ASSERT_TRUE(log->WaitForWritten(2));
+    std::this_thread::sleep_for(1100ms);
+    EXPECT_EQ(rig.player->ElapsedSeconds(), 0u);
+    EXPECT_TRUE(rig.player->Playing());
+
+    // 200 Layer I frames in blocks of 32: 7 blocks, 1.95 s with the padding.
+    log->SetAutoPlay(true);
+    rig.player->WaitForEnd();
+    EXPECT_EQ(log->Played().size(), 7u);
+    EXPECT_EQ(rig.player->ElapsedSeconds(), 1u);
+    EXPECT_FALSE(log->IsOpen());
+    EXPECT_EQ(log->CloseCalls(), 1);
 }
 
 TEST(MPEGPlayerLifeCycle, TotalSecondsRoundsToNearest) {
