@@ -200,26 +200,35 @@ void AlsaWaveOut::Request(uint64_t& counter, const uint64_t& doneCounter, std::u
     done.wait(l, [&] { return doneCounter >= ticket || !open; });
 }
 
+// While the device is lost there is no handle to act on, and the writer
+// may be busy opening the device again: requests are carried out at once
+// rather than waited for, so that stop and pause never wait on a sound
+// server that is slow to answer.
+
 uint32_t AlsaWaveOut::Reset() {
     std::unique_lock<std::mutex> l(lock);
     if (!open) return kNotOpen;
+    if (lost) {
+        DropQueue();
+        return kOk;
+    }
     Request(resetAsked, resetDone, l);
     return kOk;
 }
 
-uint32_t AlsaWaveOut::Pause() {
-    std::unique_lock<std::mutex> l(lock);
-    if (!open) return kNotOpen;
-    pauseWanted = true;
-    wake.notify_all();
-    done.wait(l, [&] { return pauseApplied == pauseWanted || !open; });
-    return kOk;
-}
+uint32_t AlsaWaveOut::Pause() { return SetPaused(true); }
 
-uint32_t AlsaWaveOut::Restart() {
+uint32_t AlsaWaveOut::Restart() { return SetPaused(false); }
+
+uint32_t AlsaWaveOut::SetPaused(bool on) {
     std::unique_lock<std::mutex> l(lock);
     if (!open) return kNotOpen;
-    pauseWanted = false;
+    pauseWanted = on;
+    if (lost) {
+        // A device opened again starts unpaused and is fed only while not paused.
+        pauseApplied = on;
+        return kOk;
+    }
     wake.notify_all();
     done.wait(l, [&] { return pauseApplied == pauseWanted || !open; });
     return kOk;

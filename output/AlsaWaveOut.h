@@ -87,6 +87,7 @@ private:
     void RetirePlayed(uint64_t playedFrames);
     void DropQueue();
     uint64_t FramesOf(const WaveBlock& block) const;
+    uint32_t SetPaused(bool on);
     // Asks the writer for a request and waits until it has been carried out.
     void Request(uint64_t& counter, const uint64_t& done, std::unique_lock<std::mutex>& l);
 
