@@ -818,9 +818,9 @@ def device(s):
     share = cpu_share(s.player.pid, 2.5)
     print(f'  during the outage: {100 * share:.2f} % of a core')
     check(share < 0.005, 'the player takes under 0.5 % of a core while the server is gone')
+    restarted_at = time.monotonic()
     server.start()
     s.record()
-    restarted_at = time.monotonic()
     wait_for('the end of the track', lambda: s.window_caption() == 'Delta' and
                      silent(left_channel(open(s.recorder.out.name, 'rb').read())[-RATE // 2:]) and
                      not server.streams(), 12)
@@ -832,7 +832,7 @@ def device(s):
     check(a and b, 'the track is heard before and after the outage')
     stopped_at, went_on_at = a[-1][1] / RATE, b[0][1] / RATE
     print(f'  heard up to {stopped_at:.2f} s of the file, then from {went_on_at:.2f} s on, '
-          f'{s.recorder.time_of(b[0][0]) - restarted_at:.2f} s after the server was back')
+          f'{s.recorder.time_of(b[0][0]) - restarted_at:.2f} s after the server was started')
     # (The sink may play on for a moment after the recorder has lost the
     # server, and what the device had taken but not played is played again.)
     check(-1.0 <= went_on_at - stopped_at <= 0.3, 'the track goes on from where it was when the server went away')
