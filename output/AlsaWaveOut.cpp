@@ -92,12 +92,14 @@ void InstallQuietAlsaErrors() {
 // Errors of a device that has gone: the sound server died or restarted, the
 // card was unplugged, the handle broke. An underrun (EPIPE) is not among
 // them: it is recovered from, and only counts as a loss when that fails.
-bool Recovered(snd_pcm_t* pcm, int err) {
-    if (err == -EAGAIN) return true;
-    if (err == -EPIPE) return snd_pcm_prepare(pcm) == 0;
+// Answers 0 when the device plays on, else the error that tells it is gone
+// (for an underrun, the error of the failed attempt to recover).
+int Recover(snd_pcm_t* pcm, int err) {
+    if (err == -EAGAIN) return 0;
+    if (err == -EPIPE) return std::min(snd_pcm_prepare(pcm), 0);
     // The system was suspended: ALSA resumes the stream or prepares it anew.
-    if (err == -ESTRPIPE) return snd_pcm_recover(pcm, err, 1) == 0;
-    return false;  // EIO, EBADFD, ENODEV, ENOTTY and anything else
+    if (err == -ESTRPIPE) return std::min(snd_pcm_recover(pcm, err, 1), 0);
+    return err;  // EIO, EBADFD, ENODEV, ENOTTY and anything else
 }
 
 } // namespace
@@ -450,15 +452,15 @@ void AlsaWaveOut::Run() {
         if (block != nullptr) {
             const snd_pcm_sframes_t avail = snd_pcm_avail_update(handle);
             if (avail < 0) {
-                if (!Recovered(handle, static_cast<int>(avail))) failure = static_cast<int>(avail);
+                failure = Recover(handle, static_cast<int>(avail));
             } else if (avail > 0) {
                 const uint64_t n = std::min<uint64_t>(static_cast<uint64_t>(avail), FramesOf(*block) - offset);
                 const snd_pcm_sframes_t r = snd_pcm_writei(handle, block->data + offset * frameBytes, n);
                 if (r > 0) {
                     added = static_cast<uint64_t>(r);
                     wrote = true;
-                } else if (r < 0 && !Recovered(handle, static_cast<int>(r))) {
-                    failure = static_cast<int>(r);
+                } else if (r < 0) {
+                    failure = Recover(handle, static_cast<int>(r));
                 }
             }
         }
@@ -467,14 +469,14 @@ void AlsaWaveOut::Run() {
             if (state == SND_PCM_STATE_XRUN) {
                 // An underrun: everything written so far has been played.
                 allPlayed = true;
-                if (snd_pcm_prepare(handle) < 0) failure = -EPIPE;
+                failure = std::min(snd_pcm_prepare(handle), 0);
             } else if (state == SND_PCM_STATE_DISCONNECTED) {
                 failure = -ENODEV;
             } else if (state == SND_PCM_STATE_RUNNING || state == SND_PCM_STATE_DRAINING) {
                 const int err = snd_pcm_delay(handle, &delay);
                 if (err == -EPIPE) {
                     allPlayed = true;
-                    if (snd_pcm_prepare(handle) < 0) failure = -EPIPE;
+                    failure = std::min(snd_pcm_prepare(handle), 0);
                 } else if (err < 0) {
                     failure = err;
                 }
