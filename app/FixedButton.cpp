@@ -2,6 +2,7 @@
 
 #include "app/Glyphs.h"
 
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -20,14 +21,9 @@ static void PaintButton(QWidget* button, const QImage* glyphs, bool second, char
 FixedButton::FixedButton(QWidget* parent, const QImage* glyphs, char caption, QColor captionColour,
                          std::atomic<bool>* flag, int repeatMs)
     : QWidget(parent), glyphs(glyphs), caption(caption), captionColour(captionColour),
-      flag(flag ? flag : &ownFlag) {
+      flag(flag ? flag : &ownFlag), repeatMs(repeatMs) {
     setFocusPolicy(Qt::StrongFocus);
-    repeatTimer.setInterval(repeatMs);
-    if (repeatMs > 0)
-        QObject::connect(&repeatTimer, &QTimer::timeout, this, [this] {
-            Flip();
-            Click();
-        });
+    QObject::connect(&repeatTimer, &QTimer::timeout, this, [this] { Repeat(); });
 }
 
 void FixedButton::SetChecked(bool on) {
@@ -47,7 +43,45 @@ void FixedButton::Click() {
 void FixedButton::Press() {
     Flip();
     held = true;
-    if (repeatTimer.interval() > 0) repeatTimer.start();
+    pointerOn = true;
+    if (repeatMs > 0) repeatTimer.start(kFirstRepeatMs);
+}
+
+void FixedButton::EndPress() {
+    held = false;
+    repeatTimer.stop();
+}
+
+void FixedButton::Repeat() {
+    // The window system may not have told the button of the release (it is
+    // not delivered to a disabled widget, nor while another program holds
+    // the pointer): the press is over once the button is really up.
+    if (!held || !(QGuiApplication::mouseButtons() & Qt::LeftButton) || !isVisible()) {
+        EndPress();
+        return;
+    }
+    repeatTimer.setInterval(repeatMs);
+    if (!isEnabled() || !pointerOn) return;
+    Flip();
+    repeating = true;
+    Click();
+    repeating = false;
+}
+
+// The release is taken here, before QWidget drops mouse events of a
+// disabled widget: the worker disables the previous and next buttons
+// while it changes track, and a press must end with its release all the
+// same. A disabled button runs no click action.
+bool FixedButton::event(QEvent* event) {
+    if (event->type() == QEvent::MouseButtonRelease) {
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        if (mouse->button() == Qt::LeftButton && held) {
+            EndPress();
+            if (isEnabled()) Click();
+            return true;
+        }
+    }
+    return QWidget::event(event);
 }
 
 void FixedButton::paintEvent(QPaintEvent*) { PaintButton(this, glyphs, Checked(), caption, captionColour); }
@@ -62,11 +96,8 @@ void FixedButton::mouseDoubleClickEvent(QMouseEvent* event) {
     Press();
 }
 
-void FixedButton::mouseReleaseEvent(QMouseEvent* event) {
-    if (event->button() != Qt::LeftButton || !held) return;
-    held = false;
-    repeatTimer.stop();
-    Click();
+void FixedButton::mouseMoveEvent(QMouseEvent* event) {
+    if (held) pointerOn = rect().contains(event->position().toPoint());
 }
 
 void FixedButton::keyPressEvent(QKeyEvent* event) {
@@ -77,6 +108,16 @@ void FixedButton::keyPressEvent(QKeyEvent* event) {
 void FixedButton::keyReleaseEvent(QKeyEvent* event) {
     if (event->key() != Qt::Key_Space) return QWidget::keyReleaseEvent(event);
     if (!event->isAutoRepeat()) Click();
+}
+
+void FixedButton::hideEvent(QHideEvent* event) {
+    EndPress();
+    QWidget::hideEvent(event);
+}
+
+void FixedButton::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::ActivationChange && held && !isActiveWindow()) EndPress();
+    QWidget::changeEvent(event);
 }
 
 InfoButton::InfoButton(QWidget* parent, const QImage* glyphs, char caption, QColor captionColour)

@@ -705,7 +705,8 @@ void MainWindow::OnButtonClick(QWidget* sender) {
     // list button). The sender gets the focus back when it is enabled again.
     const bool hadFocus = sender->hasFocus();
     sender->setEnabled(false);
-    if (sender == playButton && playButton->Checked()) RunOpenDialog();
+    // A held button repeats; the file dialog comes only from a press.
+    if (sender == playButton && playButton->Checked() && !playButton->Repeating()) RunOpenDialog();
     if (sender == listButton) {
         const int h = listButton->Checked() ? height() + playlistPanel->height() + 5 : compactHeight;
         setFixedSize(width(), h);
