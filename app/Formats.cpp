@@ -47,15 +47,8 @@ bool HasMp3Extension(const std::string& path) {
     return ext == ".mp3";
 }
 
-std::string StripQuotes(const std::string& arg) {
-    std::string out;
-    for (char c : arg)
-        if (c != '"') out += c;
-    return out;
-}
-
 bool IsMp3Argument(const std::string& arg) {
-    std::string ext = Extension(StripQuotes(arg));
+    std::string ext = Extension(arg);
     for (char& c : ext)
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
     return ext == ".MP3";

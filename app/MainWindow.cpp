@@ -136,10 +136,18 @@ class PlaylistModel : public QAbstractTableModel {
 public:
     explicit PlaylistModel(MainWindow* window) : QAbstractTableModel(window), window(window) {}
     int rows = 0;
+    // Rows appended or removed at the end, not a reset: a reset would clear
+    // the selection, which marks the row being played.
     void SetRows(int count) {
-        beginResetModel();
-        rows = count;
-        endResetModel();
+        if (count > rows) {
+            beginInsertRows(QModelIndex(), rows, count - 1);
+            rows = count;
+            endInsertRows();
+        } else if (count < rows) {
+            beginRemoveRows(QModelIndex(), count, rows - 1);
+            rows = count;
+            endRemoveRows();
+        }
     }
     int rowCount(const QModelIndex& parent) const override { return parent.isValid() ? 0 : rows; }
     int columnCount(const QModelIndex& parent) const override { return parent.isValid() ? 0 : 2; }
@@ -194,9 +202,20 @@ private:
     std::shared_ptr<std::atomic<bool>> ended;
 };
 
+// "Arial" 12 pixels to the em: a line of it is 14 pixels high (ascent 11,
+// descent 3), the height the displays were drawn for. Debian desktops give
+// Liberation Sans for it, with Arial's widths: "00.00" is 30 pixels wide,
+// "000 kb/s" 46 and "Zumo mp3 player" 94.
+static constexpr int kDisplayFontPixels = 12;
+// The time displays are two pixels wider than their text, so that no
+// rendering or scale puts a glyph's edge on their border.
+static constexpr int kTimeLabelWidth = 32;
+// Space kept between the bit rate and the scrolling title.
+static constexpr int kBitrateGap = 6;
+
 static void SetLabelLook(QLabel* label, QColor colour) {
     QFont font("Arial");
-    font.setPixelSize(14);
+    font.setPixelSize(kDisplayFontPixels);
     label->setFont(font);
     QPalette palette = label->palette();
     palette.setColor(QPalette::WindowText, colour);
@@ -301,14 +320,15 @@ void MainWindow::BuildControls() {
 
     elapsedLabel = new QLabel(QStringLiteral("00.00"), infoPanel);
     SetLabelLook(elapsedLabel, kGreen);
-    elapsedLabel->resize(30, 15);
+    elapsedLabel->resize(kTimeLabelWidth, 15);
     RightOfPrevious(infoPanel, elapsedLabel);
     totalLabel = new QLabel(QStringLiteral("00.00"), infoPanel);
     SetLabelLook(totalLabel, kRed);
-    totalLabel->resize(30, 15);
+    totalLabel->resize(kTimeLabelWidth, 15);
     RightOfPrevious(infoPanel, totalLabel);
     bitrateLabel = new QLabel(QStringLiteral("000 kb/s"), infoPanel);
     SetLabelLook(bitrateLabel, kYellow);
+    bitrateLabel->setContentsMargins(0, 0, kBitrateGap, 0);
     RightOfPrevious(infoPanel, bitrateLabel);
     bitrateLabel->adjustSize();
     Fit(infoPanel, bitrateLabel);
@@ -462,7 +482,13 @@ bool MainWindow::event(QEvent* event) {
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     if (playlistView && watched == playlistView->viewport()) {
-        if (event->type() == QEvent::MouseButtonRelease) QTimer::singleShot(0, this, [this] { OnListClick(); });
+        // A double click comes as press, release, double click, release: one
+        // jump to the row, not a second start of it at the last release.
+        if (event->type() == QEvent::MouseButtonDblClick) listDoubleClicked = true;
+        if (event->type() == QEvent::MouseButtonRelease) {
+            if (listDoubleClicked) listDoubleClicked = false;
+            else QTimer::singleShot(0, this, [this] { OnListClick(); });
+        }
         return false;
     }
     switch (event->type()) {
@@ -529,8 +555,8 @@ void MainWindow::showEvent(QShowEvent* event) {
     // tray must not queue the same file once more.
     if (!commandLineTaken) {
         commandLineTaken = true;
-        const std::string arg = services.commandLineArg.toStdString();
-        if (!arg.empty() && IsMp3Argument(arg)) AddFiles(PathBytes(QString::fromStdString(StripQuotes(arg))));
+        const std::string& arg = services.commandLineArg;
+        if (!arg.empty() && IsMp3Argument(arg)) AddFiles(arg);
     }
     TrimWorkingSet();
 }
@@ -568,6 +594,9 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         return;
     }
     event->accept();
+    // Closing a hidden window (Exit from the tray) closes no visible window,
+    // so the application would not end by itself.
+    QCoreApplication::quit();
 }
 
 void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
@@ -708,9 +737,12 @@ void MainWindow::OnButtonClick(QWidget* sender) {
     // A held button repeats; the file dialog comes only from a press.
     if (sender == playButton && playButton->Checked() && !playButton->Repeating()) RunOpenDialog();
     if (sender == listButton) {
-        const int h = listButton->Checked() ? height() + playlistPanel->height() + 5 : compactHeight;
+        const bool expand = listButton->Checked();
+        const int h = expand ? height() + playlistPanel->height() + 5 : compactHeight;
         setFixedSize(width(), h);
         Reshape();
+        if (expand) KeepOnScreen();
+        else LowerBack();
     }
     if (sender == closeButton) {
         if (worker) worker->Terminate();
@@ -720,6 +752,24 @@ void MainWindow::OnButtonClick(QWidget* sender) {
     shared->uiEvent.Set();
     sender->setEnabled(true);
     if (hadFocus && !closing) sender->setFocus(Qt::OtherFocusReason);
+}
+
+void MainWindow::KeepOnScreen() {
+    QScreen* where = screen();
+    if (!where) return;
+    const QRect area = where->availableGeometry();
+    const QRect frame = frameGeometry();
+    if (frame.bottom() <= area.bottom()) return;
+    const int top = std::max(area.top(), area.bottom() + 1 - frame.height());
+    liftedBy = frame.top() - top;
+    move(x(), y() - liftedBy);
+    liftedTo = pos();
+}
+
+void MainWindow::LowerBack() {
+    // Only if the user has not moved it since.
+    if (liftedBy > 0 && pos() == liftedTo) move(x(), y() + liftedBy);
+    liftedBy = 0;
 }
 
 void MainWindow::HelpOrAbout() {

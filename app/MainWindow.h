@@ -16,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 
 class QTreeView;
 
@@ -27,7 +28,7 @@ class PlaylistModel;
 // How the window reaches the world outside it. The defaults are the real
 // ones; tests put recorders in their place.
 struct WindowServices {
-    QString commandLineArg;                             // the first argument, as given
+    std::string commandLineArg;                         // the first argument, its bytes as given
     PlayerFactory playerFactory;                        // none: entries cannot be played
     std::function<void()> moveRequest;                  // default: the window system's own move
     std::function<std::optional<QStringList>()> openDialog; // default: the file dialog
@@ -128,6 +129,10 @@ private:
     void PreClose();
     bool CanAnimate() const;
     void Animate(bool hiding, std::function<void()> done);
+    // Moves the window up when its bottom has gone past the bottom of its
+    // screen; LowerBack puts it back where it was when the list collapses.
+    void KeepOnScreen();
+    void LowerBack();
 
     WindowServices services;
     std::shared_ptr<MainThreadCall> bridge;
@@ -137,6 +142,13 @@ private:
     bool closing = false;
     bool closeAnimated = false;
     bool quietShow = false;
+    // On Wayland the window's mask only says where it takes input.
+    bool maskIsInputOnly = false;
+    // How far KeepOnScreen moved the window up, and where to.
+    int liftedBy = 0;
+    QPoint liftedTo;
+    // The release that ends a double click on the list is not a second click.
+    bool listDoubleClicked = false;
 };
 
 // The window's shape: a round rectangle with 10 x 10 corner ellipses.

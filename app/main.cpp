@@ -43,8 +43,9 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     app.setQuitOnLastWindowClosed(true);
     zumo::WindowServices services;
-    const QStringList args = QCoreApplication::arguments();
-    if (args.size() > 1) services.commandLineArg = args.at(1);
+    // The path's bytes as the system gave them: a file name may hold any
+    // byte but NUL and "/", quotes and backslashes too, valid UTF-8 or not.
+    if (argc > 1) services.commandLineArg = argv[1];
     services.playerFactory = zumo::MpegPlayerFactory();
     auto* window = new zumo::MainWindow(std::move(services));
     window->show();

@@ -1,10 +1,14 @@
 #include "app/MainThreadCall.h"
+#include "app/Formats.h"
 #include "app/MainWindow.h"
 
 #include <QApplication>
 #include <QImage>
 #include <QLabel>
 #include <QMimeData>
+#include <QPainter>
+#include <QScreen>
+#include <QtMath>
 #include <QTest>
 #include <QThread>
 #include <QTreeView>
@@ -128,6 +132,89 @@ TEST(Window, SpaceAfterAClickPressesTheSameButton) {
     EXPECT_EQ(helps, 0);
 }
 
+// Every text a display can show, drawn with the display's font at the
+// scales 1, 1.5 and 2, has all its ink inside what is seen of the display:
+// its label, and every panel around it with that panel's rounded mask.
+TEST(Window, DisplaysShowEveryTextWhole) {
+    EnsureApp();
+    MainWindow w;
+    auto seenOf = [&](QWidget* label) {
+        QRegion seen(label->rect().translated(label->mapTo(&w, QPoint())));
+        for (QWidget* p = label; p && p != &w; p = p->parentWidget()) {
+            const QRegion own = p->mask().isEmpty() ? QRegion(p->rect()) : p->mask();
+            seen &= own.translated(p->mapTo(&w, QPoint()));
+        }
+        return seen;
+    };
+    // The ink of `text` as the label draws it, in window pixels (scaled
+    // pixels rounded outwards).
+    auto inkOf = [&](QLabel* label, const QString& text, qreal scale) {
+        const QRect area = label->contentsRect();
+        const int wide = area.width() * 3;
+        QImage image(qCeil((area.left() + wide) * scale), qCeil(label->height() * scale), QImage::Format_RGB32);
+        image.setDevicePixelRatio(scale);
+        image.fill(Qt::black);
+        QPainter painter(&image);
+        painter.setFont(label->font());
+        painter.setPen(Qt::white);
+        painter.drawText(QRectF(area.left(), area.top(), wide, area.height()), int(label->alignment()), text);
+        painter.end();
+        int left = image.width(), right = -1, top = image.height(), bottom = -1;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                if (qGray(image.pixel(x, y)) > 0) {
+                    left = std::min(left, x), right = std::max(right, x);
+                    top = std::min(top, y), bottom = std::max(bottom, y);
+                }
+        if (right < 0) return QRect();
+        const QRect logical(QPoint(qFloor(left / scale), qFloor(top / scale)),
+                            QPoint(qCeil((right + 1) / scale) - 1, qCeil((bottom + 1) / scale) - 1));
+        return logical.translated(label->mapTo(&w, QPoint()));
+    };
+    auto expectWhole = [&](QLabel* label, const QString& text) {
+        const QRegion seen = seenOf(label);
+        for (qreal scale : {1.0, 1.5, 2.0}) {
+            const QRect ink = inkOf(label, text, scale);
+            ASSERT_FALSE(ink.isEmpty()) << text.toStdString();
+            EXPECT_TRUE((QRegion(ink) - seen).isEmpty())
+                << '"' << text.toStdString() << "\" at scale " << scale << ": ink " << ink.x() << ".." << ink.right()
+                << " of a display showing " << seen.boundingRect().x() << ".." << seen.boundingRect().right();
+            if (HasFailure()) return;
+        }
+    };
+    for (int minutes = 0; minutes < 100 && !HasFailure(); ++minutes)
+        for (int seconds = 0; seconds < 60 && !HasFailure(); ++seconds) {
+            const QString text = QString::fromStdString(TimeText(minutes * 60 + seconds));
+            w.ShowElapsed(text);
+            expectWhole(w.elapsedLabel, text);
+            w.ShowTotal(text);
+            expectWhole(w.totalLabel, text);
+        }
+    for (int kbps = 0; kbps <= 448 && !HasFailure(); ++kbps) {
+        const QString text = QString::fromStdString(BitrateText(kbps * 1000));
+        w.ShowBitrate(text);
+        expectWhole(w.bitrateLabel, text);
+    }
+    w.ShowStopped();
+    expectWhole(w.titleLabel, QStringLiteral("Zumo mp3 player"));
+    EXPECT_EQ(w.size(), QSize(245, 66));
+}
+
+TEST(Window, ExpandingTheListKeepsTheWindowOnItsScreen) {
+    EnsureApp();
+    MainWindow w;
+    w.show();
+    const QRect area = w.screen()->availableGeometry();
+    const QPoint low(area.x() + 50, area.bottom() - 100);
+    w.move(low);
+    QTest::mouseClick(w.listButton, Qt::LeftButton);
+    EXPECT_EQ(w.height(), 271);
+    EXPECT_LE(w.frameGeometry().bottom(), area.bottom());
+    EXPECT_EQ(w.x(), low.x());
+    QTest::mouseClick(w.listButton, Qt::LeftButton);
+    EXPECT_EQ(w.pos(), low); // back where it was
+}
+
 TEST(Window, DragOnlyWithThePlainLeftButton) {
     EnsureApp();
     int moves = 0;
@@ -159,16 +246,22 @@ struct EndlessPlayer : TrackPlayer {
 };
 } // namespace
 
+// The command line's file name is taken byte for byte: quotes, backslashes
+// and bytes that are not UTF-8 are part of the name.
 TEST(Window, DropKeepsMp3AndCommandLineIsTakenOnce) {
     EnsureApp();
+    const std::string odd = "/nowhere/it's a \"quoted\" \\ \xE9t\xE9 song.Mp3";
     WindowServices services;
-    services.commandLineArg = "\"/nowhere/song.Mp3\"";
+    services.commandLineArg = odd;
     services.playerFactory = [] { return std::unique_ptr<TrackPlayer>(new EndlessPlayer()); };
     MainWindow w(services);
     w.show();
     w.hide();
     w.show();
     EXPECT_EQ(w.shared->playlist.Count(), 1u); // not queued again at the second show
+    // The playing row stays marked when files are dropped.
+    for (int i = 0; i < 200 && !w.playlistView->selectionModel()->isRowSelected(0, {}); ++i) QTest::qWait(5);
+    ASSERT_TRUE(w.playlistView->selectionModel()->isRowSelected(0, {}));
     QMimeData mime;
     mime.setUrls({QUrl::fromLocalFile("/x/a.MP3"), QUrl::fromLocalFile("/x/b.wav"), QUrl::fromLocalFile("/x/c.mp3")});
     QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
@@ -181,13 +274,63 @@ TEST(Window, DropKeepsMp3AndCommandLineIsTakenOnce) {
         seen = w.shared->playlist.entries;
     }
     ASSERT_EQ(seen.size(), 3u);
-    EXPECT_EQ(seen[0], "/nowhere/song.Mp3");
+    EXPECT_EQ(seen[0], odd);
+    EXPECT_TRUE(w.playlistView->selectionModel()->isRowSelected(0, {}));
     EXPECT_EQ(seen[1], "/x/a.MP3");
     EXPECT_EQ(seen[2], "/x/c.mp3");
     EXPECT_TRUE(w.playButton->Checked());
     EXPECT_EQ(w.ProvideCell(2, 0), "c");
     EXPECT_EQ(w.ProvideCell(2, 1), "/x/");
     EXPECT_EQ(w.ProvideCell(2, 2), "");
+}
+
+// A double click on a row comes as press, release, double click, release:
+// the row plays once, and the row after it follows.
+TEST(Window, DoubleClickOnARowIsOneJump) {
+    EnsureApp();
+    struct Opened : EndlessPlayer {
+        std::vector<std::string>* paths;
+        std::mutex* lock;
+        void Open(const std::string& path) override {
+            std::lock_guard<std::mutex> g(*lock);
+            paths->push_back(path);
+        }
+    };
+    std::vector<std::string> opened;
+    std::mutex lock;
+    auto played = [&] {
+        std::lock_guard<std::mutex> g(lock);
+        return opened;
+    };
+    WindowServices services;
+    services.playerFactory = [&] {
+        auto* player = new Opened();
+        player->paths = &opened;
+        player->lock = &lock;
+        return std::unique_ptr<TrackPlayer>(player);
+    };
+    services.timing = WorkerTiming{std::chrono::milliseconds(10), std::chrono::milliseconds(5)};
+    MainWindow w(services);
+    w.show();
+    QTest::mouseClick(w.listButton, Qt::LeftButton);
+    w.AddFiles("/m/a.mp3\r/m/b.mp3\r/m/c.mp3");
+    for (int i = 0; i < 200 && played().size() < 1; ++i) QTest::qWait(5);
+    QWidget* rows = w.playlistView->viewport();
+    const QPoint at = w.playlistView->visualRect(w.playlistView->model()->index(1, 0)).center();
+    QTest::mousePress(rows, Qt::LeftButton, {}, at);
+    QTest::mouseRelease(rows, Qt::LeftButton, {}, at);
+    QTest::qWait(80); // a person's double click: the worker has taken the first click
+    QMouseEvent twice(QEvent::MouseButtonDblClick, at, rows->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
+    QApplication::sendEvent(rows, &twice);
+    QTest::mouseRelease(rows, Qt::LeftButton, {}, at);
+    QTest::qWait(80);
+    {
+        std::lock_guard<std::mutex> g(w.shared->playerLock);
+        w.shared->player->Stop(); // the track ends
+    }
+    for (int i = 0; i < 200 && played().size() < 3; ++i) QTest::qWait(5);
+    EXPECT_EQ(played(), (std::vector<std::string>{"/m/a.mp3", "/m/b.mp3", "/m/c.mp3"}));
 }
 
 TEST(Window, MenuMarksFollowTheFlags) {
