@@ -283,7 +283,12 @@ MainWindow::MainWindow(WindowServices s) : services(std::move(s)) {
     QPalette palette = this->palette();
     palette.setColor(QPalette::Window, kWindowBlue);
     setPalette(palette);
-    setAutoFillBackground(true);
+    // The window paints its rounded shape itself and leaves the corners
+    // transparent: on Wayland a window's mask only limits where it takes
+    // input, and some X window managers (Weston's, for XWayland) ignore the
+    // shape. Where the shape is honoured, the mask cuts the corners as well.
+    setAttribute(Qt::WA_TranslucentBackground);
+    maskIsInputOnly = QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
 
     backgroundBitmap = QImage(245, 28, QImage::Format_RGB32);
     GradientFill(backgroundBitmap, kWindowBlue, kBlack, 1);
@@ -473,7 +478,21 @@ void MainWindow::BuildTray() {
     watch->start(3000);
 }
 
-void MainWindow::Reshape() { setMask(RoundedRegion(size())); }
+void MainWindow::Reshape() {
+    const QRegion shape = RoundedRegion(size());
+    setMask(shape);
+    // The strips reach into the corners: each is cut to the window's shape.
+    for (QWidget* strip : {static_cast<QWidget*>(displayStrip), static_cast<QWidget*>(buttonStrip),
+                           static_cast<QWidget*>(playlistPanel)})
+        strip->setMask(shape.translated(-strip->pos()).intersected(strip->rect()));
+    update();
+}
+
+void MainWindow::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setClipRegion(RoundedRegion(size()));
+    painter.fillRect(rect(), kWindowBlue);
+}
 
 bool MainWindow::event(QEvent* event) {
     if (MainThreadCall::Deliver(event)) return true;
@@ -512,7 +531,9 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
 
 bool MainWindow::CanAnimate() const {
     const QString platform = QGuiApplication::platformName();
-    return services.animate && platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
+    // (The animations reveal the window through its mask.)
+    return services.animate && !maskIsInputOnly && platform != QLatin1String("offscreen") &&
+           platform != QLatin1String("minimal");
 }
 
 // The reveal (or hide) slides in over 300 ms from one of seven directions:

@@ -3,6 +3,7 @@
 #include "output/SoundStreamNames.h"
 
 #include <QApplication>
+#include <QFileInfo>
 
 #include <malloc.h>
 
@@ -15,6 +16,25 @@ const char* kUsage =
     "usage: zumo-player [FILE.mp3]\n"
     "       zumo-player --help | --version\n"
     "  Opens the small always-on-top player window and plays FILE.mp3, if given.\n";
+
+// Where X is reachable the window runs on it, also in a Wayland session
+// (through XWayland): only there can it keep itself above the other windows
+// and place itself. Without X it is a Wayland client. A platform the user
+// chose stands. False when there is no display at all.
+bool ChooseWindowSystem() {
+    if (qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) return true;
+    if (!qEnvironmentVariableIsEmpty("DISPLAY")) {
+        qputenv("QT_QPA_PLATFORM", "xcb;wayland");
+        return true;
+    }
+    const QString runtimeDir = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
+        (!runtimeDir.isEmpty() && QFileInfo::exists(runtimeDir + QStringLiteral("/wayland-0")))) {
+        qputenv("QT_QPA_PLATFORM", "wayland");
+        return true;
+    }
+    return false;
+}
 
 } // namespace
 
@@ -40,6 +60,11 @@ int main(int argc, char** argv) {
     // The sound server lists the player under its own name and icon (not
     // "ALSA plug-in [zumo-player]"), as music. Set before any thread starts.
     zumo::NameSoundStreams("Zumo mp3 player", "zumo-player");
+    if (!ChooseWindowSystem()) {
+        std::fputs("zumo-player: no display to show the window on (neither DISPLAY nor WAYLAND_DISPLAY is set)\n",
+                   stderr);
+        return 1;
+    }
     QApplication app(argc, argv);
     app.setQuitOnLastWindowClosed(true);
     zumo::WindowServices services;
