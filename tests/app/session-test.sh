@@ -11,16 +11,26 @@
 set -euo pipefail
 scenario="$1" player="$2" decoder="$3" demo="$4"
 
-for tool in Xvfb xdotool xwininfo xprop xdpyinfo xwd pulseaudio pactl parec python3; do
+tools=(Xvfb xdotool xwininfo xprop xdpyinfo xwd pulseaudio pactl parec python3)
+# The Wayland session: Weston, drawing into a window on the virtual X
+# server (so that xdotool's input reaches it and xwd sees what it shows),
+# with XWayland, and Qt's Wayland platform.
+[ "$scenario" = wayland ] && tools+=(weston Xwayland)
+for tool in "${tools[@]}"; do
   if ! command -v "$tool" >/dev/null 2>&1; then
     echo "skipped: $tool is not installed (scripts/setup installs it)"
     exit 77
   fi
 done
+if [ "$scenario" = wayland ] && ! ls /usr/lib/*/qt6/plugins/platforms/libqwayland-generic.so >/dev/null 2>&1; then
+  echo "skipped: Qt's Wayland platform is not installed (qt6-wayland; scripts/setup installs it)"
+  exit 77
+fi
 
 here=$(cd "$(dirname "$0")" && pwd)
 dir=$(mktemp -d)
 cleanup() {
+  [ -n "${weston:-}" ] && kill "$weston" 2>/dev/null || true
   # (A scenario that starts the sound server again leaves the id of the
   # one running in pulse.pid.)
   [ -f "$dir/pulse.pid" ] && pa=$(cat "$dir/pulse.pid")
@@ -60,8 +70,40 @@ echo "$pa" >"$dir/pulse.pid"
 export ZUMO_PULSE_DIR="$dir"
 
 # The player sees no desktop: no session bus, the plain X11 platform.
-unset DBUS_SESSION_BUS_ADDRESS WAYLAND_DISPLAY XDG_CURRENT_DESKTOP DESKTOP_SESSION
+unset DBUS_SESSION_BUS_ADDRESS WAYLAND_DISPLAY XDG_CURRENT_DESKTOP DESKTOP_SESSION XDG_SESSION_TYPE
 export QT_QPA_PLATFORM=xcb LC_ALL=C.UTF-8
+
+if [ "$scenario" = wayland ]; then
+  # Its socket lies in the private runtime folder; XWayland takes the
+  # first free display number, and starts at its first client.
+  printf '[core]\nidle-time=0\n[shell]\nbackground-color=0xff204060\npanel-position=none\n' >"$dir/weston.ini"
+  # Weston does not wait for the helpers it starts (its shell, keyboard and
+  # XWayland) when it ends: it runs under a parent that reaps them, and
+  # hands it the stop.
+  reaper='import ctypes, os, signal, sys
+ctypes.CDLL(None).prctl(36, 1)  # PR_SET_CHILD_SUBREAPER: orphans of weston come here
+child = os.fork()
+if child == 0:
+    os.execvp(sys.argv[1], sys.argv[1:])
+signal.signal(signal.SIGTERM, lambda *_: os.kill(child, signal.SIGTERM))
+while True:
+    try:
+        os.wait()
+    except ChildProcessError:
+        break'
+  python3 -c "$reaper" weston --backend=x11-backend.so --use-pixman --width=600 --height=440 --socket=zumo-wl \
+    --xwayland --config="$dir/weston.ini" --idle-time=0 >"$dir/weston.log" 2>&1 &
+  weston=$!
+  for _ in $(seq 100); do
+    [ -S "$XDG_RUNTIME_DIR/zumo-wl" ] && grep -q 'xserver listening on display' "$dir/weston.log" && break
+    sleep 0.05
+  done
+  xwayland=$(sed -n 's/.*xserver listening on display \(:[0-9]*\).*/\1/p' "$dir/weston.log" | head -n1)
+  if [ ! -S "$XDG_RUNTIME_DIR/zumo-wl" ] || [ -z "$xwayland" ]; then
+    echo "Weston did not start"; cat "$dir/weston.log"; exit 1
+  fi
+  export ZUMO_WAYLAND_DISPLAY=zumo-wl ZUMO_XWAYLAND_DISPLAY=$xwayland
+fi
 mkdir -p "$dir/work"
 status=0
 python3 "$here/session.py" "$scenario" --player "$player" --decoder "$decoder" --demo "$demo" \

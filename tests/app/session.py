@@ -9,7 +9,10 @@ file's PCM as zumo-decode gives it.
 import argparse
 import math
 import os
+import re
+import runpy
 import shutil
+import signal
 import struct
 import subprocess
 import sys
@@ -171,6 +174,12 @@ def wait_for(what, test, timeout):
         time.sleep(0.05)
 
 
+def hold(x, y, seconds, button=1):
+    """A press as a person makes it: the button held down for a while."""
+    subprocess.run(['xdotool', 'mousemove', str(x), str(y), 'mousedown', str(button), 'sleep', str(seconds),
+                    'mouseup', str(button)], check=True)
+
+
 def click(x, y, repeat=1, button=1):
     # (No --sync: it waits for a motion that never comes when the pointer
     # is already there; the server handles the move before the click anyway.)
@@ -236,12 +245,17 @@ class Session:
         self.work = opts.dir
         self.player = None
         self.recorder = None
+        self.scale = 1
 
     def record(self):
         self.recorder = Recorder(os.path.join(self.work, 'sink.raw'))
         wait_for('the recorder', lambda: self.recorder.frames > RATE // 10, 5)
 
-    def start(self, *args, exe=None, env=None):
+    def start(self, *args, exe=None, env=None, scale=1):
+        """Starts the player; with a scale, on a screen scaled by that factor."""
+        self.scale = scale
+        if scale != 1:
+            env = dict(env or os.environ, QT_SCALE_FACTOR=str(scale))
         self.log = open(os.path.join(self.work, 'player.log'), 'w')
         self.player = subprocess.Popen([exe or self.opts.player, *args], cwd=self.work, stdout=self.log,
                                        stderr=subprocess.STDOUT, env=env)
@@ -259,13 +273,18 @@ class Session:
                 _, _, w, h, state = geometry(wid)
             except subprocess.CalledProcessError:
                 continue
-            if w == 245 and state == 'IsViewable':
+            if w == round(245 * self.scale) and state == 'IsViewable':
                 return wid
         return None
 
-    def press(self, button_x, repeat=1):
+    def press(self, button_x, repeat=1, seconds=0.12):
+        """A press of the button at button_x as a person makes it (or a double click)."""
         x, y = self.origin
-        click(x + button_x, y + BUTTON_Y, repeat)
+        at = (x + round(button_x * self.scale), y + round(BUTTON_Y * self.scale))
+        if repeat > 1:
+            click(*at, repeat)
+        else:
+            hold(*at, seconds)
         return time.monotonic()
 
     def window_caption(self):
@@ -276,8 +295,10 @@ class Session:
         return time.monotonic()
 
     def area(self, image, x0, y0, x1, y1):
+        """Pixels of a rectangle given in the window's unscaled coordinates."""
         x, y = self.origin
-        return image.region(x + x0, y + y0, x + x1, y + y1)
+        k = self.scale
+        return image.region(x + round(x0 * k), y + round(y0 * k), x + round(x1 * k), y + round(y1 * k))
 
     def height(self):
         return geometry(self.wid)[3]
@@ -347,10 +368,10 @@ def white(r, g, b):
 
 
 # The displays in window coordinates (InfoPanel at (5, 5), margin 2).
-ELAPSED = (7, 7, 37, 22)
-TOTAL = (39, 7, 69, 22)
-BITRATE = (71, 7, 126, 22)
-TITLE = (128, 7, 239, 22)
+ELAPSED = (7, 7, 39, 22)
+TOTAL = (41, 7, 73, 22)
+BITRATE = (75, 7, 127, 22)
+TITLE = (129, 7, 230, 22)
 PLAY_BUTTON = (37, 43, 67, 63)
 
 
@@ -700,16 +721,17 @@ def tray(s):
         click(*icon_at[:2], repeat=2)
         time.sleep(0.6)
         check(geometry(s.wid)[4] != 'IsViewable', 'a double click on the icon toggles once: the window is hidden')
-        click(*icon_at[:2])
-        wait_for('the window to show', lambda: geometry(s.wid)[4] == 'IsViewable', 2)
-        time.sleep(0.5)
 
+        # Exit with the window hidden, while a list plays.
+        check(len(sink_streams()) == 1, 'the player has its sound stream open')
         exit_at = tray_menu(s, icon_at, 'Exit')
         try:
             code = s.player.wait(timeout=1.0)
         except subprocess.TimeoutExpired:
-            raise Failure('the player did not end within a second of the menu\'s Exit')
-        check(code == 0, f'the menu\'s Exit ends the player in {time.monotonic() - exit_at:.2f} s with status 0')
+            raise Failure('the player did not end within a second of the menu\'s Exit (window hidden)')
+        check(code == 0, f'the menu\'s Exit ends the player, its window hidden, in {time.monotonic() - exit_at:.2f} s '
+              'with status 0')
+        check(not sink_streams(), 'its sound stream is gone')
         wait_for('the tray icon to go', lambda: icon in host.gone(), 2)
         check(True, 'the tray icon is gone')
 
@@ -746,7 +768,7 @@ class SoundServer:
         open(self.pid_file, 'w').write(str(self.pid))
 
     def streams(self):
-        return [line for line in run('pactl', 'list', 'short', 'sink-inputs').splitlines() if line.strip()]
+        return sink_streams()
 
 
 def cpu_seconds(pid):
@@ -881,7 +903,285 @@ def device(s):
     s.close()
 
 
-SCENARIOS = {'device': device, 'plays-files': plays_files, 'commands': commands, 'help-and-keys': help_and_keys, 'tray': tray}
+def long_mp3(demo, path, repeats):
+    """The demo's frames (without its information frame) `repeats` times over."""
+    cut_mp3(demo, 0, 200, path)
+    data = open(path, 'rb').read()
+    open(path, 'wb').write(data * repeats)
+    return path
+
+
+# What the displays read, each taken with a little of the black around it.
+READ_AREAS = {'elapsed': (5, 5, 40, 23), 'total': (39, 5, 74, 23), 'bitrate': (73, 5, 128, 23),
+              'title': (127, 7, 230, 23)}
+READ_CHARS = {'elapsed': '0123456789.', 'total': '0123456789.', 'bitrate': '0123456789 kb/s'}
+
+
+def read_displays(s, name):
+    """The displays' texts as tesseract reads them from a screen grab, enlarged
+    to about four times the unscaled size: a glyph cut at a display's edge reads
+    as another character or none."""
+    path = os.path.join(s.work, name + '.xwd')
+    grab(name, s.work)
+    x, y = s.origin
+    readers = {}
+    for display, (x0, y0, x1, y1) in READ_AREAS.items():
+        k = s.scale
+        crop = f'{round((x1 - x0) * k)}x{round((y1 - y0) * k)}+{x + round(x0 * k)}+{y + round(y0 * k)}'
+        png = os.path.join(s.work, f'{name}-{display}.png')
+        # The brightest channel as grey, dark text on white with a border.
+        run('convert', 'xwd:' + path, '-crop', crop, '+repage', '-grayscale', 'Brightness',
+            '-resize', f'{round(400 / k)}%', '-negate', '-bordercolor', 'white', '-border', '20', png)
+        args = ['tesseract', png, '-', '--psm', '7']
+        if display in READ_CHARS:
+            args += ['-c', 'tessedit_char_whitelist=' + READ_CHARS[display]]
+        readers[display] = subprocess.Popen(args, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+    texts = {display: reader.communicate()[0].strip() for display, reader in readers.items()}
+    print(f'  {name}: {texts}')
+    return texts
+
+
+def wm_close(wid):
+    """What a window manager sends when its close button is pressed."""
+    here = os.path.dirname(os.path.abspath(__file__))
+    # (tray-host.py's X11 client; its name is no module name.)
+    x = runpy.run_path(os.path.join(here, 'tray-host.py'))['X11'](os.environ['DISPLAY'])
+    window = int(wid)
+    protocols, delete = x.atom('WM_PROTOCOLS'), x.atom('WM_DELETE_WINDOW')
+    event = struct.pack('<BBHII5I', 33, 32, 0, window, protocols, delete, 0, 0, 0, 0)
+    x.sock.sendall(struct.pack('<BBHII', 25, 0, 11, window, 0) + event)
+    x.atom('WM_PROTOCOLS')  # a round trip: the message is sent
+    x.sock.close()
+
+
+def captions_for(s, seconds):
+    """The captions seen over `seconds`, each change once."""
+    seen, end = [], time.monotonic() + seconds
+    while time.monotonic() < end:
+        text = s.window_caption()
+        if not seen or seen[-1] != text:
+            seen.append(text)
+        time.sleep(0.03)
+    return seen
+
+
+def sink_streams():
+    return [line for line in run('pactl', 'list', 'short', 'sink-inputs').splitlines() if line.strip()]
+
+
+def ends_promptly(s, how, action):
+    """Closes the playing player by `action`: the process ends within a
+    second, and its sound stream is gone."""
+    check(len(sink_streams()) == 1, f'before the {how} the player has its sound stream open')
+    start = time.monotonic()
+    action()
+    try:
+        code = s.player.wait(timeout=1.0)
+    except subprocess.TimeoutExpired:
+        raise Failure(f'the player did not end within a second of the {how}')
+    check(code in (0, -signal.SIGTERM),
+          f'the {how} ends the player in {time.monotonic() - start:.2f} s (status {code})')
+    wait_for('the sound stream to go', lambda: not sink_streams(), 1)
+    check(True, 'its sound stream is gone')
+
+
+def presses(s):
+    """Buttons pressed as people press them (50-300 ms, and held), the
+    displays read at scales 1, 1.5 and 2, and the ways to close the player."""
+    if not shutil.which('tesseract'):
+        print('skipped: tesseract is not installed (scripts/setup installs it)')
+        sys.exit(77)
+    for name in ('Alpha', 'Beta', 'Gamma'):
+        long_mp3(s.opts.demo, os.path.join(s.work, name + '.mp3'), 3)
+    info = run(s.opts.decoder, '--info', os.path.join(s.work, 'Alpha.mp3'))
+    total = '%02d.%02d' % divmod(int(re.search(r'^total_seconds: (\d+)$', info, re.M).group(1)), 60)
+    s.record()
+    s.start()
+    texts = read_displays(s, 'idle-1x')
+    check(texts == {'elapsed': '00.00', 'total': '00.00', 'bitrate': '000 kb/s', 'title': IDLE},
+          'at scale 1 the idle displays read "00.00", "00.00", "000 kb/s" and "Zumo mp3 player", each whole')
+
+    # A long hold on play with nothing playing: no file dialog while held.
+    x, y = s.origin
+    subprocess.run(['xdotool', 'mousemove', str(x + PLAY), str(y + BUTTON_Y), 'mousedown', '1'], check=True)
+    dialogs = []
+    for _ in range(12):
+        time.sleep(0.1)
+        dialogs.append(other_window(s))
+    subprocess.run(['xdotool', 'mouseup', '1'], check=True)
+    check(not any(dialogs), 'holding play for 1.2 s opens no file dialog while it is held')
+    # (At the release it may open, as after a click: cancelled, it leaves play unset.)
+    time.sleep(0.5)
+    if other_window(s):
+        subprocess.run(['xdotool', 'key', 'Escape'], check=True)
+        wait_for('the dialog to close', lambda: other_window(s) is None, 3)
+
+    choose_files(s, ['Alpha.mp3', 'Beta.mp3', 'Gamma.mp3'])
+    s.wait_caption('Alpha', 4)
+    time.sleep(0.5)
+    texts = read_displays(s, 'playing-1x')
+    check(texts['total'] == total and texts['bitrate'] == '128 kb/s' and re.fullmatch(r'00\.0\d', texts['elapsed']),
+          'while playing the displays read whole at scale 1')
+
+    # One press, one action, however long a click is held.
+    for button, seconds, expected in ((NEXT, 0.05, 'Beta'), (NEXT, 0.15, 'Gamma'), (PREV, 0.15, 'Beta'),
+                                      (NEXT, 0.3, 'Gamma')):
+        s.press(button, seconds=seconds)
+        s.wait_caption(expected, 2)
+        seen = captions_for(s, 0.8)
+        check(seen == [expected], f'a {seconds * 1000:.0f} ms press on {"next" if button == NEXT else "previous"} '
+              f'moves one entry, to {expected} ({seen})')
+
+    # Pause with a slow click, then play on with a quick one.
+    time.sleep(0.3)
+    paused_at = s.press(PAUSE, seconds=0.25)
+    time.sleep(1.2)
+    resumed_at = s.press(PAUSE, seconds=0.05)
+    time.sleep(0.6)
+
+    # Held down, next repeats while held and stops at the release.
+    x, y = s.origin
+    subprocess.run(['xdotool', 'mousemove', str(x + NEXT), str(y + BUTTON_Y), 'mousedown', '1'], check=True)
+    during = captions_for(s, 1.4)
+    subprocess.run(['xdotool', 'mouseup', '1'], check=True)
+    time.sleep(0.7)  # a repeat just before the release is taken by the worker's next poll
+    after = captions_for(s, 0.8)
+    check(len(during) >= 3, f'held for 1.4 s, next moves on more than once ({during})')
+    check(len(after) == 1, f'and stops at the release ({after})')
+
+    # The close button, pressed as a person does, while a list plays.
+    ends_promptly(s, 'close button', lambda: s.press(CLOSE, seconds=0.15))
+    recorded = s.recorder.stop()
+    gap = recorded[s.recorder.index_at(paused_at + 0.3):s.recorder.index_at(resumed_at - 0.3)]
+    check(len(gap) > RATE // 2 and silent(gap), 'a 250 ms press on pause pauses')
+    check(not silent(recorded[s.recorder.index_at(resumed_at + 0.3):s.recorder.index_at(resumed_at + 0.8)]),
+          'a 50 ms press on pause plays on')
+
+    # Larger scales: the displays stay whole; other ways to close.
+    s.start(scale=2)
+    texts = read_displays(s, 'idle-2x')
+    check(texts == {'elapsed': '00.00', 'total': '00.00', 'bitrate': '000 kb/s', 'title': IDLE},
+          'at scale 2 the idle displays read whole')
+    s.close()
+    for scale, how, action in ((2, "window manager's close", lambda: wm_close(s.wid)),
+                               (1.5, 'SIGTERM', lambda: s.player.terminate())):
+        s.start('Alpha.mp3', scale=scale)
+        s.wait_caption('Alpha', 4)
+        time.sleep(0.5)
+        texts = read_displays(s, f'playing-{scale}x')
+        check(texts['total'] == total and texts['bitrate'] == '128 kb/s' and re.fullmatch(r'00\.0\d', texts['elapsed'])
+              and texts['title'] != IDLE, f'while playing the displays read whole at scale {scale}')
+        ends_promptly(s, how, action)
+
+
+# Weston's background, where nothing is drawn, and the size of its window.
+WESTON_BACKGROUND = (0x20, 0x40, 0x60)
+WESTON_SIZE = (600, 440)
+
+
+def weston_window(name, work):
+    """The bounds (x, y, w, h) of what is drawn on Weston's background, and
+    the grab. Weston draws the pointer too: it is parked in the bottom right
+    corner and left out (it is moved in from outside Weston's window, which
+    leaves a strip of the screen free, so that Weston sees it come)."""
+    subprocess.run(['xdotool', 'mousemove', '620', '460', 'mousemove', '598', '438'], check=True)
+    time.sleep(0.3)
+    image = grab(name, work)
+    xs, ys = [], []
+    for y in range(WESTON_SIZE[1]):
+        for x in range(WESTON_SIZE[0]):
+            if image.at(x, y) != WESTON_BACKGROUND and not (x >= 590 and y >= 430):
+                xs.append(x)
+                ys.append(y)
+    if not xs:
+        return None, image
+    return (min(xs), min(ys), max(xs) - min(xs) + 1, max(ys) - min(ys) + 1), image
+
+
+def background(r, g, b):
+    """Weston's background, or a shade of it (the shadow it draws round X windows)."""
+    return b > 0 and abs(3 * g - 2 * b) <= 6 and abs(3 * r - b) <= 6
+
+
+def rounded(image, box):
+    """The four corner pixels show the background; the middle of each edge is the window's."""
+    x, y, w, h = box
+    corners = [image.at(x, y), image.at(x + w - 1, y), image.at(x, y + h - 1), image.at(x + w - 1, y + h - 1)]
+    edges = [image.at(x + w // 2, y), image.at(x, y + h // 2), image.at(x + w - 1, y + h // 2),
+             image.at(x + w // 2, y + h - 1)]
+    return all(background(*c) for c in corners) and not any(background(*e) for e in edges)
+
+
+def wayland(s):
+    """A Wayland session (Weston): as a Wayland client when there is no X,
+    through XWayland when there is."""
+    song = long_mp3(s.opts.demo, os.path.join(s.work, 'Alpha.mp3'), 2)
+    base = {k: v for k, v in os.environ.items()
+            if k not in ('DISPLAY', 'WAYLAND_DISPLAY', 'QT_QPA_PLATFORM', 'XDG_SESSION_TYPE')}
+
+    # No display at all: a message, not an abort.
+    empty = os.path.join(s.work, 'no-runtime')
+    os.makedirs(empty, mode=0o700)
+    alone = subprocess.run([s.opts.player, song], env=dict(base, XDG_RUNTIME_DIR=empty), capture_output=True,
+                           text=True, timeout=10)
+    check(alone.returncode == 1 and 'no display' in alone.stderr,
+          f'without any display the player says so and ends with status 1 ({alone.returncode}: {alone.stderr.strip()})')
+
+    # Without X: a Wayland client that draws its own rounded shape and is dragged.
+    env = dict(base, WAYLAND_DISPLAY=os.environ['ZUMO_WAYLAND_DISPLAY'], XDG_SESSION_TYPE='wayland')
+    log = open(os.path.join(s.work, 'player.log'), 'w')
+    s.player = subprocess.Popen([s.opts.player, song], cwd=s.work, stdout=log, stderr=subprocess.STDOUT, env=env)
+
+    def shown():
+        box, image = weston_window('wl', s.work)
+        return (box, image) if box and box[2:] == (245, 66) else None
+    box, image = wait_for('the window in the Wayland session', shown, 8)
+    check(s.player.poll() is None, f'the player runs as a Wayland client, its window {box[2]} x {box[3]}')
+    check(rounded(image, box), 'its corners are transparent: the window draws its rounded shape itself')
+    x, y = box[:2]
+    dx, dy = (60 if x < 300 else -60), (50 if y < 220 else -50)
+    subprocess.run(['xdotool', 'mousemove', str(x + 150), str(y + 15), 'mousedown', '1', 'sleep', '0.1',
+                    'mousemove', str(x + 150 + dx // 2), str(y + 15 + dy // 2), 'sleep', '0.1',
+                    'mousemove', str(x + 150 + dx), str(y + 15 + dy), 'sleep', '0.1', 'mouseup', '1'], check=True)
+    moved, image = weston_window('wl-dragged', s.work)
+    check(moved == (x + dx, y + dy, 245, 66), f'dragging the display moves the window by ({dx}, {dy}) ({box} -> {moved})')
+    check(rounded(image, moved), 'and it keeps its shape')
+    hold(moved[0] + CLOSE, moved[1] + BUTTON_Y, 0.15)
+    try:
+        code = s.player.wait(timeout=1.0)
+    except subprocess.TimeoutExpired:
+        raise Failure('the Wayland client did not end within a second of the close button')
+    check(code == 0, f'its close button ends it (status {code})')
+
+    # With XWayland (DISPLAY set): an X client, whatever the session type says.
+    xwayland = os.environ['ZUMO_XWAYLAND_DISPLAY']
+    env = dict(env, DISPLAY=xwayland)
+    s.player = subprocess.Popen([s.opts.player, song], cwd=s.work, stdout=log, stderr=subprocess.STDOUT, env=env)
+
+    def x_window():
+        out = subprocess.run(['xdotool', 'search', '--onlyvisible', '--pid', str(s.player.pid), '--name', '.*'],
+                             capture_output=True, text=True, env=env).stdout.split()
+        for wid in out:
+            info = run('xwininfo', '-id', wid, env=env)
+            if 'Width: 245' in info and 'Height: 66' in info:
+                return wid
+        if s.player.poll() is not None:
+            raise Failure(f'the player ended with status {s.player.returncode}')
+        return None
+    wid = wait_for('the player as a client of XWayland', x_window, 8)
+    check(True, f'with DISPLAY set in a Wayland session the player is an X client ({xwayland})')
+    time.sleep(0.8)  # the reveal
+    # (XWayland places X windows where Weston shows them.)
+    info = run('xwininfo', '-id', wid, env=env)
+    at = [int(re.search(key + r':\s+(-?\d+)', info).group(1)) for key in ('Absolute upper-left X', 'Absolute upper-left Y')]
+    _, image = weston_window('xwl', s.work)
+    check(rounded(image, (*at, 245, 66)), 'its corners are transparent there too')
+    s.player.terminate()
+    s.player.wait(timeout=2)
+
+
+SCENARIOS = {'device': device, 'plays-files': plays_files, 'commands': commands, 'help-and-keys': help_and_keys,
+             'tray': tray, 'presses': presses, 'wayland': wayland}
 
 
 def main():
