@@ -2,6 +2,10 @@
 
 #include "app/Formats.h"
 #include "app/GradientFill.h"
+#include "app/PathExpander.h"
+#include "app/PlaylistFile.h"
+#include "app/PortalFileDialog.h"
+#include "app/TagCache.h"
 
 #include <QAbstractTableModel>
 #include <QApplication>
@@ -168,10 +172,15 @@ private:
 // returns when done; updates of a worker that was ended are dropped.
 class WindowDisplay : public WorkerDisplay {
 public:
-    WindowDisplay(std::shared_ptr<MainThreadCall> bridge, MainWindow* window, std::shared_ptr<std::atomic<bool>> ended)
-        : bridge(std::move(bridge)), window(window), ended(std::move(ended)) {}
+    WindowDisplay(std::shared_ptr<MainThreadCall> bridge, MainWindow* window, std::shared_ptr<std::atomic<bool>> ended,
+                  std::shared_ptr<TagCache> tags)
+        : bridge(std::move(bridge)), window(window), ended(std::move(ended)), tags(std::move(tags)) {}
     void SelectRow(int32_t row) override { Do([=, this] { window->SelectRow(row); }); }
-    void ShowTrack(const std::string& title) override { Do([=, this] { window->ShowTrack(PathText(title)); }); }
+    // The tags are read here, on the worker's thread.
+    void ShowTrack(const std::string& path) override {
+        const TrackTags read = tags->Get(path);
+        Do([=, this] { window->StartTrack(path, read); });
+    }
     void ShowTotal(const std::string& t) override { Do([=, this] { window->ShowTotal(QString::fromStdString(t)); }); }
     void ShowBitrate(const std::string& t) override { Do([=, this] { window->ShowBitrate(QString::fromStdString(t)); }); }
     void ShowElapsed(const std::string& t) override { Do([=, this] { window->ShowElapsed(QString::fromStdString(t)); }); }
@@ -200,6 +209,7 @@ private:
     std::shared_ptr<MainThreadCall> bridge;
     MainWindow* window;
     std::shared_ptr<std::atomic<bool>> ended;
+    std::shared_ptr<TagCache> tags;
 };
 
 // "Arial" 12 pixels to the em: a line of it is 14 pixels high (ascent 11,
@@ -212,6 +222,71 @@ static constexpr int kDisplayFontPixels = 12;
 static constexpr int kTimeLabelWidth = 32;
 // Space kept between the bit rate and the scrolling title.
 static constexpr int kBitrateGap = 6;
+
+// The desktop's media controls act as the buttons and the tray menu do:
+// through the command flags and the worker's event, never on the player.
+class WindowMediaControls : public MediaControls {
+public:
+    explicit WindowMediaControls(MainWindow* window) : w(window) {}
+    PlaybackStatus Status() override {
+        if (!w->shared->flags.play || !w->WorkerRunning()) return PlaybackStatus::Stopped;
+        return w->shared->flags.pause ? PlaybackStatus::Paused : PlaybackStatus::Playing;
+    }
+    bool Repeat() override { return w->shared->flags.repeat; }
+    MediaTrack Track() override { return Status() == PlaybackStatus::Stopped ? MediaTrack() : w->currentTrack; }
+    int64_t PositionSeconds() override { return Status() == PlaybackStatus::Stopped ? 0 : w->elapsedSeconds; }
+    void PlayPause() override {
+        if (Status() == PlaybackStatus::Stopped) Play();
+        else Press(w->pauseButton, !w->pauseButton->Checked());
+    }
+    // With nothing playing, as a press on the play button: the file dialog
+    // (opened once this call has been answered).
+    void Play() override {
+        if (Status() == PlaybackStatus::Paused) Press(w->pauseButton, false);
+        if (Status() != PlaybackStatus::Stopped || w->playButton->Checked()) return;
+        QTimer::singleShot(0, w, [w = w] {
+            if (w->playButton->Checked()) return;
+            w->playButton->SetChecked(true);
+            w->OnButtonClick(w->playButton);
+        });
+    }
+    void Pause() override {
+        if (Status() == PlaybackStatus::Playing) Press(w->pauseButton, true);
+    }
+    // As a press on the play button while a list plays: stopped, the list emptied.
+    void Stop() override {
+        if (Status() != PlaybackStatus::Stopped) Press(w->playButton, false);
+    }
+    void Next() override {
+        if (w->shared->playlist.Count() > 0) Press(w->nextButton, true);
+    }
+    void Previous() override {
+        if (w->shared->playlist.Count() > 0) Press(w->prevButton, true);
+    }
+    void SetRepeat(bool on) override { Press(w->repeatButton, on); }
+    void Raise() override {
+        if (!w->isVisible()) w->OnMenuItem(ItemShow);
+        w->raise();
+        w->activateWindow();
+    }
+    void Quit() override { QMetaObject::invokeMethod(w, [w = w] { w->close(); }, Qt::QueuedConnection); }
+    void Open(std::vector<std::string> paths) override { w->Intake(std::move(paths)); }
+
+private:
+    void Press(FixedButton* button, bool on) {
+        button->SetChecked(on);
+        w->SyncMenuMarks();
+        w->shared->uiEvent.Set();
+    }
+    MainWindow* w;
+};
+
+// A time text ("03.07", "100.05") as seconds.
+static int64_t SecondsOf(const QString& text) {
+    const qsizetype dot = text.indexOf(QLatin1Char('.'));
+    if (dot < 0) return 0;
+    return text.left(dot).toLongLong() * 60 + text.mid(dot + 1).toLongLong();
+}
 
 static void SetLabelLook(QLabel* label, QColor colour) {
     QFont font("Arial");
@@ -254,12 +329,31 @@ MainWindow::MainWindow(WindowServices s) : services(std::move(s)) {
     }
     shared = std::make_shared<PlaybackShared>();
     bridge = std::make_shared<MainThreadCall>(this);
+    auto post = [bridge = bridge](std::function<void()> call) { bridge->Post(std::move(call), nullptr); };
+    // Tags that came in: the list shows them where it shows their files.
+    tagCache = std::make_shared<TagCache>(post, [this] {
+        if (model->rows > 0) emit model->dataChanged(model->index(0, 0), model->index(model->rows - 1, 0));
+    });
+    expander = std::make_unique<PathExpander>(post, [this](std::vector<std::string> files) { AddPaths(std::move(files)); });
+    controls = std::make_unique<WindowMediaControls>(this);
     if (!services.moveRequest)
         services.moveRequest = [this] {
             if (windowHandle()) windowHandle()->startSystemMove();
         };
     if (!services.openDialog)
         services.openDialog = [this]() -> std::optional<QStringList> {
+            // The desktop's own dialog where the session offers one.
+            QStringList chosen;
+            switch (PortalFileDialog::Run(this, chosen)) {
+            case PortalFileDialog::Outcome::Chosen:
+                return chosen;
+            case PortalFileDialog::Outcome::Cancelled:
+                return std::nullopt;
+            case PortalFileDialog::Outcome::Unavailable:
+                break;
+            }
+            // Qt's own, then. (Qt keeps its history in a settings file,
+            // which main() sends nowhere.)
             QFileDialog dialog(this);
             dialog.setOption(QFileDialog::DontUseNativeDialog, true);
             dialog.setFileMode(QFileDialog::ExistingFiles);
@@ -305,6 +399,7 @@ MainWindow::~MainWindow() {
     // waiting for the window is released as its call is discarded.
     bridge->Detach();
     if (worker) worker->Terminate();
+    SetMediaService(nullptr);
     // The child widgets outlive this part of the window: the list view must
     // not ask a half-destroyed window for its cells while it is torn down.
     playlistView->setModel(nullptr);
@@ -389,6 +484,7 @@ void MainWindow::BuildControls() {
     repeatButton->resize(30, 20);
     RightOfPrevious(buttonStrip, repeatButton);
     Fit(buttonStrip, repeatButton);
+    repeatButton->installEventFilter(this);
     listButton = new FixedButton(buttonStrip, &buttonGlyphs, '6', kSilver, &flags.list, 200);
     listButton->resize(30, 20);
     RightOfPrevious(buttonStrip, listButton);
@@ -500,6 +596,12 @@ bool MainWindow::event(QEvent* event) {
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    // The repeat button has no click action: the desktop hears of its flag from here.
+    if (watched == repeatButton) {
+        if (event->type() == QEvent::MouseButtonRelease || event->type() == QEvent::KeyRelease)
+            QTimer::singleShot(0, this, [this] { Refresh(); });
+        return false;
+    }
     if (playlistView && watched == playlistView->viewport()) {
         // A double click comes as press, release, double click, release: one
         // jump to the row, not a second start of it at the last release.
@@ -573,11 +675,10 @@ void MainWindow::showEvent(QShowEvent* event) {
     if (CanAnimate() && !quietShow) Animate(false, [this] { update(); });
     quietShow = false;
     // Taken at the first show only: showing the window again from the
-    // tray must not queue the same file once more.
+    // tray must not queue the same files once more.
     if (!commandLineTaken) {
         commandLineTaken = true;
-        const std::string& arg = services.commandLineArg;
-        if (!arg.empty() && IsMp3Argument(arg)) AddFiles(arg);
+        if (!services.commandLineArgs.empty()) Intake(services.commandLineArgs);
     }
     TrimWorkingSet();
 }
@@ -625,26 +726,31 @@ void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
 }
 
 void MainWindow::dropEvent(QDropEvent* event) {
-    std::string files;
-    for (const QUrl& url : event->mimeData()->urls()) {
-        if (!url.isLocalFile()) continue;
-        if (!files.empty()) files += '\r';
-        files += PathBytes(url.toLocalFile());
-    }
+    std::vector<std::string> paths;
+    for (const QUrl& url : event->mimeData()->urls())
+        if (url.isLocalFile()) paths.push_back(PathBytes(url.toLocalFile()));
     event->acceptProposedAction();
-    if (!files.empty()) AddFiles(files);
+    if (!paths.empty()) Intake(std::move(paths));
+}
+
+void MainWindow::Intake(std::vector<std::string> paths) {
+    bool atOnce = !expander->Busy();
+    for (const std::string& path : paths) atOnce = atOnce && HasMp3Extension(path);
+    if (atOnce) AddPaths(std::move(paths));
+    else expander->Add(std::move(paths));
 }
 
 bool MainWindow::WorkerRunning() const { return worker && !worker->Finished() && !worker->Terminated(); }
 
 std::shared_ptr<PlaylistWorker> MainWindow::NewWorker() {
     auto ended = std::make_shared<std::atomic<bool>>(false);
-    auto display = std::make_shared<WindowDisplay>(bridge, this, ended);
+    auto display = std::make_shared<WindowDisplay>(bridge, this, ended, tagCache);
     return PlaylistWorker::Create(shared, display, services.playerFactory, ended, &TrimWorkingSet, services.timing);
 }
 
-void MainWindow::AddFiles(const std::string& files) {
-    const std::vector<std::string> parts = SplitPaths(files);
+void MainWindow::AddFiles(const std::string& files) { AddPaths(SplitPaths(files)); }
+
+void MainWindow::AddPaths(std::vector<std::string> parts) {
     bool needWorker = false;
     size_t count = 0;
     {
@@ -668,6 +774,7 @@ void MainWindow::AddFiles(const std::string& files) {
 void MainWindow::RunOpenDialog() {
     std::optional<QStringList> chosen = services.openDialog();
     if (chosen) {
+        expander->CancelAll(); // what was still being looked through would join the new list
         if (worker) worker->Terminate();
         worker = NewWorker();
         std::vector<std::string> paths;
@@ -683,7 +790,12 @@ QString MainWindow::ProvideCell(int row, int column) {
     if (column >= 2 || row < 0 || row >= model->rows) return {};
     const std::string path = shared->playlist.Entry(static_cast<size_t>(row));
     if (path.empty()) return {};
-    return PathText(column == 0 ? TitleOf(path) : LocationOf(path));
+    if (column == 1) return PathText(LocationOf(path));
+    // The title from the tags once they are read; the file name until then.
+    const std::optional<TrackTags> tags = tagCache->Find(path);
+    if (!tags) tagCache->Request(path);
+    else if (!tags->title.empty()) return QString::fromStdString(DisplayTitle(*tags, path));
+    return PathText(TitleOf(path));
 }
 
 void MainWindow::OnListClick() {
@@ -704,6 +816,15 @@ void MainWindow::SelectRow(int32_t row) {
     playlistView->scrollTo(index, QAbstractItemView::EnsureVisible);
 }
 
+void MainWindow::StartTrack(const std::string& path, const TrackTags& tags) {
+    currentTrack = MediaTrack{currentTrack.number + 1, path, tags.title.empty() ? TitleOf(path) : tags.title,
+                              tags.artist, tags.album, 0};
+    elapsedSeconds = 0;
+    // The file name when the tags name no title: as bytes, which need not be UTF-8.
+    ShowTrack(tags.title.empty() ? PathText(TitleOf(path)) : QString::fromStdString(DisplayTitle(tags, path)));
+    Refresh();
+}
+
 void MainWindow::ShowTrack(const QString& title) {
     currentTitle = title;
     currentTitleWidth = titleLabel->fontMetrics().horizontalAdvance(title);
@@ -711,6 +832,17 @@ void MainWindow::ShowTrack(const QString& title) {
     titleLabel->setText(title);
     titleLabel->adjustSize();
     SetTrayTip(title);
+}
+
+void MainWindow::ShowTotal(const QString& text) {
+    totalLabel->setText(text);
+    currentTrack.lengthSeconds = SecondsOf(text);
+    Refresh();
+}
+
+void MainWindow::ShowElapsed(const QString& text) {
+    elapsedLabel->setText(text);
+    elapsedSeconds = SecondsOf(text);
 }
 
 void MainWindow::ShowBitrate(const QString& text) {
@@ -731,6 +863,10 @@ void MainWindow::ShowStopped() {
     SetTrayTip(QString::fromUtf8(kIdleText));
     ResetTitlePosition();
     SetRowCount(0);
+    // Stopped: what is still being looked through is not wanted any more.
+    expander->CancelAll();
+    tagCache->Clear();
+    Refresh();
 }
 
 void MainWindow::ShowRunEnded() {
@@ -740,6 +876,18 @@ void MainWindow::ShowRunEnded() {
     // Cleared here, on the window's thread, so that an intake that started
     // a new run meanwhile keeps its flag (this update is then dropped).
     playButton->SetChecked(false);
+    tagCache->Clear();
+    Refresh();
+}
+
+void MainWindow::SetMediaService(MprisService* service) {
+    if (mediaService) mediaService->SetControls(nullptr);
+    mediaService = service;
+    if (service) service->SetControls(controls.get());
+}
+
+void MainWindow::Refresh() {
+    if (mediaService) mediaService->Refresh();
 }
 
 void MainWindow::SetTrayTip(const QString& tip) {
@@ -773,6 +921,7 @@ void MainWindow::OnButtonClick(QWidget* sender) {
     shared->uiEvent.Set();
     sender->setEnabled(true);
     if (hadFocus && !closing) sender->setFocus(Qt::OtherFocusReason);
+    Refresh();
 }
 
 void MainWindow::KeepOnScreen() {
@@ -874,6 +1023,7 @@ void MainWindow::OnMenuItem(int index) {
     default:
         break;
     }
+    Refresh();
 }
 
 } // namespace zumo

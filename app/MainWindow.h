@@ -2,7 +2,9 @@
 
 #include "app/FixedButton.h"
 #include "app/MainThreadCall.h"
+#include "app/MprisService.h"
 #include "app/PlaylistWorker.h"
+#include "app/TrackTags.h"
 
 #include <QAction>
 #include <QImage>
@@ -17,18 +19,21 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 class QTreeView;
 
 namespace zumo {
 
 class Panel;
+class PathExpander;
 class PlaylistModel;
+class TagCache;
 
 // How the window reaches the world outside it. The defaults are the real
 // ones; tests put recorders in their place.
 struct WindowServices {
-    std::string commandLineArg;                         // the first argument, its bytes as given
+    std::vector<std::string> commandLineArgs;           // every argument, as the system gave its bytes
     PlayerFactory playerFactory;                        // none: entries cannot be played
     std::function<void()> moveRequest;                  // default: the window system's own move
     std::function<std::optional<QStringList>()> openDialog; // default: the file dialog
@@ -51,6 +56,11 @@ public:
 
     // The intakes.
     void AddFiles(const std::string& files);
+    void AddPaths(std::vector<std::string> paths);
+    // Queues dropped or given paths in order: .mp3 files at once, folders
+    // and playlists once their files are found (after what is still being
+    // looked through).
+    void Intake(std::vector<std::string> paths);
     void RunOpenDialog();
     QString ProvideCell(int row, int column);
     void OnListClick();
@@ -63,10 +73,12 @@ public:
 
     // What the worker shows (main thread).
     void SelectRow(int32_t row);
+    // A track starts: its title (from its tags, read by the worker) everywhere.
+    void StartTrack(const std::string& path, const TrackTags& tags);
     void ShowTrack(const QString& title);
-    void ShowTotal(const QString& text) { totalLabel->setText(text); }
+    void ShowTotal(const QString& text);
     void ShowBitrate(const QString& text);
-    void ShowElapsed(const QString& text) { elapsedLabel->setText(text); }
+    void ShowElapsed(const QString& text);
     void ScrollTitle();
     void ResetTitlePosition();
     void ShowStopped();
@@ -113,6 +125,14 @@ public:
     // Brings the menu's marks of "Repeat All" and "Pause" in line with the flags.
     void SyncMenuMarks();
 
+    // The desktop's media controls (on the session bus), when there are any.
+    void SetMediaService(MprisService* service);
+    MediaControls& Controls() { return *controls; }
+    // The track the worker started last.
+    MediaTrack currentTrack;
+    int64_t elapsedSeconds = 0;
+    std::shared_ptr<TagCache> tagCache;
+
 protected:
     bool event(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
@@ -128,6 +148,7 @@ private:
     void BuildTray();
     std::shared_ptr<PlaylistWorker> NewWorker();
     void PreClose();
+    void Refresh();
     bool CanAnimate() const;
     void Animate(bool hiding, std::function<void()> done);
     // Moves the window up when its bottom has gone past the bottom of its
@@ -137,6 +158,9 @@ private:
 
     WindowServices services;
     std::shared_ptr<MainThreadCall> bridge;
+    std::unique_ptr<PathExpander> expander;
+    std::unique_ptr<MediaControls> controls;
+    MprisService* mediaService = nullptr;
     PlaylistModel* model = nullptr;
     QString trayTip;
     bool commandLineTaken = false;

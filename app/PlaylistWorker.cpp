@@ -112,7 +112,7 @@ void PlaylistWorker::Run() {
         }
         if (!Show([&](WorkerDisplay& d) {
                 d.SelectRow(row);
-                d.ShowTrack(TitleOf(path));
+                d.ShowTrack(path);
             }))
             return;
         if (!PlayEntry(path)) return;

@@ -68,8 +68,9 @@ public:
     virtual ~WorkerDisplay() = default;
     // Selects row `row` of the list view alone and scrolls it into view.
     virtual void SelectRow(int32_t row) = 0;
-    // Caption, title display and tray tip show the track title.
-    virtual void ShowTrack(const std::string& title) = 0;
+    // Caption, title display and tray tip show the title of the track at
+    // `path` (from its tags, else its file name).
+    virtual void ShowTrack(const std::string& path) = 0;
     virtual void ShowTotal(const std::string& text) = 0;
     virtual void ShowBitrate(const std::string& text) = 0;
     virtual void ShowElapsed(const std::string& text) = 0;

@@ -1,21 +1,28 @@
 #include "app/MainWindow.h"
 #include "app/MpegTrackPlayer.h"
+#include "app/MprisService.h"
+#include "app/SingleInstance.h"
 #include "output/SoundStreamNames.h"
 
 #include <QApplication>
 #include <QFileInfo>
+#include <QSettings>
 
 #include <malloc.h>
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 namespace {
 
 const char* kUsage =
-    "usage: zumo-player [FILE.mp3]\n"
+    "usage: zumo-player [FILE.mp3 | FOLDER | PLAYLIST]...\n"
     "       zumo-player --help | --version\n"
-    "  Opens the small always-on-top player window and plays FILE.mp3, if given.\n";
+    "  Opens the small always-on-top player window and plays the files given:\n"
+    "  .mp3 files, every .mp3 file below a folder, the entries of .m3u, .m3u8\n"
+    "  and .pls playlists. While a player runs in the session, a start hands\n"
+    "  its files to that player (or, without files, shows its window).\n";
 
 // Where X is reachable the window runs on it, also in a Wayland session
 // (through XWayland): only there can it keep itself above the other windows
@@ -65,14 +72,37 @@ int main(int argc, char** argv) {
                    stderr);
         return 1;
     }
+    // The program keeps no settings, but Qt's own file dialog writes its
+    // history to the user's settings (~/.config/QtProject.conf): Qt's
+    // settings of the user are sent where nothing can be written.
+    for (QSettings::Format format : {QSettings::NativeFormat, QSettings::IniFormat})
+        QSettings::setPath(format, QSettings::UserScope, QStringLiteral("/dev/null"));
     QApplication app(argc, argv);
     app.setQuitOnLastWindowClosed(true);
+
+    // Every argument Qt left, as the bytes the system gave: a file name may
+    // hold any byte but NUL and "/", quotes and backslashes too, valid UTF-8 or not.
+    std::vector<std::string> files(argv + 1, argv + argc);
+
+    // One player per session: the first to take the name on the session
+    // bus plays; a later start hands its files over and ends. The media
+    // controls' object is there before the name, for the desktop to find.
+    std::unique_ptr<zumo::MprisService> media;
+    if (std::optional<QDBusConnection> bus = zumo::SingleInstance::SessionBus()) {
+        media = std::make_unique<zumo::MprisService>(*bus);
+        media->Register();
+        if (!zumo::SingleInstance::Claim(*bus)) {
+            if (zumo::SingleInstance::HandOver(*bus, files)) return 0;
+            // The running player did not answer: this one plays what is left, on its own.
+            media.reset();
+        }
+    }
+
     zumo::WindowServices services;
-    // The path's bytes as the system gave them: a file name may hold any
-    // byte but NUL and "/", quotes and backslashes too, valid UTF-8 or not.
-    if (argc > 1) services.commandLineArg = argv[1];
+    services.commandLineArgs = files;
     services.playerFactory = zumo::MpegPlayerFactory();
     auto* window = new zumo::MainWindow(std::move(services));
+    window->SetMediaService(media.get());
     window->show();
     const int status = app.exec();
     delete window;

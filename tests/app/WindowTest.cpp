@@ -16,6 +16,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <thread>
 #include <vector>
 
@@ -252,7 +254,7 @@ TEST(Window, DropKeepsMp3AndCommandLineIsTakenOnce) {
     EnsureApp();
     const std::string odd = "/nowhere/it's a \"quoted\" \\ \xE9t\xE9 song.Mp3";
     WindowServices services;
-    services.commandLineArg = odd;
+    services.commandLineArgs = {odd};
     services.playerFactory = [] { return std::unique_ptr<TrackPlayer>(new EndlessPlayer()); };
     MainWindow w(services);
     w.show();
@@ -268,6 +270,7 @@ TEST(Window, DropKeepsMp3AndCommandLineIsTakenOnce) {
     QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(&w, &enter);
     QApplication::sendEvent(&w, &drop); // appended while the first entry plays
+    for (int i = 0; i < 200 && w.shared->playlist.Count() < 3; ++i) QTest::qWait(5);
     std::vector<std::string> seen;
     {
         std::lock_guard<std::mutex> g(w.shared->playlist.lock);
@@ -331,6 +334,45 @@ TEST(Window, DoubleClickOnARowIsOneJump) {
     }
     for (int i = 0; i < 200 && played().size() < 3; ++i) QTest::qWait(5);
     EXPECT_EQ(played(), (std::vector<std::string>{"/m/a.mp3", "/m/b.mp3", "/m/c.mp3"}));
+}
+
+// A folder and a playlist dropped are looked through off the window's
+// thread; a file dropped meanwhile must still queue after their files.
+TEST(Window, DroppedFoldersAndPlaylistsQueueInOrder) {
+    EnsureApp();
+    char name[] = "/tmp/zumo-drop-XXXXXX";
+    const std::string dir = mkdtemp(name);
+    const std::filesystem::path root(dir);
+    std::filesystem::create_directories(root / "Album" / ".covers");
+    for (const char* file : {"Album/track 10.mp3", "Album/track 9.mp3", "Album/.covers/x.mp3", "b.mp3"})
+        std::ofstream(root / file) << "x";
+    std::ofstream(root / "list.m3u") << "#EXTM3U\nb.mp3\nhttps://example.org/a.mp3\nAlbum/track 10.mp3\n";
+    WindowServices services;
+    services.playerFactory = [] { return std::unique_ptr<TrackPlayer>(new EndlessPlayer()); };
+    MainWindow w(services);
+    w.show();
+    auto drop = [&](const std::vector<std::string>& names) {
+        QMimeData mime;
+        QList<QUrl> urls;
+        for (const std::string& n : names) urls << QUrl::fromLocalFile(QString::fromStdString(dir + "/" + n));
+        mime.setUrls(urls);
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QDropEvent event(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&w, &enter);
+        QApplication::sendEvent(&w, &event);
+    };
+    drop({"Album", "list.m3u"});
+    drop({"c.mp3"});
+    for (int i = 0; i < 400 && w.shared->playlist.Count() < 5; ++i) QTest::qWait(5);
+    std::vector<std::string> seen;
+    {
+        std::lock_guard<std::mutex> g(w.shared->playlist.lock);
+        seen = w.shared->playlist.entries;
+    }
+    EXPECT_EQ(seen, (std::vector<std::string>{dir + "/Album/track 9.mp3", dir + "/Album/track 10.mp3", dir + "/b.mp3",
+                                              dir + "/Album/track 10.mp3", dir + "/c.mp3"}));
+    EXPECT_TRUE(w.playButton->Checked());
+    std::filesystem::remove_all(root);
 }
 
 TEST(Window, MenuMarksFollowTheFlags) {

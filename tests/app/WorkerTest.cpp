@@ -1,3 +1,4 @@
+#include "app/Formats.h"
 #include "app/PlaylistWorker.h"
 
 #include <gtest/gtest.h>
@@ -62,7 +63,7 @@ struct Recorder : WorkerDisplay {
     int runEnded = 0, stopped = 0;
     std::shared_ptr<PlaybackShared> shared;
     void SelectRow(int32_t) override {}
-    void ShowTrack(const std::string& t) override { std::lock_guard<std::mutex> g(lock); tracks.push_back(t); }
+    void ShowTrack(const std::string& path) override { std::lock_guard<std::mutex> g(lock); tracks.push_back(TitleOf(path)); }
     void ShowTotal(const std::string& t) override { std::lock_guard<std::mutex> g(lock); total = t; }
     void ShowBitrate(const std::string& t) override { std::lock_guard<std::mutex> g(lock); bitrate = t; }
     void ShowElapsed(const std::string& t) override { std::lock_guard<std::mutex> g(lock); elapsed.push_back(t); }
