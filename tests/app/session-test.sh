@@ -5,11 +5,11 @@
 # the window with real input events. Servers a user runs are never
 # touched: both servers live in a temporary folder of their own.
 #
-#   session-test.sh SCENARIO ZUMO_PLAYER ZUMO_DECODE DEMO_MP3
+#   session-test.sh SCENARIO ZUMO_PLAYER ZUMO_DECODE DEMO_MP3 [FAKE_PORTAL]
 #
 # Exits 77 (skipped) when a program the session needs is missing.
 set -euo pipefail
-scenario="$1" player="$2" decoder="$3" demo="$4"
+scenario="$1" player="$2" decoder="$3" demo="$4" portal="${5:-}"
 
 tools=(Xvfb xdotool xwininfo xprop xdpyinfo xwd pulseaudio pactl parec python3)
 # The Wayland session: Weston, drawing into a window on the virtual X
@@ -105,9 +105,29 @@ while True:
   export ZUMO_WAYLAND_DISPLAY=zumo-wl ZUMO_XWAYLAND_DISPLAY=$xwayland
 fi
 mkdir -p "$dir/work"
+session=(python3 "$here/session.py" "$scenario" --player "$player" --decoder "$decoder" --demo "$demo" --dir "$dir/work"
+         --portal "$portal")
+if [ "$scenario" = desktop ]; then
+  # The desktop scenario has a session bus of its own, which knows no
+  # services of this machine (nothing is started on demand).
+  for tool in dbus-run-session gdbus; do
+    command -v "$tool" >/dev/null 2>&1 || { echo "skipped: $tool is not installed (scripts/setup installs it)"; exit 77; }
+  done
+  cat >"$dir/bus.conf" <<EOF
+<busconfig>
+  <type>session</type>
+  <listen>unix:dir=$dir/run</listen>
+  <policy context="default">
+    <allow send_destination="*" eavesdrop="true"/>
+    <allow eavesdrop="true"/>
+    <allow own="*"/>
+  </policy>
+</busconfig>
+EOF
+  session=(dbus-run-session --config-file="$dir/bus.conf" -- "${session[@]}")
+fi
 status=0
-python3 "$here/session.py" "$scenario" --player "$player" --decoder "$decoder" --demo "$demo" \
-  --dir "$dir/work" || status=$?
+"${session[@]}" || status=$?
 if [ "$status" -ne 0 ] && [ -n "${ZUMO_SESSION_KEEP:-}" ]; then
   mkdir -p "$ZUMO_SESSION_KEEP"
   cp -r "$dir/work/." "$ZUMO_SESSION_KEEP/"

@@ -378,7 +378,7 @@ PLAY_BUTTON = (37, 43, 67, 63)
 # ---------------------------------------------------------------- scenarios
 
 def plays_files(s):
-    """Issue 10 end to end: a file given on the command line is heard whole."""
+    """Issue 10 end to end: files given on the command line are heard whole, in order."""
     first = cut_mp3(s.opts.demo, 0, 80, os.path.join(s.work, 'Über den Berg.mp3'))
     second = cut_mp3(s.opts.demo, 100, 40, os.path.join(s.work, 'second.mp3'))
     s.record()
@@ -409,6 +409,10 @@ def plays_files(s):
     check(s.area(playing, *BITRATE) != s.area(idle, *BITRATE), 'the bit rate display changed from 000 kb/s')
     check(s.area(playing, *TITLE) != idle_title, 'the title display shows the title')
     check(s.area(playing, *PLAY_BUTTON) != s.area(idle, *PLAY_BUTTON), 'the play button shows its pressed face')
+    s.wait_caption('second', 4)
+    check(True, 'the second argument plays after the first')
+    time.sleep(0.3)
+    playing = grab('playing-second', s.work)
 
     def back_to_idle():
         image = grab()
@@ -421,9 +425,8 @@ def plays_files(s):
     time.sleep(0.3)
 
     recorded = s.recorder.stop()
-    decoded = decoded_pcm(s.opts.decoder, first, s.work)
-    # Only the first argument is taken: the second file is not heard.
-    blocks = heard_like(recorded, decoded, 'the first file')
+    decoded = decoded_pcm(s.opts.decoder, first, s.work) + decoded_pcm(s.opts.decoder, second, s.work)
+    blocks = heard_like(recorded, decoded, 'both files')
     last_sound = s.recorder.time_of((blocks[-1] + 1) * BLOCK)
     check(last_sound <= ended_at + 0.2, 'the list ended only after the last sound was heard '
           f'({last_sound - ended_at:+.2f} s)')
@@ -456,11 +459,16 @@ def yellow_rows(image, s):
     return rows
 
 
+def files_in(folder):
+    return {os.path.relpath(os.path.join(top, name), folder) for top, _, names in os.walk(folder) for name in names}
+
+
 def commands(s):
     """Issue 11 as a new user would try it: the buttons on the real window."""
     cut_mp3(s.opts.demo, 0, 200, os.path.join(s.work, 'Alpha.mp3'))
     cut_mp3(s.opts.demo, 120, 80, os.path.join(s.work, 'Beta.mp3'))
     s.record()
+    home_before = files_in(os.environ['HOME'])
     s.start()
     idle_title = s.area(grab(), *TITLE)
 
@@ -532,6 +540,8 @@ def commands(s):
     check(not silent(recorded[s.recorder.index_at(resumed_at):s.recorder.index_at(resumed_at + 1.0)]),
           'the sound comes back after the pause')
     check(silent(recorded[s.recorder.index_at(stopped_at + 0.3):]), 'nothing is heard after the stop')
+    written = sorted(files_in(os.environ['HOME']) - home_before)
+    check(not written, f'the player, its file dialog used, wrote nothing under the home folder ({written})')
 
 
 def help_and_keys(s):
@@ -1180,8 +1190,154 @@ def wayland(s):
     s.player.wait(timeout=2)
 
 
+def tag(path, title, artist):
+    """Puts an ID3v2.4 tag with a title and an artist (UTF-8) before the file's frames."""
+    def syncsafe(v):
+        return bytes([(v >> 21) & 127, (v >> 14) & 127, (v >> 7) & 127, v & 127])
+
+    def frame(name, text):
+        data = b'\x03' + text.encode('utf-8')
+        return name.encode() + syncsafe(len(data)) + b'\0\0' + data
+    body = frame('TIT2', title) + frame('TPE1', artist) + bytes(64)
+    data = open(path, 'rb').read()
+    open(path, 'wb').write(b'ID3\x04\x00\x00' + syncsafe(len(body)) + body + data)
+    return path
+
+
+MPRIS = ['--session', '--dest', 'org.mpris.MediaPlayer2.zumo_player', '--object-path', '/org/mpris/MediaPlayer2']
+
+
+def mpris(method):
+    run('gdbus', 'call', *MPRIS, '--method', 'org.mpris.MediaPlayer2.' + method)
+    return time.monotonic()
+
+
+def mpris_get(name):
+    return run('gdbus', 'call', *MPRIS, '--method', 'org.freedesktop.DBus.Properties.Get',
+               'org.mpris.MediaPlayer2.Player', name).strip()
+
+
+def now_playing():
+    """The file the desktop's media controls see playing (the end of xesam:url)."""
+    metadata = mpris_get('Metadata')
+    if "'xesam:url'" not in metadata:
+        return None
+    url = metadata.split("'xesam:url': <'", 1)[1].split("'>", 1)[0]
+    return url.rsplit('/', 1)[1].replace('%20', ' ')
+
+
+def desktop(s):
+    """Issue 23 as a user meets it on a desktop: one player per session,
+    the desktop's media controls over the session bus (MPRIS 2), titles
+    from tags, folders and playlists."""
+    song = tag(cut_mp3(s.opts.demo, 0, 200, os.path.join(s.work, 'Alpha.mp3')), 'Mörning Song', 'The Band')
+    cut_mp3(s.opts.demo, 100, 120, os.path.join(s.work, 'Beta.mp3'))
+    os.makedirs(os.path.join(s.work, 'Album', '.hidden'))
+    for name in ('track 10.mp3', 'track 2.mp3', '.hidden/track 1.mp3'):
+        cut_mp3(s.opts.demo, 40, 120, os.path.join(s.work, 'Album', name))
+    with open(os.path.join(s.work, 'list.m3u'), 'w') as m3u:
+        m3u.write('#EXTM3U\nhttp://example.org/radio.mp3\nmissing.mp3\nBeta.mp3\nAlbum/track 2.mp3\n')
+    s.record()
+    monitor = subprocess.Popen(['gdbus', 'monitor', '--session', '--dest', 'org.mpris.MediaPlayer2.zumo_player'],
+                               stdout=subprocess.PIPE, text=True)
+    signals = []
+    threading.Thread(target=lambda: signals.extend(monitor.stdout), daemon=True).start()
+    try:
+        s.start(song)
+        s.wait_caption('The Band – Mörning Song', 4)
+        check(True, 'the caption shows "Artist – Title" from the tags, not the file name')
+        grab('tag-title', s.work)
+        metadata = mpris_get('Metadata')
+        check("'xesam:title': <'Mörning Song'>" in metadata and "'xesam:artist': <['The Band']>" in metadata
+              and now_playing() == 'Alpha.mp3', f'the desktop sees the title and artist from the tags ({metadata})')
+        check(mpris_get('PlaybackStatus') == "(<'Playing'>,)", 'and that it plays')
+
+        # A second start hands its files over and ends; the window stays where it is.
+        started = time.monotonic()
+        second = subprocess.run([s.opts.player, 'Beta.mp3', 'Album', 'list.m3u'], cwd=s.work, capture_output=True,
+                                timeout=10)
+        check(second.returncode == 0 and time.monotonic() - started < 3,
+              f'a second start with files ends at once with status 0 ({second.returncode}, '
+              f'{time.monotonic() - started:.1f} s)')
+        check(geometry(s.wid)[:2] == s.origin and s.window_caption() == 'The Band – Mörning Song',
+              'the running window keeps its place and its track')
+
+        # Next, through the desktop, walks the queue in order.
+        order = []
+        for _ in range(5):
+            playing = now_playing()
+            mpris('Player.Next')
+            wait_for('the next track', lambda: now_playing() != playing, 3)
+            order.append(now_playing())
+        check(order == ['Beta.mp3', 'track 2.mp3', 'track 10.mp3', 'Beta.mp3', 'track 2.mp3'],
+              f'Next plays the handed-over file, the folder in natural order (hidden folders left out), '
+              f'then the playlist\'s files ({order})')
+
+        # PlayPause pauses and resumes the sound at the sink.
+        time.sleep(1.0)
+        paused_at = mpris('Player.PlayPause')
+        check(mpris_get('PlaybackStatus') == "(<'Paused'>,)", 'PlayPause pauses')
+        time.sleep(1.5)
+        resumed_at = mpris('Player.PlayPause')
+        check(mpris_get('PlaybackStatus') == "(<'Playing'>,)", 'PlayPause again plays on')
+        time.sleep(1.2)
+
+        # The repeat button and LoopStatus follow each other.
+        repeat_face = (133, 43, 163, 63)
+        released = s.area(grab(), *repeat_face)
+        s.press(REPEAT)
+        wait_for('LoopStatus Playlist', lambda: mpris_get('LoopStatus') == "(<'Playlist'>,)", 2)
+        check(True, 'the repeat button sets LoopStatus to "Playlist"')
+        run('gdbus', 'call', *MPRIS, '--method', 'org.freedesktop.DBus.Properties.Set',
+            'org.mpris.MediaPlayer2.Player', 'LoopStatus', "<'None'>")
+        wait_for('the repeat button released', lambda: s.area(grab(), *repeat_face) == released, 2)
+        check(mpris_get('LoopStatus') == "(<'None'>,)", 'LoopStatus "None" from the desktop releases the repeat button')
+
+        # Stop from the desktop; then the play button asks the desktop's
+        # portal for files (a stand-in on this bus), which then play.
+        stopped_at = mpris('Player.Stop')
+        wait_for('the stop', lambda: mpris_get('PlaybackStatus') == "(<'Stopped'>,)", 2)
+        check(now_playing() is None, 'Stop from the desktop stops: no track any more')
+        cut_mp3(s.opts.demo, 0, 80, os.path.join(s.work, 'Gamma.mp3'))
+        portal = subprocess.Popen([s.opts.portal, os.path.join(s.work, 'Gamma.mp3'), os.path.join(s.work, 'Beta.mp3')],
+                                  stdout=subprocess.PIPE, text=True)
+        check(portal.stdout.readline().strip() == 'ready', 'the stand-in portal is on the bus')
+        s.press(PLAY)
+        s.wait_caption('Gamma', 4)
+        request = portal.stdout.readline().strip()
+        portal.terminate()
+        portal.wait()
+        check(request.startswith('request parent=x11:') and 'multiple=1' in request and 'mp3 files 0:*.mp3' in request,
+              f'with nothing playing, the play button opens the portal\'s dialog for the window ({request})')
+        check(other_window(s) is None, 'and not Qt\'s own')
+
+        # A start without files shows the running window, and ends.
+        again = subprocess.run([s.opts.player], cwd=s.work, capture_output=True, timeout=10)
+        check(again.returncode == 0 and s.player.poll() is None,
+              'a second start without files ends with status 0, the first player plays on')
+        quit_at = mpris('Quit')
+        code = s.player.wait(timeout=3)
+        check(code == 0, f'Quit from the desktop ends the player ({time.monotonic() - quit_at:.2f} s, status 0)')
+    finally:
+        monitor.terminate()
+        monitor.wait()
+
+    changes = ''.join(signals)
+    check("'PlaybackStatus': <'Paused'>" in changes and "'LoopStatus': <'Playlist'>" in changes
+          and "'xesam:title': <'track 10'>" in changes, 'PropertiesChanged told the desktop of each change')
+    recorded = s.recorder.stop()
+    gap = recorded[s.recorder.index_at(paused_at + 0.3):s.recorder.index_at(resumed_at - 0.3)]
+    check(len(gap) > RATE // 2 and silent(gap), 'nothing is heard while paused from the desktop')
+    check(not silent(recorded[s.recorder.index_at(paused_at - 0.8):s.recorder.index_at(paused_at)]),
+          'the track was heard before the pause')
+    check(not silent(recorded[s.recorder.index_at(resumed_at):s.recorder.index_at(resumed_at + 1.0)]),
+          'and after it')
+    check(silent(recorded[s.recorder.index_at(stopped_at + 0.3):s.recorder.index_at(stopped_at + 1.0)]),
+          'nothing is heard after Stop')
+
+
 SCENARIOS = {'device': device, 'plays-files': plays_files, 'commands': commands, 'help-and-keys': help_and_keys,
-             'tray': tray, 'presses': presses, 'wayland': wayland}
+             'tray': tray, 'presses': presses, 'wayland': wayland, 'desktop': desktop}
 
 
 def main():
@@ -1191,8 +1347,9 @@ def main():
     parser.add_argument('--decoder', required=True)
     parser.add_argument('--demo', required=True)
     parser.add_argument('--dir', required=True)
+    parser.add_argument('--portal', default='')
     opts = parser.parse_args()
-    for name in ('player', 'decoder', 'demo', 'dir'):
+    for name in ('player', 'decoder', 'demo', 'dir', 'portal'):
         setattr(opts, name, os.path.abspath(getattr(opts, name)))
     session = Session(opts)
     scenario = SCENARIOS[opts.scenario]
