@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# check-package.sh BUILD_DIR VERSION: builds the Debian package from BUILD_DIR,
-# unpacks it into a scratch root and checks the installed layout, the control
-# fields and that both programs answer --version from there.
+# check-package.sh BUILD_DIR VERSION [SOURCE_DIR]: builds the Debian package
+# from BUILD_DIR, unpacks it into a scratch root and checks the installed
+# layout, the control fields and that both programs answer --version from
+# there; with SOURCE_DIR, that the manual pages render without a warning.
 set -euo pipefail
 build=$1
 version=$2
+source=${3:-}
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 
@@ -24,7 +26,8 @@ done
 for f in usr/lib/zumo-player/videzi3.htm \
          usr/share/applications/zumo-player.desktop \
          usr/share/metainfo/zumo-player.metainfo.xml \
-         usr/share/icons/hicolor/scalable/apps/zumo-player.svg; do
+         usr/share/icons/hicolor/scalable/apps/zumo-player.svg \
+         usr/share/man/man1/zumo-player.1.gz usr/share/man/man1/zumo-decode.1.gz; do
   [ -s "$root/$f" ] || fail "$f missing or empty"
 done
 for size in 16 32 48 64 128 256; do
@@ -43,11 +46,18 @@ link=$root/usr/bin/zumo-player
 [ "$(readlink "$link")" = "../lib/zumo-player/zumo-player" ] || fail "usr/bin/zumo-player points at $(readlink "$link")"
 [ "$(readlink -f "$link")" = "$(readlink -f "$root/usr/lib/zumo-player/zumo-player")" ] || fail "link does not resolve"
 
-grep -qx 'Exec=zumo-player %f' "$root/usr/share/applications/zumo-player.desktop" || fail "desktop entry Exec"
+grep -qx 'Exec=zumo-player %F' "$root/usr/share/applications/zumo-player.desktop" || fail "desktop entry Exec"
+if [ -n "$source" ] && command -v man >/dev/null; then
+  for page in zumo-player zumo-decode; do
+    zcat "$root/usr/share/man/man1/$page.1.gz" | cmp -s - "$source/$page.1" || fail "$page.1.gz differs from $page.1"
+    warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l "$source/$page.1" 2>&1 >/dev/null)
+    [ -z "$warnings" ] || fail "$page.1 renders with warnings: $warnings"
+  done
+fi
 grep -q "<release version=\"$version\"" "$root/usr/share/metainfo/zumo-player.metainfo.xml" || fail "metainfo release"
 
 depends=$(dpkg-deb -f "$deb" Depends)
-for dep in libqt6widgets6 libqt6gui6 libqt6core6 libqt6svg6 qt6-qpa-plugins qt6-wayland libasound2 libc6; do
+for dep in libqt6widgets6 libqt6gui6 libqt6core6 libqt6dbus6 libqt6svg6 qt6-qpa-plugins qt6-wayland libasound2 libc6; do
   echo "$depends" | grep -Eq "(^|, )$dep( |,|$)" || fail "Depends lacks $dep: $depends"
 done
 # Every package named must exist in the distribution, or apt refuses the

@@ -38,10 +38,10 @@ display=":$((90 + RANDOM % 400))"
 Xvfb "$display" -screen 0 640x480x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
 sleep 1
-# The desktop's launch: the Exec line with %f replaced by the file.
+# The desktop's launch: the Exec line with %F replaced by the file.
 chroot "$root" env -i HOME=/root PATH=/usr/bin:/bin DISPLAY="$display" bash -c '
   exec_line=$(sed -n "s/^Exec=//p" /usr/share/applications/zumo-player.desktop)
-  cd /root && timeout 8 bash -c "${exec_line//%f/\"/root/Music/Zumo demo.mp3\"}" >/tmp/zumo-run.log 2>&1 &'
+  cd /root && timeout 8 bash -c "${exec_line//%F/\"/root/Music/Zumo demo.mp3\"}" >/tmp/zumo-run.log 2>&1 &'
 sleep 3
 title=$(DISPLAY="$display" xdotool search --classname zumo-player getwindowname %@ 2>/dev/null | head -n1)
 sleep 6
