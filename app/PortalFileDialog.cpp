@@ -130,6 +130,9 @@ PortalFileDialog::Outcome PortalFileDialog::Run(QWidget* parent, QStringList& fi
     QObject::connect(&gone, &QDBusServiceWatcher::serviceUnregistered, &dialog,
                      [&] { dialog.Finish(Outcome::Cancelled); });
     dialog.loop = &loop;
+    // Asked: only the portal's refusal makes it unavailable now (a wait
+    // ended by the program's end is a cancel).
+    dialog.outcome = Outcome::Cancelled;
     if (!dialog.finished) loop.exec();
     bus->disconnect(kPortal, requestPath, QStringLiteral("org.freedesktop.portal.Request"), QStringLiteral("Response"),
                     &dialog, SLOT(Response(uint, QVariantMap)));
