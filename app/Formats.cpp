@@ -47,13 +47,6 @@ bool HasMp3Extension(const std::string& path) {
     return ext == ".mp3";
 }
 
-bool IsMp3Argument(const std::string& arg) {
-    std::string ext = Extension(arg);
-    for (char& c : ext)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return ext == ".MP3";
-}
-
 std::vector<std::string> SplitPaths(const std::string& files) {
     std::vector<std::string> parts;
     size_t begin = 0;

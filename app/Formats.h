@@ -21,11 +21,6 @@ std::string LocationOf(const std::string& path);
 // True when the text from the last full stop of the file name, lower-cased, is ".mp3".
 bool HasMp3Extension(const std::string& path);
 
-// The command-line rule: the extension upper-cased (a-z only) is ".MP3". The
-// argument is a file name exactly as the system passed it: quotes in it are
-// part of the name.
-bool IsMp3Argument(const std::string& arg);
-
 // Splits a list of paths joined with carriage returns; empty parts are dropped.
 std::vector<std::string> SplitPaths(const std::string& files);
 
