@@ -3,7 +3,6 @@
 #include "app/Formats.h"
 #include "app/GradientFill.h"
 #include "app/PathExpander.h"
-#include "app/PlaylistFile.h"
 #include "app/PortalFileDialog.h"
 #include "app/TagCache.h"
 

@@ -127,11 +127,9 @@ public:
 
     // The desktop's media controls (on the session bus), when there are any.
     void SetMediaService(MprisService* service);
-    MediaControls& Controls() { return *controls; }
     // The track the worker started last.
     MediaTrack currentTrack;
     int64_t elapsedSeconds = 0;
-    std::shared_ptr<TagCache> tagCache;
 
 protected:
     bool event(QEvent* event) override;
@@ -158,6 +156,7 @@ private:
 
     WindowServices services;
     std::shared_ptr<MainThreadCall> bridge;
+    std::shared_ptr<TagCache> tagCache; // shared with the workers, which read the tags of their tracks
     std::unique_ptr<PathExpander> expander;
     std::unique_ptr<MediaControls> controls;
     MprisService* mediaService = nullptr;
