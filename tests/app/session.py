@@ -446,6 +446,17 @@ def silent(samples):
     return not audible_blocks(samples)
 
 
+def heard_pause(s, recorded, paused_at, resumed_at):
+    """Silence between a pause and its resume, sound just before and after
+    (margins of 0.3 s for the sound server's latency)."""
+    gap = recorded[s.recorder.index_at(paused_at + 0.3):s.recorder.index_at(resumed_at - 0.3)]
+    check(len(gap) > RATE // 2 and silent(gap), 'nothing is heard while paused')
+    check(not silent(recorded[s.recorder.index_at(paused_at - 0.5):s.recorder.index_at(paused_at)]),
+          'the file was heard before the pause')
+    check(not silent(recorded[s.recorder.index_at(resumed_at):s.recorder.index_at(resumed_at + 1.0)]),
+          'the sound comes back after the pause')
+
+
 def yellow_rows(image, s):
     """The y ranges (window coordinates) of list rows drawn in yellow."""
     rows, start = [], None
@@ -532,13 +543,7 @@ def commands(s):
     s.close()
 
     recorded = s.recorder.stop()
-    # (Margins of 0.3 s for the sound server's latency.)
-    gap = recorded[s.recorder.index_at(paused_at + 0.3):s.recorder.index_at(resumed_at - 0.3)]
-    check(len(gap) > RATE // 2 and silent(gap), 'nothing is heard while paused')
-    check(not silent(recorded[s.recorder.index_at(paused_at - 0.5):s.recorder.index_at(paused_at)]),
-          'the file was heard before the pause')
-    check(not silent(recorded[s.recorder.index_at(resumed_at):s.recorder.index_at(resumed_at + 1.0)]),
-          'the sound comes back after the pause')
+    heard_pause(s, recorded, paused_at, resumed_at)
     check(silent(recorded[s.recorder.index_at(stopped_at + 0.3):]), 'nothing is heard after the stop')
     written = sorted(files_in(os.environ['HOME']) - home_before)
     check(not written, f'the player, its file dialog used, wrote nothing under the home folder ({written})')
@@ -1326,12 +1331,7 @@ def desktop(s):
     check("'PlaybackStatus': <'Paused'>" in changes and "'LoopStatus': <'Playlist'>" in changes
           and "'xesam:title': <'track 10'>" in changes, 'PropertiesChanged told the desktop of each change')
     recorded = s.recorder.stop()
-    gap = recorded[s.recorder.index_at(paused_at + 0.3):s.recorder.index_at(resumed_at - 0.3)]
-    check(len(gap) > RATE // 2 and silent(gap), 'nothing is heard while paused from the desktop')
-    check(not silent(recorded[s.recorder.index_at(paused_at - 0.8):s.recorder.index_at(paused_at)]),
-          'the track was heard before the pause')
-    check(not silent(recorded[s.recorder.index_at(resumed_at):s.recorder.index_at(resumed_at + 1.0)]),
-          'and after it')
+    heard_pause(s, recorded, paused_at, resumed_at)
     check(silent(recorded[s.recorder.index_at(stopped_at + 0.3):s.recorder.index_at(stopped_at + 1.0)]),
           'nothing is heard after Stop')
 
