@@ -180,6 +180,9 @@ public:
         const TrackTags read = tags->Get(path);
         Do([=, this] { window->StartTrack(path, read); });
     }
+    void ShowTitleNote(const std::string& note) override {
+        Do([=, this] { window->ShowTitleNote(QString::fromStdString(note)); });
+    }
     void ShowTotal(const std::string& t) override { Do([=, this] { window->ShowTotal(QString::fromStdString(t)); }); }
     void ShowBitrate(const std::string& t) override { Do([=, this] { window->ShowBitrate(QString::fromStdString(t)); }); }
     void ShowElapsed(const std::string& t) override { Do([=, this] { window->ShowElapsed(QString::fromStdString(t)); }); }
@@ -820,8 +823,13 @@ void MainWindow::StartTrack(const std::string& path, const TrackTags& tags) {
                               tags.artist, tags.album, 0};
     elapsedSeconds = 0;
     // The file name when the tags name no title: as bytes, which need not be UTF-8.
-    ShowTrack(tags.title.empty() ? PathText(TitleOf(path)) : QString::fromStdString(DisplayTitle(tags, path)));
+    trackTitle = tags.title.empty() ? PathText(TitleOf(path)) : QString::fromStdString(DisplayTitle(tags, path));
+    ShowTrack(trackTitle);
     Refresh();
+}
+
+void MainWindow::ShowTitleNote(const QString& note) {
+    ShowTrack(note.isEmpty() ? trackTitle : trackTitle + QStringLiteral(" (") + note + QLatin1Char(')'));
 }
 
 void MainWindow::ShowTrack(const QString& title) {

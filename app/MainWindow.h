@@ -75,6 +75,7 @@ public:
     void SelectRow(int32_t row);
     // A track starts: its title (from its tags, read by the worker) everywhere.
     void StartTrack(const std::string& path, const TrackTags& tags);
+    void ShowTitleNote(const QString& note);
     void ShowTrack(const QString& title);
     void ShowTotal(const QString& text);
     void ShowBitrate(const QString& text);
@@ -127,8 +128,9 @@ public:
 
     // The desktop's media controls (on the session bus), when there are any.
     void SetMediaService(MprisService* service);
-    // The track the worker started last.
+    // The track the worker started last, and its title as shown.
     MediaTrack currentTrack;
+    QString trackTitle;
     int64_t elapsedSeconds = 0;
 
 protected:

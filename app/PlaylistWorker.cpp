@@ -157,7 +157,6 @@ bool PlaylistWorker::PlayEntry(const std::string& path) {
     // with the reason beside its title, rather than being skipped; skipping
     // would empty the list in a moment, or spin through it with repeat on.
     const bool waitForDevice = opened && !hasOutput;
-    const std::string title = TitleOf(path);
     {
         std::lock_guard<std::mutex> guard(shared->playerLock);
         if (terminated->load()) return false;
@@ -173,7 +172,7 @@ bool PlaylistWorker::PlayEntry(const std::string& path) {
     if (!Show([&](WorkerDisplay& d) {
             d.ShowTotal(TimeText(total));
             d.ShowBitrate(BitrateText(bitrate));
-            if (waitForDevice) d.ShowTrack(title + " (" + kNoOutputReason + ")");
+            if (waitForDevice) d.ShowTitleNote(kNoOutputReason);
         }))
         return false;
 
@@ -184,7 +183,7 @@ bool PlaylistWorker::PlayEntry(const std::string& path) {
         // that could not even open its file plays nothing: the poll runs
         // once and moves on.
         if (hasOutput && !WithPlayer(player, [](TrackPlayer& p) { p.Play(); })) return false;
-        alive = Poll(player, hasOutput, waitForDevice, title);
+        alive = Poll(player, hasOutput, waitForDevice);
     } catch (...) {
         alive = !terminated->load();
     }
@@ -192,8 +191,7 @@ bool PlaylistWorker::PlayEntry(const std::string& path) {
     return Show([](WorkerDisplay& d) { d.ResetTitlePosition(); });
 }
 
-bool PlaylistWorker::Poll(const std::shared_ptr<TrackPlayer>& player, bool hasOutput, bool waitForDevice,
-                          const std::string& title) {
+bool PlaylistWorker::Poll(const std::shared_ptr<TrackPlayer>& player, bool hasOutput, bool waitForDevice) {
     Playlist& list = shared->playlist;
     CommandFlags& flags = shared->flags;
     bool waiting = waitForDevice;
@@ -277,7 +275,7 @@ bool PlaylistWorker::Poll(const std::shared_ptr<TrackPlayer>& player, bool hasOu
             if (!attached) continue;
             waiting = false;
             hasOutput = true;
-            if (!Show([&](WorkerDisplay& d) { d.ShowTrack(title); })) return false;
+            if (!Show([](WorkerDisplay& d) { d.ShowTitleNote(""); })) return false;
             if (!WithPlayer(player, [](TrackPlayer& p) { p.Play(); })) return false;
             continue;
         }

@@ -71,6 +71,9 @@ public:
     // Caption, title display and tray tip show the title of the track at
     // `path` (from its tags, else its file name).
     virtual void ShowTrack(const std::string& path) = 0;
+    // ... with a note in brackets after the title (why the entry waits);
+    // an empty note takes it away.
+    virtual void ShowTitleNote(const std::string& note) = 0;
     virtual void ShowTotal(const std::string& text) = 0;
     virtual void ShowBitrate(const std::string& text) = 0;
     virtual void ShowElapsed(const std::string& text) = 0;
@@ -128,8 +131,7 @@ private:
     // Polls the commands while the entry plays, or while it waits for a
     // sound device (waitForDevice), which it then asks for about once a
     // second. False when the worker was terminated.
-    bool Poll(const std::shared_ptr<TrackPlayer>& player, bool hasOutput, bool waitForDevice,
-              const std::string& title);
+    bool Poll(const std::shared_ptr<TrackPlayer>& player, bool hasOutput, bool waitForDevice);
     bool WithPlayer(const std::shared_ptr<TrackPlayer>& player, const std::function<void(TrackPlayer&)>& call);
     bool Show(const std::function<void(WorkerDisplay&)>& update);
     bool Sleep(std::chrono::milliseconds time);

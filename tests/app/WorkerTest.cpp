@@ -63,7 +63,16 @@ struct Recorder : WorkerDisplay {
     int runEnded = 0, stopped = 0;
     std::shared_ptr<PlaybackShared> shared;
     void SelectRow(int32_t) override {}
-    void ShowTrack(const std::string& path) override { std::lock_guard<std::mutex> g(lock); tracks.push_back(TitleOf(path)); }
+    void ShowTrack(const std::string& path) override {
+        std::lock_guard<std::mutex> g(lock);
+        title = TitleOf(path);
+        tracks.push_back(title);
+    }
+    void ShowTitleNote(const std::string& note) override {
+        std::lock_guard<std::mutex> g(lock);
+        tracks.push_back(note.empty() ? title : title + " (" + note + ")");
+    }
+    std::string title;
     void ShowTotal(const std::string& t) override { std::lock_guard<std::mutex> g(lock); total = t; }
     void ShowBitrate(const std::string& t) override { std::lock_guard<std::mutex> g(lock); bitrate = t; }
     void ShowElapsed(const std::string& t) override { std::lock_guard<std::mutex> g(lock); elapsed.push_back(t); }
