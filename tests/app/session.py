@@ -1145,11 +1145,20 @@ def wayland(s):
     # Without X: a Wayland client that draws its own rounded shape and is dragged.
     env = dict(base, WAYLAND_DISPLAY=os.environ['ZUMO_WAYLAND_DISPLAY'], XDG_SESSION_TYPE='wayland')
     log = open(os.path.join(s.work, 'player.log'), 'w')
-    s.player = subprocess.Popen([s.opts.player, song], cwd=s.work, stdout=log, stderr=subprocess.STDOUT, env=env)
 
     def shown():
         box, image = weston_window('wl', s.work)
         return (box, image) if box and box[2:] == (245, 66) else None
+
+    def closed_by_button(box, what):
+        hold(box[0] + CLOSE, box[1] + BUTTON_Y, 0.15)
+        try:
+            code = s.player.wait(timeout=1.0)
+        except subprocess.TimeoutExpired:
+            raise Failure(f'the Wayland client did not end within a second of the close button ({what})')
+        check(code == 0, f'its close button ends it ({what}, status {code})')
+
+    s.player = subprocess.Popen([s.opts.player, song], cwd=s.work, stdout=log, stderr=subprocess.STDOUT, env=env)
     box, image = wait_for('the window in the Wayland session', shown, 8)
     check(s.player.poll() is None, f'the player runs as a Wayland client, its window {box[2]} x {box[3]}')
     check(rounded(image, box), 'its corners are transparent: the window draws its rounded shape itself')
@@ -1161,12 +1170,13 @@ def wayland(s):
     moved, image = weston_window('wl-dragged', s.work)
     check(moved == (x + dx, y + dy, 245, 66), f'dragging the display moves the window by ({dx}, {dy}) ({box} -> {moved})')
     check(rounded(image, moved), 'and it keeps its shape')
-    hold(moved[0] + CLOSE, moved[1] + BUTTON_Y, 0.15)
-    try:
-        code = s.player.wait(timeout=1.0)
-    except subprocess.TimeoutExpired:
-        raise Failure('the Wayland client did not end within a second of the close button')
-    check(code == 0, f'its close button ends it (status {code})')
+    closed_by_button(moved, 'after the drag')
+    # Ending a Wayland client once hung in Qt's teardown of the connection,
+    # about one close in three on a busy machine: a few more closes catch it.
+    for attempt in range(3):
+        s.player = subprocess.Popen([s.opts.player, song], cwd=s.work, stdout=log, stderr=subprocess.STDOUT, env=env)
+        box, _ = wait_for('the window in the Wayland session', shown, 8)
+        closed_by_button(box, f'close {attempt + 2} of 4')
 
     # With XWayland (DISPLAY set): an X client, whatever the session type says.
     xwayland = os.environ['ZUMO_XWAYLAND_DISPLAY']
