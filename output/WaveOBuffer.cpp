@@ -1,7 +1,7 @@
 #include "output/WaveOBuffer.h"
 
-#include "output/AlsaWaveOut.h"
 #include "output/OutputError.h"
+#include "output/SystemWaveOut.h"
 
 #include <algorithm>
 #include <chrono>
@@ -284,7 +284,7 @@ std::unique_ptr<OBuffer> NewWaveOBuffer(uint8_t mode, uint8_t whichChannels, int
                                         int32_t layer, uint8_t version,
                                         std::unique_ptr<WaveOutDevice> device) {
     const int32_t channels = (mode == 3 || whichChannels != 0) ? 1 : 2;
-    if (!device) device = std::make_unique<AlsaWaveOut>();
+    if (!device) device = std::make_unique<SystemWaveOut>("");
     try {
         return std::make_unique<WaveOBuffer>(channels, frequency, layer, version, std::move(device));
     } catch (const OutputError&) {

@@ -81,8 +81,8 @@ private:
 
 // Makes the output buffer for a stream: one channel when the mode is 3
 // (single channel) or a single channel was chosen, else two. A null device
-// means the system's default sound device. Gives nullptr when the device
-// cannot be opened.
+// means the system's sound output (SystemWaveOut) with a stream of no name
+// of its own. Gives nullptr when the device cannot be opened.
 std::unique_ptr<OBuffer> NewWaveOBuffer(uint8_t mode, uint8_t whichChannels, int32_t frequency,
                                         int32_t layer, uint8_t version,
                                         std::unique_ptr<WaveOutDevice> device = nullptr);
