@@ -1,8 +1,10 @@
 #include "app/MpegTrackPlayer.h"
 
+#include "app/Formats.h"
 #include "engine/MPEGPlayer.h"
 
 #if ZUMO_HAVE_WAVEOUT
+#include "output/SystemWaveOut.h"
 #include "output/WaveOBuffer.h"
 #endif
 
@@ -11,14 +13,19 @@ namespace {
 
 class MpegTrackPlayer : public TrackPlayer {
 public:
-    void Open(const std::string& path) override { player.Open(path); }
+    void Open(const std::string& path) override {
+        title = TitleOf(path);
+        player.Open(path);
+    }
     bool AttachOutput() override {
         // A file without a first frame plays nothing: no device is opened
         // for it (the track ends at once).
         if (!player.HasFrame()) return true;
 #if ZUMO_HAVE_WAVEOUT
+        // The sound server shows the track's title as the stream's name.
         std::unique_ptr<OBuffer> buffer = NewWaveOBuffer(player.Mode(), player.WhichChannels(), player.Frequency(),
-                                                         player.Layer(), player.Version());
+                                                         player.Layer(), player.Version(),
+                                                         std::make_unique<SystemWaveOut>(title));
         if (!buffer) return false;
         player.SetOutput(std::move(buffer));
         return true;
@@ -37,6 +44,7 @@ public:
 
 private:
     MPEGPlayer player;
+    std::string title;
 };
 
 } // namespace

@@ -7,6 +7,7 @@
 #include "stream/FileStream.h"
 #include "stream/Header.h"
 #include "stream/StreamError.h"
+#include "output/SystemWaveOut.h"
 #include "output/WaveOBuffer.h"
 #include "tools/PcmFileBuffer.h"
 
@@ -163,8 +164,10 @@ std::string Clock(int64_t seconds) {
 int Play(const std::string& path, uint8_t choice) {
     MPEGPlayer player;
     if (!OpenPlayer(player, path, choice)) return 1;
+    // The sound server shows the file's name as the stream's.
+    const std::string name = path.substr(path.find_last_of('/') + 1);
     auto buffer = NewWaveOBuffer(player.Mode(), player.WhichChannels(), player.Frequency(), player.Layer(),
-                                 player.Version());
+                                 player.Version(), std::make_unique<SystemWaveOut>(name));
     if (!buffer) {
         std::fprintf(stderr, "zumo-decode: Output device failure\n");
         return 1;
