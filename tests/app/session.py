@@ -771,7 +771,7 @@ class SoundServer:
         self.pid = int(open(self.pid_file).read())
 
     def kill(self):
-        os.kill(self.pid, 15)
+        os.kill(self.pid, 9)  # as a crash: no goodbye to the clients
         wait_for('the sound server to end', lambda: not os.path.exists(f'/proc/{self.pid}'), 5)
         self.pid = None
 
@@ -844,6 +844,11 @@ def device(s):
     s.record()
     s.wait_caption('Delta', 3)
     check(True, 'a server started: the track plays')
+    listed = run('pactl', 'list', 'sink-inputs')
+    shown = ['media.name = "Delta"', 'media.role = "music"', 'application.name = "Zumo mp3 player"',
+             'application.icon_name = "zumo-player"']
+    check(all(line in listed for line in shown),
+          'the server lists the stream as "Delta", music, played by "Zumo mp3 player" with its icon')
 
     # The server goes away mid-track and comes back.
     wait_for('the sound', lambda: not silent(left_channel(open(s.recorder.out.name, 'rb').read())[-RATE // 2:]), 5)

@@ -6,14 +6,22 @@
 # never touched.
 set -euo pipefail
 player="$1"
+# ALSA's device, as on a system without a sound server, rather than the
+# sound server's own client that the player prefers.
+export ZUMO_SOUND_OUTPUT=alsa
 dir=$(mktemp -d)
 # shellcheck source=../support/private-pulse.sh
 . "$(dirname "$0")/../support/private-pulse.sh"
 trap sound_test_cleanup EXIT
 start_private_pulse "$dir"
 start_sink_recording "$dir/rec.raw"
+# (What the server lists while the tone plays: the stream of ALSA's plugin.)
+( sleep 1; pactl list sink-inputs >"$dir/inputs.txt" ) &
+lister=$!
 seconds=$("$player")
+wait "$lister"
 stop_sink_recording
+grep -q 'media.name = "ALSA Playback"' "$dir/inputs.txt" || { echo "the tone did not go through ALSA"; exit 1; }
 python3 - "$dir/rec.raw" "$seconds" <<'PY'
 import math, struct, sys
 data = open(sys.argv[1], 'rb').read()

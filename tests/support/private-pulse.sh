@@ -23,10 +23,17 @@ start_private_pulse() {
 # Records the null sink's monitor into FILE (raw 16-bit stereo at 44.1 kHz)
 # in the background; sets rec. A short latency: with the default (seconds)
 # the last of the sound may still be on its way when the recorder stops.
+# Returns once the recording runs: a fresh null sink may sit on seconds of
+# its own latency before it first delivers, and sound played meanwhile
+# would reach the recording cut short.
 start_sink_recording() {
   parec --latency-msec=20 -d zumo_null.monitor --format=s16le --rate=44100 --channels=2 --raw >"$1" &
   rec=$!
-  sleep 0.3
+  for _ in $(seq 100); do
+    [ "$(stat -c %s "$1")" -gt 17640 ] && break
+    sleep 0.05
+  done
+  sleep 0.1
 }
 
 stop_sink_recording() {

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# zumo-decode --play on a Layer I file through the real ALSA device layer
-# into a private PulseAudio server with a null sink: the sink's monitor must
-# hear the file's sound, and playing must take the file's length.
+# zumo-decode --play on a Layer I file through the system's sound output
+# (here the sound server's own client) into a private PulseAudio server with
+# a null sink: the sink's monitor must hear the file's sound, and playing
+# must take the file's length.
 set -euo pipefail
 decoder="$1"
 file="$2"
