@@ -57,7 +57,7 @@ fi
 grep -q "<release version=\"$version\"" "$root/usr/share/metainfo/zumo-player.metainfo.xml" || fail "metainfo release"
 
 depends=$(dpkg-deb -f "$deb" Depends)
-for dep in libqt6widgets6 libqt6gui6 libqt6core6 libqt6dbus6 libqt6svg6 qt6-qpa-plugins qt6-wayland libasound2 libc6; do
+for dep in libqt6widgets6 libqt6gui6 libqt6core6 libqt6dbus6 libqt6svg6 qt6-qpa-plugins qt6-wayland libasound2 libpulse0 libc6; do
   echo "$depends" | grep -Eq "(^|, )$dep( |,|$)" || fail "Depends lacks $dep: $depends"
 done
 # Every package named must exist in the distribution, or apt refuses the
