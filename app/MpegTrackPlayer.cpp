@@ -1,6 +1,6 @@
 #include "app/MpegTrackPlayer.h"
 
-#include "app/Formats.h"
+#include "app/TrackTags.h"
 #include "engine/MPEGPlayer.h"
 
 #if ZUMO_HAVE_WAVEOUT
@@ -14,7 +14,8 @@ namespace {
 class MpegTrackPlayer : public TrackPlayer {
 public:
     void Open(const std::string& path) override {
-        title = TitleOf(path);
+        // The title as the window shows it, from the tags or the file name.
+        title = DisplayTitle(ReadTrackTags(path), path);
         player.Open(path);
     }
     bool AttachOutput() override {
