@@ -3,6 +3,7 @@
 #include <alsa/asoundlib.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <cstdarg>
@@ -153,8 +154,9 @@ uint32_t AlsaWaveOut::Open(const WaveFormat& f) {
     format = f;
     frameBytes = f.blockAlign;
     rate = f.samplesPerSec;
-    head = count = 0;
-    queueStart = written = played = heardBefore = 0;
+    blocks.Clear();
+    blocks.SetFrameBytes(frameBytes);
+    written = played = heardBefore = 0;
     lost = false;
     pauseWanted = pauseApplied = false;
     resetAsked = resetDone = 0;
@@ -180,10 +182,8 @@ uint32_t AlsaWaveOut::Write(WaveBlock& b, uint32_t headerSize) {
     if (!(b.flags & kFlagPrepared)) return kUnprepared;
     if (b.flags & kFlagInQueue) return kStillPlaying;
     if (b.data == nullptr && b.bufferLength > 0) return kInvalidParam;
-    if (count == kQueueCapacity) return kError;
-    b.flags = (b.flags & ~kFlagDone) | kFlagInQueue;
-    queue[(head + count) % kQueueCapacity] = &b;
-    ++count;
+    if (blocks.Full()) return kError;
+    blocks.Push(b);
     wake.notify_all();
     return kOk;
 }
@@ -239,7 +239,7 @@ uint32_t AlsaWaveOut::SetPaused(bool on) {
 uint32_t AlsaWaveOut::Close() {
     std::unique_lock<std::mutex> l(lock);
     if (!open) return kNotOpen;
-    if (count > 0) return kStillPlaying;
+    if (blocks.Count() > 0) return kStillPlaying;
     if (quit) {
         // Another caller is closing it: joining the writer twice would end the program.
         done.wait(l, [&] { return !open; });
@@ -286,35 +286,18 @@ void AlsaWaveOut::Wake() {
     changed.notify_all();
 }
 
-uint64_t AlsaWaveOut::FramesOf(const WaveBlock& b) const { return b.bufferLength / frameBytes; }
-
 void AlsaWaveOut::RetirePlayed(uint64_t nowPlayed) {
     played = std::max(played, std::min(nowPlayed, written));
-    const size_t before = count;
-    while (count > 0) {
-        WaveBlock* b = queue[head];
-        const uint64_t end = queueStart + FramesOf(*b);
-        if (end > played) break;
-        b->flags = (b->flags & ~kFlagInQueue) | kFlagDone;
-        queueStart = end;
-        head = (head + 1) % kQueueCapacity;
-        --count;
-    }
-    if (count != before) {
+    if (blocks.Retire(played)) {
         ++changes;
         changed.notify_all();
     }
 }
 
 void AlsaWaveOut::DropQueue() {
-    while (count > 0) {
-        WaveBlock* b = queue[head];
-        b->flags = (b->flags & ~kFlagInQueue) | kFlagDone;
-        head = (head + 1) % kQueueCapacity;
-        --count;
-    }
+    blocks.Clear();
     heardBefore += played;
-    queueStart = written = played = 0;
+    written = played = 0;
     ++changes;
     changed.notify_all();
 }
@@ -324,7 +307,7 @@ void AlsaWaveOut::LoseDevice(int error, std::unique_lock<std::mutex>& l) {
     pcm = nullptr;
     lost = true;
     // What was written but not heard is written again when the device is back.
-    written = std::max(played, queueStart);
+    written = std::max(played, blocks.Start());
     nextReopen = std::chrono::steady_clock::now() + kReopenInterval;
     l.unlock();
     // Nothing else is ever called on a handle that failed: closing it is all.
@@ -407,9 +390,9 @@ void AlsaWaveOut::Run() {
             l.lock();
             if (rewind) {
                 const uint64_t unplayed = std::min<uint64_t>(static_cast<uint64_t>(std::max<snd_pcm_sframes_t>(delay, 0)),
-                                                             written - queueStart);
+                                                             written - blocks.Start());
                 RetirePlayed(written - unplayed);
-                written = std::max(played, queueStart);
+                written = std::max(played, blocks.Start());
             }
             if (failure < 0) LoseDevice(failure, l);
             pauseApplied = want;
@@ -425,22 +408,14 @@ void AlsaWaveOut::Run() {
             wake.wait_until(l, nextReopen);
             continue;
         }
-        if (pauseApplied || count == 0) {
+        if (pauseApplied || blocks.Count() == 0) {
             wake.wait(l);
             continue;
         }
 
         // Find the block and the frame where writing goes on.
-        uint64_t offset = written - queueStart;
-        WaveBlock* block = nullptr;
-        for (size_t i = 0; i < count; ++i) {
-            WaveBlock* b = queue[(head + i) % kQueueCapacity];
-            if (offset < FramesOf(*b)) {
-                block = b;
-                break;
-            }
-            offset -= FramesOf(*b);
-        }
+        uint64_t offset = 0;
+        WaveBlock* block = blocks.At(written, offset);
 
         snd_pcm_t* handle = pcm;
         l.unlock();
@@ -454,7 +429,7 @@ void AlsaWaveOut::Run() {
             if (avail < 0) {
                 failure = Recover(handle, static_cast<int>(avail));
             } else if (avail > 0) {
-                const uint64_t n = std::min<uint64_t>(static_cast<uint64_t>(avail), FramesOf(*block) - offset);
+                const uint64_t n = std::min<uint64_t>(static_cast<uint64_t>(avail), blocks.FramesOf(*block) - offset);
                 const snd_pcm_sframes_t r = snd_pcm_writei(handle, block->data + offset * frameBytes, n);
                 if (r > 0) {
                     added = static_cast<uint64_t>(r);
@@ -497,7 +472,7 @@ void AlsaWaveOut::Run() {
         uint64_t nowPlayed = written;
         if (!allPlayed) {
             const uint64_t pending = std::min<uint64_t>(static_cast<uint64_t>(std::max<snd_pcm_sframes_t>(delay, 0)),
-                                                        written - queueStart);
+                                                        written - blocks.Start());
             nowPlayed = written - pending;
         }
         RetirePlayed(nowPlayed);

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "output/WaveBlockQueue.h"
 #include "output/WaveOutDevice.h"
 
-#include <array>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -65,8 +65,6 @@ public:
     uint64_t PlayedFrames() override;
 
 private:
-    static constexpr size_t kQueueCapacity = 16;
-
     // An ALSA handle opened for a format, ready to be fed.
     struct Handle {
         snd_pcm_t* pcm = nullptr;
@@ -86,7 +84,6 @@ private:
     // Marks the blocks whose last frame has been played as done.
     void RetirePlayed(uint64_t playedFrames);
     void DropQueue();
-    uint64_t FramesOf(const WaveBlock& block) const;
     uint32_t SetPaused(bool on);
     // Asks the writer for a request and waits until it has been carried out.
     void Request(uint64_t& counter, const uint64_t& done, std::unique_lock<std::mutex>& l);
@@ -105,10 +102,7 @@ private:
     std::condition_variable done;   // tells callers a request was carried out
     std::condition_variable changed; // tells WaitForChange that `changes` grew
     uint64_t changes = 0;            // blocks played or dropped, and Wake calls
-    std::array<WaveBlock*, kQueueCapacity> queue{};
-    size_t head = 0;
-    size_t count = 0;
-    uint64_t queueStart = 0;   // frame position of the first frame of queue[head]
+    WaveBlockQueue blocks;
     uint64_t written = 0;      // frames handed to ALSA since the last reset
     uint64_t played = 0;       // frames heard since the last reset, as last measured
     uint64_t heardBefore = 0;  // frames heard before the last reset

@@ -75,8 +75,9 @@ uint32_t PulseWaveOut::Open(const WaveFormat& f) {
     format = f;
     frameBytes = f.blockAlign;
     rate = f.samplesPerSec;
-    head = count = 0;
-    queueStart = written = played = heardBefore = streamBase = 0;
+    blocks.Clear();
+    blocks.SetFrameBytes(frameBytes);
+    written = played = heardBefore = streamBase = 0;
     underflowPending = false;
     streamReady = established = closing = lost = paused = false;
     {
@@ -231,7 +232,7 @@ void PulseWaveOut::Failed(const char* why) {
         std::fprintf(stderr, "Sound output lost (%s): trying again every second\n", why);
     }
     // What was written but not heard is written again when the server is back.
-    written = std::max(played, queueStart);
+    written = std::max(played, blocks.Start());
     underflowPending = false;
     nextReopen = std::chrono::steady_clock::now() + kReopenInterval;
     Schedule();
@@ -285,18 +286,10 @@ void PulseWaveOut::Feed() {
     while (streamReady) {
         const size_t room = pa_stream_writable_size(stream);
         if (room == static_cast<size_t>(-1) || room < frameBytes) return;
-        uint64_t offset = written - queueStart;
-        WaveBlock* block = nullptr;
-        for (size_t i = 0; i < count; ++i) {
-            WaveBlock* b = queue[(head + i) % kQueueCapacity];
-            if (offset < FramesOf(*b)) {
-                block = b;
-                break;
-            }
-            offset -= FramesOf(*b);
-        }
+        uint64_t offset = 0;
+        WaveBlock* block = blocks.At(written, offset);
         if (block == nullptr) return;
-        const uint64_t frames = std::min<uint64_t>(room / frameBytes, FramesOf(*block) - offset);
+        const uint64_t frames = std::min<uint64_t>(room / frameBytes, blocks.FramesOf(*block) - offset);
         // (A failure shows in the stream's state.)
         if (pa_stream_write(stream, block->data + offset * frameBytes, frames * frameBytes, nullptr, 0,
                             PA_SEEK_RELATIVE) < 0)
@@ -356,7 +349,7 @@ void PulseWaveOut::Measure() {
         played = std::max(played, std::min(written, underflowAt));
         underflowPending = false;
     }
-    RetirePlayed();
+    if (blocks.Retire(played)) CountChange();
 }
 
 // The stream started, was paused or restarted, ran dry, or its sink was
@@ -389,31 +382,10 @@ void PulseWaveOut::OnTiming(pa_stream*, int success, void* self) {
     d->Schedule();
 }
 
-uint64_t PulseWaveOut::FramesOf(const WaveBlock& b) const { return b.bufferLength / frameBytes; }
-
-void PulseWaveOut::RetirePlayed() {
-    const size_t before = count;
-    while (count > 0) {
-        WaveBlock* b = queue[head];
-        const uint64_t end = queueStart + FramesOf(*b);
-        if (end > played) break;
-        b->flags = (b->flags & ~kFlagInQueue) | kFlagDone;
-        queueStart = end;
-        head = (head + 1) % kQueueCapacity;
-        --count;
-    }
-    if (count != before) CountChange();
-}
-
 void PulseWaveOut::DropQueue() {
-    while (count > 0) {
-        WaveBlock* b = queue[head];
-        b->flags = (b->flags & ~kFlagInQueue) | kFlagDone;
-        head = (head + 1) % kQueueCapacity;
-        --count;
-    }
+    blocks.Clear();
     heardBefore += played;
-    queueStart = written = played = streamBase = 0;
+    written = played = streamBase = 0;
     underflowPending = false;
     CountChange();
 }
@@ -442,11 +414,11 @@ void PulseWaveOut::Schedule() {
         SetTimer(MicrosecondsUntil(nextReopen));
         return;
     }
-    if (!streamReady || count == 0 || paused) {
+    if (!streamReady || blocks.Count() == 0 || paused) {
         api->time_restart(timer, nullptr);
         return;
     }
-    const uint64_t end = queueStart + FramesOf(*queue[head]);
+    const uint64_t end = blocks.OldestEnd();
     uint64_t wait = end > played ? (end - played) * 1000000 / rate : 0;
     if (underflowPending) wait = std::min(wait, MicrosecondsUntil(underflowDue));
     SetTimer(std::clamp(wait, kMinLookUs, kMaxLookUs));
@@ -469,9 +441,9 @@ void PulseWaveOut::OnTimer(pa_mainloop_api*, pa_time_event*, const struct timeva
     if (d->lost) {
         if (std::chrono::steady_clock::now() + std::chrono::milliseconds(5) >= d->nextReopen) d->Reconnect();
     } else {
-        const size_t before = d->count;
+        const size_t before = d->blocks.Count();
         d->Measure();
-        if (d->count > 0 && d->count == before) d->RequestTiming();
+        if (d->blocks.Count() > 0 && d->blocks.Count() == before) d->RequestTiming();
     }
     d->Schedule();
 }
@@ -515,12 +487,10 @@ uint32_t PulseWaveOut::Write(WaveBlock& b, uint32_t headerSize) {
         result = kStillPlaying;
     } else if (b.data == nullptr && b.bufferLength > 0) {
         result = kInvalidParam;
-    } else if (count == kQueueCapacity) {
+    } else if (blocks.Full()) {
         result = kError;
     } else {
-        b.flags = (b.flags & ~kFlagDone) | kFlagInQueue;
-        queue[(head + count) % kQueueCapacity] = &b;
-        ++count;
+        blocks.Push(b);
         // After a reset the stream is made again for the next block.
         if (stream == nullptr && !lost) NewStream();
         Kick();
@@ -602,7 +572,7 @@ uint32_t PulseWaveOut::Close() {
     std::lock_guard<std::mutex> g(apiLock);
     if (loop == nullptr) return kNotOpen;
     pa_threaded_mainloop_lock(loop);
-    const bool busy = count > 0;
+    const bool busy = blocks.Count() > 0;
     if (!busy) Measure();
     pa_threaded_mainloop_unlock(loop);
     if (busy) return kStillPlaying;

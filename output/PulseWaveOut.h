@@ -1,8 +1,8 @@
 #pragma once
 
+#include "output/WaveBlockQueue.h"
 #include "output/WaveOutDevice.h"
 
-#include <array>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -85,8 +85,6 @@ public:
     uint64_t PlayedFrames() override;
 
 private:
-    static constexpr size_t kQueueCapacity = 16;
-
     // The client library's callbacks, on the loop thread with the lock held.
     static void OnContextState(pa_context* c, void* self);
     static void OnStreamState(pa_stream* s, void* self);
@@ -112,7 +110,6 @@ private:
     void Measure();
     void RequestTiming();
     void TimingChanged();
-    void RetirePlayed();
     void DropQueue();
     // Sets the loop thread's timer for the next look at the stream.
     void Schedule();
@@ -125,7 +122,6 @@ private:
     void SetOpenResult(uint32_t result);
     // Closes everything; the loop thread has ended when it returns.
     void Shutdown();
-    uint64_t FramesOf(const WaveBlock& block) const;
 
     const std::string streamName;
 
@@ -149,10 +145,7 @@ private:
     WaveFormat format;
     uint32_t frameBytes = 4;
     uint32_t rate = 44100;
-    std::array<WaveBlock*, kQueueCapacity> queue{};
-    size_t head = 0;
-    size_t count = 0;
-    uint64_t queueStart = 0;   // frame position of the first frame of queue[head]
+    WaveBlockQueue blocks;
     uint64_t written = 0;      // frames handed to the server since the last reset
     uint64_t played = 0;       // frames heard since the last reset, as last measured
     uint64_t heardBefore = 0;  // frames heard before the last reset
