@@ -20,8 +20,10 @@ constexpr const char* kIconName = "zumo-player";
 constexpr uint64_t kBufferUs = 1000000;
 // How often a lost server is tried again.
 constexpr auto kReopenInterval = std::chrono::seconds(1);
-// How long Open waits for a server that does not answer.
+// How long Open waits for a server that does not answer, and how long a
+// stream is waited for while the device tries to come back.
 constexpr auto kOpenTimeout = std::chrono::seconds(3);
+constexpr auto kLongestMaking = std::chrono::seconds(5);
 // The loop thread looks at the stream when the oldest block should have
 // played, but never sooner than this (the time reported may lag a little
 // behind the sound) and never later (a safety net: the time may also jump).
@@ -154,6 +156,7 @@ void PulseWaveOut::NewStream() {
     pa_proplist_sets(props, PA_PROP_MEDIA_ROLE, "music");
     stream = pa_stream_new_with_proplist(context, nullptr, &spec, nullptr, props);
     pa_proplist_free(props);
+    streamMadeAt = std::chrono::steady_clock::now();
     if (stream == nullptr) {
         Failed(pa_strerror(pa_context_errno(context)));
         return;
@@ -239,16 +242,30 @@ void PulseWaveOut::Failed(const char* why) {
 }
 
 // On the loop thread's timer, never inside a callback of the stream or the
-// connection it lets go of.
+// connection it lets go of. A stream still being made is waited for a while:
+// one let go of then could not be taken back from the server, which would
+// list it until the connection ends; a server that takes too long loses the
+// connection with it.
 void PulseWaveOut::Reconnect() {
+    const auto now = std::chrono::steady_clock::now();
+    nextReopen = now + kReopenInterval;
+    if (Making()) {
+        if (now - streamMadeAt < kLongestMaking) return;
+        DropStream();
+        DropContext();
+    }
     DropStream();
     if (context != nullptr && pa_context_get_state(context) != PA_CONTEXT_READY) DropContext();
-    nextReopen = std::chrono::steady_clock::now() + kReopenInterval;
     if (context == nullptr) {
         Connect();
     } else {
         NewStream();
     }
+}
+
+bool PulseWaveOut::Making() const {
+    return stream != nullptr && pa_stream_get_state(stream) == PA_STREAM_CREATING && context != nullptr &&
+           pa_context_get_state(context) == PA_CONTEXT_READY;
 }
 
 void PulseWaveOut::DropStream() {
@@ -527,8 +544,9 @@ uint32_t PulseWaveOut::Reset() {
     pa_threaded_mainloop_lock(loop);
     Measure();
     // The stream goes with everything it holds, at once; the next block
-    // gets a new one (while the server is lost, the next try makes it).
-    DropStream();
+    // gets a new one (while the server is lost, the next try makes it). A
+    // stream still being made holds nothing yet and stays.
+    if (!Making()) DropStream();
     DropQueue();
     Kick();
     pa_threaded_mainloop_unlock(loop);

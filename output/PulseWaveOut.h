@@ -103,6 +103,8 @@ private:
     // The connection or the stream failed (`why`, the library's words).
     void Failed(const char* why);
     void Reconnect();
+    // A stream is being made on a connection that works.
+    bool Making() const;
     void Cork(bool on);
     void Feed();
     // Brings `played` up to date from the stream's time and retires the
@@ -142,6 +144,7 @@ private:
     bool paused = false;
     bool corked = false;       // as the stream was last told
     std::chrono::steady_clock::time_point nextReopen{};
+    std::chrono::steady_clock::time_point streamMadeAt{};
     WaveFormat format;
     uint32_t frameBytes = 4;
     uint32_t rate = 44100;
