@@ -41,6 +41,7 @@ private:
     PulseWaveOut server;
     AlsaWaveOut alsa;
     std::atomic<WaveOutDevice*> device{&server};
+    std::atomic<bool> opened{false};
 };
 
 } // namespace zumo
