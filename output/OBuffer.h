@@ -42,6 +42,14 @@ public:
     // suspended or gone, and never runs ahead of the sound. -1 from a
     // buffer without a device, whose owner then keeps time itself.
     virtual int64_t HeardMicroseconds() { return -1; }
+    // The frames that follow have another channel count or sampling
+    // frequency (files joined end to end, a change of channel mode): called
+    // before their first sample. A buffer on a device plays out what it
+    // holds and goes on in the new format; the default ignores it.
+    virtual void NewFormat(int32_t channels, int32_t frequency) {
+        (void)channels;
+        (void)frequency;
+    }
 };
 
 } // namespace zumo

@@ -77,27 +77,31 @@ WaveOBuffer::~WaveOBuffer() {
     std::this_thread::sleep_for(kPollInterval);
 }
 
-void WaveOBuffer::QueueTail() {
+void WaveOBuffer::QueueTail(bool padToBlock) {
     if (primed == 1) {
         Queue(*blocks[0]);  // the one full block never written
         primed = 2;
     }
     if (frameCount != 0) {
-        // The partly filled block, padded with silence to a whole block.
-        const int32_t from = std::clamp(writePos[channels - 1], 0, blockSize);
-        std::fill(blocks[2]->data + from, blocks[2]->data + blockSize, uint8_t{0});
-        blocks[2]->bufferLength = static_cast<uint32_t>(blockSize);
-        Queue(*blocks[2]);
-        Rotate();
+        if (padToBlock) {
+            // The partly filled block, padded with silence to a whole block.
+            const int32_t from = std::clamp(writePos[channels - 1], 0, blockSize);
+            std::fill(blocks[2]->data + from, blocks[2]->data + blockSize, uint8_t{0});
+            blocks[2]->bufferLength = static_cast<uint32_t>(blockSize);
+        } else {
+            blocks[2]->bufferLength = FilledBytes();
+        }
+        if (blocks[2]->bufferLength > 0) {
+            Queue(*blocks[2]);
+            Rotate();
+        }
         frameCount = 0;
         ResetWritePositions();
     }
 }
 
-void WaveOBuffer::Finish() {
-    if (stopFlag.load()) return;
-    QueueTail();
-    // A pause meanwhile holds the tail where it is; a stop drops it.
+void WaveOBuffer::WaitForQueued() {
+    // A pause meanwhile holds the queued audio where it is; a stop drops it.
     for (int i = 2; i >= 0; --i) {
         WaveBlock& block = *blocks[static_cast<size_t>(i)];
         if (block.user != 0) {
@@ -105,6 +109,12 @@ void WaveOBuffer::Finish() {
             block.user = 0;
         }
     }
+}
+
+void WaveOBuffer::Finish() {
+    if (stopFlag.load()) return;
+    QueueTail();
+    WaitForQueued();
 }
 
 void WaveOBuffer::Release() {
@@ -121,11 +131,61 @@ void WaveOBuffer::Release() {
 }
 
 int64_t WaveOBuffer::HeardMicroseconds() {
-    // Frames heard since the device was opened; the device keeps the count
-    // after it has been closed.
-    const uint64_t frames = device->PlayedFrames();
-    if (format.samplesPerSec == 0) return 0;
-    return static_cast<int64_t>(frames * 1000000 / format.samplesPerSec);
+    // Frames heard since the device was opened in the present format; the
+    // device keeps the count after it has been closed. What was heard in
+    // earlier formats stands before it.
+    std::lock_guard<std::mutex> lock(clockLock);
+    if (reopening || format.samplesPerSec == 0) return heardBefore;
+    const uint64_t frames = device->PlayedFrames() - framesAtOpen;
+    return heardBefore + static_cast<int64_t>(frames * 1000000 / format.samplesPerSec);
+}
+
+void WaveOBuffer::NewFormat(int32_t channelCount, int32_t frequency) {
+    // What was decoded in the old format is heard whole, without silence
+    // added behind it, before the device changes format.
+    if (!stopFlag.load()) {
+        QueueTail(false);
+        WaitForQueued();
+    }
+    {
+        std::lock_guard<std::mutex> lock(clockLock);
+        if (format.samplesPerSec > 0)
+            heardBefore += static_cast<int64_t>((device->PlayedFrames() - framesAtOpen) * 1000000 / format.samplesPerSec);
+        reopening = true;
+    }
+    device->Reset();
+    while (device->Close() == WaveOutDevice::kStillPlaying) {
+        device->Reset();
+        std::this_thread::sleep_for(kPollInterval);
+    }
+
+    // Blocks hold as many frames as before, of the new channel count.
+    const int32_t perChannel = blockSize / channels;
+    channels = channelCount == 1 ? 1 : 2;
+    blockSize = perChannel * channels;
+    WaveFormat next = format;
+    next.channels = static_cast<uint16_t>(channels);
+    next.samplesPerSec = frequency > 0 ? static_cast<uint32_t>(frequency) : 0;
+    next.blockAlign = static_cast<uint16_t>(channels * 2);
+    next.avgBytesPerSec = next.samplesPerSec * next.blockAlign;
+    for (size_t i = 0; i < storage.size(); ++i) {
+        data[i].assign(static_cast<size_t>(blockSize), 0);
+        storage[i] = WaveBlock{};
+        storage[i].data = data[i].data();
+        storage[i].bufferLength = static_cast<uint32_t>(blockSize);
+        blocks[i] = &storage[i];
+    }
+    primed = 0;
+    frameCount = 0;
+    ResetWritePositions();
+    const bool opened = device->Open(next) == WaveOutDevice::kOk;
+    {
+        std::lock_guard<std::mutex> lock(clockLock);
+        format = next;
+        framesAtOpen = device->PlayedFrames();
+        reopening = false;
+    }
+    if (!opened) throw OutputError("Output device failure");
 }
 
 void WaveOBuffer::Append(int32_t channel, int16_t sample) {

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 namespace zumo {
@@ -44,6 +45,10 @@ public:
     void Finish() override;
     void Release() override;
     int64_t HeardMicroseconds() override;
+    // Plays out everything queued in the old format, then closes the device
+    // and opens it again with the new one; throws OutputError("Output
+    // device failure") when it cannot be opened so.
+    void NewFormat(int32_t channels, int32_t frequency) override;
 
     int32_t Channels() const { return channels; }
     int32_t BlockSize() const { return blockSize; }
@@ -53,8 +58,11 @@ private:
     void Rotate();
     void Queue(WaveBlock& block);
     // Queues the blocks not yet written: the first full block while it
-    // waits for a second, and the partly filled one padded with silence.
-    void QueueTail();
+    // waits for a second, and the partly filled one, padded with silence to
+    // a whole block at the end of the stream, or as far as it is filled.
+    void QueueTail(bool padToBlock = true);
+    // Waits until every queued block has played (a stop cuts it short).
+    void WaitForQueued();
     uint32_t FilledBytes() const;
     bool BlockFull() const;
     // Waits until Unprepare tells that the block is no longer playing; a
@@ -77,6 +85,14 @@ private:
     std::atomic<bool> stopFlag{false};
     std::atomic<bool> paused{false};
     std::atomic<bool> released{false};
+    // The clock of HeardMicroseconds across changes of format: what was
+    // heard in earlier formats, and the device's count when it was opened
+    // in the present one; while the device is being opened again, the
+    // clock stands.
+    std::mutex clockLock;
+    int64_t heardBefore = 0;
+    uint64_t framesAtOpen = 0;
+    bool reopening = false;
 };
 
 // Makes the output buffer for a stream: one channel when the mode is 3
