@@ -3,6 +3,7 @@
 #include "stream/FileStream.h"
 
 #include <chrono>
+#include <cstdint>
 #include <cmath>
 #include <pthread.h>
 #include <sys/resource.h>
@@ -35,6 +36,7 @@ MPEGPlayer::~MPEGPlayer() {
     WaitForEnd();
     // The Layer III decoder refers to the output buffer and the filters: it goes first.
     layer3.reset();
+    trim.reset();
     // The output buffer plays out what was queued (or drops it after a Stop).
     output.reset();
     args.stream.reset();
@@ -112,9 +114,8 @@ bool MPEGPlayer::NextHeader() {
 
 void MPEGPlayer::SetOutput(std::unique_ptr<OBuffer> buffer) { output = std::move(buffer); }
 
-void MPEGPlayer::Play() {
-    std::lock_guard<std::mutex> lock(threadLock);
-    if (threadStarted.load()) return; // Play runs once per player
+bool MPEGPlayer::Start() {
+    if (threadStarted.load()) return false; // a player plays once
     playing.store(true);
     {
         std::lock_guard<std::mutex> pl(pauseLock);
@@ -123,12 +124,50 @@ void MPEGPlayer::Play() {
     }
     started.store(true);
     threadStarted.store(true);
-    decodeThread = std::thread([this] { DecodeLoop(); });
+    return true;
+}
+
+void MPEGPlayer::Play() {
+    std::lock_guard<std::mutex> lock(threadLock);
+    if (!Start()) return;
+    decodeThread = std::thread([this] {
+        RaiseThreadPriority();
+        DecodeLoop();
+    });
+}
+
+void MPEGPlayer::PlayHere() {
+    {
+        std::lock_guard<std::mutex> lock(threadLock);
+        if (!Start()) return;
+    }
+    DecodeLoop();
+}
+
+std::unique_ptr<GaplessTrim> MPEGPlayer::MakeTrim() {
+    const Header& h = *args.header;
+    if (!gapless || h.encoderDelay < 0 || h.encoderPadding < 0) return nullptr;
+    // The decoder's own delay: 528 samples of the filter banks, plus one.
+    constexpr int64_t kDecoderDelay = 529;
+    const int64_t perFrame = h.layer == 1 ? 384 : (h.layer == 3 && h.version == 0) ? 576 : 1152;
+    const int64_t skip = h.encoderDelay + kDecoderDelay;
+    if (h.announcedFrames <= 0) return std::make_unique<GaplessTrim>(*output, skip, INT64_MAX / 4, INT64_MAX / 2);
+    const int64_t total = int64_t{h.announcedFrames} * perFrame;
+    const int64_t keep = total - h.encoderDelay - h.encoderPadding;
+    if (keep <= 0) return nullptr; // the tag does not fit the stream: nothing is trimmed
+    return std::make_unique<GaplessTrim>(*output, skip, keep, total);
 }
 
 void MPEGPlayer::DecodeLoop() {
-    RaiseThreadPriority();
     try {
+        if (output && args.header) {
+            trim = MakeTrim();
+            sink = trim ? static_cast<OBuffer*>(trim.get()) : output.get();
+            // The caller made the output for the first frame's format.
+            const Header& h = *args.header;
+            outChannels = (h.mode == 3 || args.channelChoice != kBothChannels) ? 1 : 2;
+            outFrequency = h.Frequency();
+        }
         bool ok = headerOk && output && args.stream;
         while (ok && !stopRequested.load(std::memory_order_relaxed)) {
             PlayFrame();
@@ -141,6 +180,7 @@ void MPEGPlayer::DecodeLoop() {
                 const int32_t n = h.FrameCount(bs);
                 if ((!ok && n <= idx + 20) || n <= idx) {
                     bs.Reset();
+                    if (trim) trim->Rewind();
                     ok = NextHeader();
                 }
                 const auto total = static_cast<uint64_t>(std::llround(static_cast<double>(h.TotalMs(bs))));
@@ -197,12 +237,36 @@ bool MPEGPlayer::WaitWhilePaused() {
     return !stopRequested.load();
 }
 
+void MPEGPlayer::FollowFormat() {
+    const Header& h = *args.header;
+    const int32_t channels = (h.mode == 3 || args.channelChoice != kBothChannels) ? 1 : 2;
+    const int32_t frequency = h.Frequency();
+    if (channels != outChannels || frequency != outFrequency) {
+        sink->NewFormat(channels, frequency);
+        outChannels = channels;
+        outFrequency = frequency;
+    }
+    if (layer3 && h.layer == 3) {
+        if (h.version != layer3Version || h.mpeg25 != layer3Mpeg25 || h.sampleFrequency != layer3Frequency) {
+            // Another stream: its tables and its bit reservoir start afresh.
+            layer3.reset();
+            currentLayer = 0;
+        } else {
+            layer3->FollowChannelMode();
+        }
+    }
+}
+
 void MPEGPlayer::PlayFrame() {
     Header& h = *args.header;
     Bitstream& bs = *args.stream;
+    FollowFormat();
     if (h.layer != currentLayer) {
         if (h.layer == 3) {
-            layer3 = std::make_unique<Layer3Decoder>(bs, h, filter0, filter1, *output, args.channelChoice);
+            layer3 = std::make_unique<Layer3Decoder>(bs, h, filter0, filter1, *sink, args.channelChoice);
+            layer3Version = h.version;
+            layer3Mpeg25 = h.mpeg25;
+            layer3Frequency = h.sampleFrequency;
         } else if (currentLayer == 3) {
             layer3.reset();
         }
@@ -212,7 +276,7 @@ void MPEGPlayer::PlayFrame() {
         layer3->DecodeFrame();
         return;
     }
-    subbands.Decode(bs, h, frameCrc, filter0, filter1, *output, args.channelChoice);
+    subbands.Decode(bs, h, frameCrc, filter0, filter1, *sink, args.channelChoice);
 }
 
 void MPEGPlayer::Pause() {

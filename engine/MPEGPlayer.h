@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/Args.h"
+#include "engine/GaplessTrim.h"
 #include "layer3/Layer3Decoder.h"
 #include "output/OBuffer.h"
 #include "subband/SubBandFrame.h"
@@ -49,8 +50,16 @@ public:
 
     // Opens a stream that is not a file (tests, fuzzing, the benchmark).
     void OpenStream(std::unique_ptr<Stream> source, const std::string& name);
+    // Decodes the whole file on the calling thread instead of a thread of
+    // its own (the tools, fuzzing); returns at the end of the file or after
+    // a Stop from another thread.
+    void PlayHere();
     // Sets the channel choice; honoured when set before Play.
     void SetChannelChoice(uint8_t choice) { args.channelChoice = choice; }
+    // Gapless playback, on by default: where the file's LAME tag gives the
+    // encoder's delay and padding, those samples are left out. Off, every
+    // sample of the audio frames is kept. Honoured when set before Play.
+    void SetGapless(bool on) { gapless = on; }
     // Blocks until the decode loop has ended (at the end of the file or after Stop).
     void WaitForEnd();
     // Frames decoded so far (for the tools).
@@ -60,8 +69,16 @@ public:
     bool HasFrame() const { return headerOk; }
 
 private:
+    // Marks the player as playing; false when it already was started.
+    bool Start();
     void DecodeLoop();
     void PlayFrame();
+    // Follows a change of stream between frames: tells the output of a new
+    // channel count or sampling frequency, and makes the Layer III decoder
+    // follow a new version, sampling frequency or channel mode.
+    void FollowFormat();
+    // The gapless trim for the file's first stream, when its tag gives one.
+    std::unique_ptr<GaplessTrim> MakeTrim();
     bool NextHeader();
     // Waits while paused; false when the player was stopped meanwhile.
     bool WaitWhilePaused();
@@ -75,8 +92,19 @@ private:
     SynthFilter filter1;
     Crc16* frameCrc = nullptr;        // borrowed from the header
     std::unique_ptr<OBuffer> output;
+    // Where the decoders put their samples: the output, or the gapless trim in front of it.
+    std::unique_ptr<GaplessTrim> trim;
+    OBuffer* sink = nullptr;
+    bool gapless = true;
+    // The format the output plays: that of the first frame until a change is announced.
+    int32_t outChannels = 0;
+    int32_t outFrequency = 0;
     int32_t currentLayer = 0;
     std::unique_ptr<Layer3Decoder> layer3;
+    // The stream the Layer III decoder was made for.
+    uint8_t layer3Version = 0;
+    bool layer3Mpeg25 = false;
+    uint8_t layer3Frequency = 0;
     SubBandFrame subbands;            // storage for the Layer I and II per-frame objects
     std::atomic<bool> repeatMode{false};
     std::atomic<bool> playing{false};

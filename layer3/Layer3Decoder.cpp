@@ -183,3 +183,24 @@ bool Layer3Decoder::ReadSideInfo() {
 }
 
 } // namespace zumo
+
+namespace zumo {
+
+// A stream whose frames turn from single-channel to two-channel or back (a
+// change of mode inside one stream): the channels follow, while the
+// reservoir, and with it the main data that later frames begin in, carries
+// on. A second channel that starts anew starts from silence.
+void Layer3Decoder::FollowChannelMode() {
+    const int32_t count = header->mode == 3 ? 1 : 2;
+    if (count == channelCount) return;
+    if (count == 2) std::fill(overlap[1], overlap[1] + 576, 0.0f);
+    channelCount = count;
+    firstChannel = 0;
+    lastChannel = channelCount - 1;
+    if (channelCount == 2) {
+        if (channelChoice == 1 || channelChoice == 3) lastChannel = 0;
+        if (channelChoice == 2) firstChannel = 1;
+    }
+}
+
+} // namespace zumo

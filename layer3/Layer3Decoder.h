@@ -62,6 +62,9 @@ public:
 
     // Decodes the frame whose header has just been read.
     void DecodeFrame();
+    // Follows the header's channel mode when the stream turned from single
+    // to two channels or back; nothing otherwise.
+    void FollowChannelMode();
 
     // Steps of DecodeFrame (Layer3Decoder.cpp): side information from the
     // frame body; false when the frame's side information is unusable.

@@ -24,6 +24,8 @@ constexpr int32_t kBitrates[2][3][16] = {
 
 // Sampling frequencies by version and index; the reserved index 3 holds 1.
 constexpr int32_t kFrequencies[2][4] = {{22050, 24000, 16000, 1}, {44100, 48000, 32000, 1}};
+// MPEG-2.5: the MPEG-2 frequencies halved.
+constexpr int32_t kFrequencies25[4] = {11025, 12000, 8000, 1};
 
 // Milliseconds per frame by layer - 1 and sampling-frequency index (MPEG-1
 // durations, which also fit MPEG-2 Layer III).
@@ -37,24 +39,81 @@ uint32_t BigEndian32(const uint8_t* p) {
     return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
 }
 
+int32_t LayerOf(uint32_t h) { return 4 - static_cast<int32_t>((h >> 17) & 3); }
+bool Mpeg1(uint32_t h) { return ((h >> 19) & 1) != 0; }
+bool Mpeg25(uint32_t h) { return ((h >> 20) & 1) == 0; }
+
+int32_t FrequencyOf(bool mpeg1, bool mpeg25, uint32_t index) {
+    return mpeg25 ? kFrequencies25[index & 3] : kFrequencies[mpeg1 ? 1 : 0][index & 3];
+}
+
+// Bytes of Layer III side information.
+int32_t SideInfoBytes(bool mpeg1, bool singleChannel) {
+    return mpeg1 ? (singleChannel ? 17 : 32) : (singleChannel ? 9 : 17);
+}
+
 } // namespace
+
+bool Header::Plausible(uint32_t h) {
+    if ((h >> 21) != 0x7FF) return false;
+    const uint32_t versionBits = (h >> 19) & 3; // 3 MPEG-1, 2 MPEG-2, 0 MPEG-2.5, 1 reserved
+    const uint32_t layerBits = (h >> 17) & 3;   // 3 Layer I, 2 Layer II, 1 Layer III, 0 reserved
+    if (versionBits == 1 || layerBits == 0) return false;
+    if (versionBits == 0 && layerBits != 1) return false;
+    // The reserved emphasis code is left alone: streams do carry it.
+    return ((h >> 12) & 15) != 15 && ((h >> 10) & 3) != 3;
+}
+
+int32_t Header::FrameBytes(uint32_t h, int32_t freeBytes) {
+    const int32_t layer = LayerOf(h);
+    if (layer < 1 || layer > 3) return 0;
+    const auto padding = (h >> 9) & 1;
+    if (FreeFormat(h)) {
+        if (freeBytes <= 0) return 0;
+        return freeBytes + static_cast<int32_t>(layer == 1 ? 4 * padding : padding);
+    }
+    const auto rate = static_cast<uint32_t>(kBitrates[Mpeg1(h) ? 1 : 0][layer - 1][(h >> 12) & 15]);
+    const auto f = static_cast<uint32_t>(FrequencyOf(Mpeg1(h), Mpeg25(h), (h >> 10) & 3));
+    if (layer == 1) return static_cast<int32_t>((12 * rate / f + padding) * 4);
+    uint32_t length = 144 * rate / f;
+    if (!Mpeg1(h) && layer == 3) length >>= 1; // 576 samples per frame
+    return static_cast<int32_t>(length + padding);
+}
+
+bool Header::SameStream(uint32_t a, uint32_t b) {
+    // Sync, version, layer and sampling-frequency bits.
+    constexpr uint32_t kMask = 0xFFFE0C00u;
+    return (a & kMask) == (b & kMask) && FreeFormat(a) == FreeFormat(b);
+}
 
 bool Header::ReadHeader(Bitstream& stream, Crc16*& frameCrc) {
     frameCrc = nullptr;
-    uint32_t h = 0;
-    const bool first = !synchronised;
-    if (!synchronised) {
-        if (!stream.SyncHeader(false, h)) return false;
-        version = static_cast<uint8_t>((h >> 19) & 1);
-        sampleFrequency = static_cast<uint8_t>((h >> 10) & 3);
-        if (sampleFrequency == 3) return false;
-        stream.SetSyncWord(h & 0xFFF80CC0u);
+    for (;;) {
+        uint32_t h = 0;
+        if (!stream.SyncHeader(h)) return false;
+        SetFields(h, stream.FreeFormatBytes());
+        if (!stream.ReadFrame(frameSize)) return false;
+        const bool first = !synchronised;
         synchronised = true;
-    } else if (!stream.SyncHeader(true, h)) {
-        return false;
-    }
+        if (layer == 3 && VbrTagFrame(stream, first)) continue;
 
-    layer = 4 - static_cast<int32_t>((h >> 17) & 3);
+        if (protectionBit == 0) {
+            checksum = static_cast<int32_t>(stream.GetBits(16));
+            if (!crc) crc = std::make_unique<Crc16>();
+            crc->AddBits(h, 16);
+            frameCrc = crc.get();
+        }
+        return true;
+    }
+}
+
+void Header::SetFields(uint32_t h, int32_t freeBytes) {
+    // Version and sampling frequency are those of the frame read last: the
+    // frame reader follows a stream that changes them (joined files).
+    version = Mpeg1(h) ? 1 : 0;
+    mpeg25 = Mpeg25(h);
+    sampleFrequency = static_cast<uint8_t>((h >> 10) & 3);
+    layer = LayerOf(h);
     protectionBit = static_cast<int32_t>((h >> 16) & 1);
     bitrateIndex = static_cast<int32_t>((h >> 12) & 15);
     paddingBit = static_cast<int32_t>((h >> 9) & 1);
@@ -62,6 +121,7 @@ bool Header::ReadHeader(Bitstream& stream, Crc16*& frameCrc) {
     modeExtension = static_cast<int32_t>((h >> 4) & 3);
     copyright = ((h >> 3) & 1) != 0;
     original = ((h >> 2) & 1) != 0;
+    freeFormatBytes = bitrateIndex == 0 ? freeBytes : 0;
 
     intensityStereoBound = mode == 1 ? modeExtension * 4 + 4 : 0;
 
@@ -80,74 +140,89 @@ bool Header::ReadHeader(Bitstream& stream, Crc16*& frameCrc) {
     }
     if (numberOfSubbands < intensityStereoBound) intensityStereoBound = numberOfSubbands;
 
-    const auto rate = static_cast<uint32_t>(Bitrate());
-    const auto f = static_cast<uint32_t>(Frequency());
-    const auto padding = static_cast<uint32_t>(paddingBit);
-    if (layer == 1) {
-        frameSize = static_cast<int32_t>((12 * rate / f + padding) * 4);
-        nSlots = 0;
+    const int32_t length = FrameBytes(h, freeBytes);
+    if (layer == 3) {
+        const int32_t check = protectionBit == 0 ? 2 : 0;
+        nSlots = length - SideInfoBytes(version == 1, mode == 3) - check - 4;
     } else {
-        uint32_t length = 144 * rate / f;
-        if (version == 0 && layer == 3) length >>= 1;
-        length += padding;
-        frameSize = static_cast<int32_t>(length);
-        if (layer == 3) {
-            const int32_t side = version == 1 ? (mode == 3 ? 17 : 32) : (mode == 3 ? 9 : 17);
-            const int32_t check = protectionBit == 0 ? 2 : 0;
-            nSlots = frameSize - side - check - 4;
-        } else {
-            nSlots = 0;
+        nSlots = 0;
+    }
+    frameSize = length - 4;
+}
+
+// The first frame of a VBR file (and of many constant-rate files) carries a
+// Xing/"Info" or VBRI tag instead of audio: the stream's frame count and,
+// in the LAME extension of the Xing tag, the encoder's delay and padding.
+// The tag sits right behind the side information; in a frame protected by
+// a CRC some encoders leave out the two check bytes when placing it, so
+// both places are looked at.
+bool Header::VbrTagFrame(Bitstream& stream, bool first) {
+    const uint32_t* words = stream.FrameWords();
+    const int32_t size = std::min(frameSize, Bitstream::kBufferBytes);
+    auto byteAt = [&](int32_t i) { return static_cast<uint8_t>(words[i / 4] >> (24 - 8 * (i % 4))); };
+    auto word32 = [&](int32_t i) -> uint32_t {
+        if (i < 0 || i + 4 > size) return 0;
+        return (uint32_t{byteAt(i)} << 24) | (uint32_t{byteAt(i + 1)} << 16) | (uint32_t{byteAt(i + 2)} << 8) |
+               byteAt(i + 3);
+    };
+    constexpr uint32_t kXing = 0x58696E67, kInfo = 0x496E666F, kVbri = 0x56425249;
+
+    const int32_t side = SideInfoBytes(version == 1, mode == 3);
+    int32_t xing = -1;
+    for (int32_t at : {side + (protectionBit == 0 ? 2 : 0), side}) {
+        const uint32_t w = word32(at);
+        if (w == kXing || w == kInfo) {
+            xing = at;
+            break;
         }
     }
-    frameSize -= 4;
+    constexpr int32_t kVbriAt = 32;
+    if (xing < 0 && word32(kVbriAt) != kVbri) return false;
+    if (!first) return true;
 
-    if (!stream.ReadFrame(frameSize)) return false;
-
-    if (first && layer == 3) ReadVbrHeader(stream);
-
-    if (protectionBit == 0) {
-        checksum = static_cast<int32_t>(stream.GetBits(16));
-        if (!crc) crc = std::make_unique<Crc16>();
-        crc->AddBits(h, 16);
-        frameCrc = crc.get();
+    uint8_t body[Bitstream::kBufferBytes];
+    for (int32_t i = 0; i < size; ++i) body[i] = byteAt(i);
+    auto frames = [&](uint32_t count) {
+        if (count > 0 && count <= 0x7FFFFFFF) announcedFrames = static_cast<int32_t>(count);
+    };
+    if (xing < 0) {
+        if (kVbriAt + 18 <= size) frames(BigEndian32(body + kVbriAt + 14));
+        return true;
+    }
+    const uint32_t flags = xing + 8 <= size ? BigEndian32(body + xing + 4) : 0;
+    int32_t at = xing + 8;
+    if (flags & 1) {
+        if (at + 4 <= size) frames(BigEndian32(body + at));
+        at += 4;
+    }
+    if (flags & 2) at += 4;   // byte count
+    if (flags & 4) at += 100; // seek table
+    if (flags & 8) at += 4;   // quality
+    // The LAME extension: a 9-byte encoder name, then at byte 21 the delay
+    // and the padding, 12 bits each. FFmpeg writes the same extension
+    // under its own names.
+    if (at + 24 <= size && (std::memcmp(body + at, "LAME", 4) == 0 || std::memcmp(body + at, "Lavf", 4) == 0 ||
+                            std::memcmp(body + at, "Lavc", 4) == 0)) {
+        const uint8_t* d = body + at + 21;
+        encoderDelay = (d[0] << 4) | (d[1] >> 4);
+        encoderPadding = ((d[1] & 0x0F) << 8) | d[2];
     }
     return true;
 }
 
-// A VBR file's first frame often carries a Xing/"Info" or VBRI header with
-// the stream's frame count; the constant-bit-rate estimate is wrong for
-// such files. The frame's bits are only looked at, not consumed.
-void Header::ReadVbrHeader(Bitstream& stream) {
-    uint8_t body[Bitstream::kBufferBytes];
-    const int32_t size = std::min(frameSize, Bitstream::kBufferBytes);
-    if (size <= 0) return;
-    const uint32_t* words = stream.FrameWords();
-    for (int32_t i = 0; i < size; ++i) body[i] = static_cast<uint8_t>(words[i / 4] >> (24 - 8 * (i % 4)));
-
-    const int32_t crcBytes = protectionBit == 0 ? 2 : 0;
-    const int32_t side = version == 1 ? (mode == 3 ? 17 : 32) : (mode == 3 ? 9 : 17);
-    const int32_t xing = crcBytes + side;
-    if (xing + 12 <= size && (std::memcmp(body + xing, "Xing", 4) == 0 || std::memcmp(body + xing, "Info", 4) == 0)) {
-        const uint32_t flags = BigEndian32(body + xing + 4);
-        if (flags & 1) {
-            const uint32_t frames = BigEndian32(body + xing + 8);
-            if (frames > 0 && frames <= 0x7FFFFFFF) announcedFrames = static_cast<int32_t>(frames);
-        }
-        return;
-    }
-    const int32_t vbri = 32;
-    if (vbri + 18 <= size && std::memcmp(body + vbri, "VBRI", 4) == 0) {
-        const uint32_t frames = BigEndian32(body + vbri + 14);
-        if (frames > 0 && frames <= 0x7FFFFFFF) announcedFrames = static_cast<int32_t>(frames);
-    }
-}
-
 int32_t Header::Bitrate() const {
     if (layer < 1 || layer > 3) return 0;
+    if (bitrateIndex == 0 && freeFormatBytes > 0) {
+        // Free format: what the measured frame length carries.
+        const int64_t f = Frequency();
+        if (layer == 1) return static_cast<int32_t>(int64_t{freeFormatBytes} / 4 * f / 12);
+        const int64_t perFrame = (version == 0 && layer == 3) ? 72 : 144;
+        return static_cast<int32_t>(int64_t{freeFormatBytes} * f / perFrame);
+    }
     return kBitrates[version & 1][layer - 1][bitrateIndex & 15];
 }
 
-int32_t Header::Frequency() const { return kFrequencies[version & 1][sampleFrequency & 3]; }
+int32_t Header::Frequency() const { return FrequencyOf(version == 1, mpeg25 && version == 0, sampleFrequency); }
 
 bool Header::ChecksumOk() {
     if (!crc) return false;
@@ -166,7 +241,10 @@ int32_t Header::FrameCount(Bitstream& stream) const {
 float Header::MsPerFrame() const {
     if (layer < 1 || layer > 3) return 0.0f;
     const float ms = kMsPerFrame[layer - 1][sampleFrequency & 3];
-    return (version == 0 && layer != 3) ? 2.0f * ms : ms;
+    // MPEG-2 Layer I and II frames carry as many samples as MPEG-1 frames
+    // at half the rate; MPEG-2.5 Layer III frames as many as MPEG-2 ones at
+    // half the rate again.
+    return ((version == 0 && layer != 3) || (mpeg25 && version == 0)) ? 2.0f * ms : ms;
 }
 
 float Header::TotalMs(Bitstream& stream) const {

@@ -119,8 +119,7 @@ TEST(Header, SubbandCountsAndIntensityBound) {
 
 TEST(Header, EstimatesForAConstantBitRateFile) {
     std::vector<uint8_t> file;
-    AppendFrame(file, Fields(1, 3, 9, 0, 0));
-    file.resize(4170000, 0);
+    for (int i = 0; i < 10000; ++i) AppendFrame(file, Fields(1, 3, 9, 0, 0));
     auto o = ReadFirst(file);
     ASSERT_TRUE(o->ok);
     EXPECT_EQ(o->header.FrameCount(*o->stream), 10000);
@@ -140,18 +139,40 @@ TEST(Header, NothingReadAnswersZero) {
     EXPECT_EQ(h.TotalMs(*bs), 0.0f);
 }
 
-TEST(Header, ReservedRateFailsFirstThenSearchGoesOn) {
-    std::vector<uint8_t> file;
-    FrameFields reserved = Fields(1, 3, 9, 0, 0);
-    reserved.sampleFrequency = 3;
-    const uint32_t bad = HeaderWord(reserved);
-    for (int s = 24; s >= 0; s -= 8) file.push_back(static_cast<uint8_t>(bad >> s));
-    AppendFrame(file, Fields(1, 3, 9, 0, 0));
-    auto o = ReadFirst(file);
-    EXPECT_FALSE(o->ok);
-    EXPECT_FALSE(o->header.synchronised);
-    EXPECT_TRUE(o->header.ReadHeader(*o->stream, o->crc));
-    EXPECT_EQ(o->header.Frequency(), 44100);
+// Which 32-bit values can start a frame, and what an MPEG-2.5 frame says:
+// 11 sync bits and version bits 00, the MPEG-2 frequencies halved, Layer III only.
+TEST(Header, ReservedCodesAndMpeg25) {
+    EXPECT_TRUE(Header::Plausible(0xFFFB9000u));  // MPEG-1 Layer III
+    EXPECT_TRUE(Header::Plausible(0xFFF39000u));  // MPEG-2 Layer III
+    EXPECT_TRUE(Header::Plausible(0xFFE39000u));  // MPEG-2.5 Layer III
+    EXPECT_FALSE(Header::Plausible(0xFFE59000u)); // MPEG-2.5 Layer II
+    EXPECT_FALSE(Header::Plausible(0xFFEF9000u)); // MPEG-2.5 Layer I
+    EXPECT_FALSE(Header::Plausible(0xFFEB9000u)); // reserved version bits 01
+    EXPECT_FALSE(Header::Plausible(0xFFF99000u)); // reserved layer 00
+    EXPECT_FALSE(Header::Plausible(0xFFFBF000u)); // bit-rate index 15
+    EXPECT_FALSE(Header::Plausible(0xFFFB9C00u)); // sampling-frequency index 3
+    EXPECT_FALSE(Header::Plausible(0xFFDB9000u)); // 10 sync bits
+
+    struct Case {
+        int sf, bitrateIndex, frequency, frameSize;
+        float msPerFrame;
+    };
+    for (const Case& c : {Case{0, 8, 11025, 417 - 4, 2 * 26.12245f}, Case{1, 8, 12000, 384 - 4, 48.0f},
+                          Case{2, 4, 8000, 288 - 4, 72.0f}}) {
+        FrameFields f = Fields(0, 3, c.bitrateIndex, c.sf, 3);
+        f.mpeg25 = true;
+        std::vector<uint8_t> file;
+        for (int i = 0; i < 3; ++i) AppendFrame(file, f);
+        auto o = ReadFirst(file);
+        ASSERT_TRUE(o->ok) << c.frequency;
+        EXPECT_TRUE(o->header.mpeg25);
+        EXPECT_EQ(o->header.version, 0);
+        EXPECT_EQ(o->header.Frequency(), c.frequency);
+        EXPECT_EQ(o->header.frameSize, c.frameSize);
+        EXPECT_EQ(o->header.nSlots, c.frameSize + 4 - 9 - 4);
+        EXPECT_EQ(o->header.Bitrate(), c.bitrateIndex == 8 ? 64000 : 32000);
+        EXPECT_FLOAT_EQ(o->header.MsPerFrame(), c.msPerFrame);
+    }
 }
 
 TEST(Header, FreeFormatAndTruncatedFramesFail) {
@@ -181,24 +202,50 @@ TEST(Header, ProtectedFrameCarriesItsCrcWord) {
     EXPECT_EQ(ReadOne(Fields(1, 2, 10, 0, 0))->crc, nullptr);
 }
 
-TEST(Header, VbrHeaderAnnouncesTheFrameCount) {
-    for (const char* tag : {"Xing", "Info"}) {
-        std::vector<uint8_t> body(32, 0); // stereo MPEG-1 side information
-        body.insert(body.end(), tag, tag + 4);
+// The Xing/"Info" or VBRI tag in the first frame gives the frame count; in
+// a frame protected by a CRC the tag is found with and without the two
+// check bytes in front of it. The LAME extension gives the encoder's delay
+// and padding. Tag frames carry no audio: the first frame read is the
+// first audio frame.
+TEST(Header, VbrTagFramesGiveCountsAndDelaysAndHoldNoAudio) {
+    struct Case {
+        const char* tag;
+        int protection;
+        int tagAt; // in the body
+        bool lame;
+    };
+    for (const Case& c : {Case{"Xing", 1, 32, false}, Case{"Info", 1, 32, true}, Case{"Xing", 0, 34, false},
+                          Case{"Xing", 0, 32, true}}) {
+        std::vector<uint8_t> body(static_cast<size_t>(c.tagAt), 0);
+        body.insert(body.end(), c.tag, c.tag + 4);
         body.insert(body.end(), {0, 0, 0, 0x0F, 0, 0, 0x30, 0x39}); // flags, 12345 frames
+        body.resize(body.size() + 4 + 100 + 4, 0);                    // bytes, seek table, quality
+        if (c.lame) {
+            const std::string name = "LAME3.100";
+            body.insert(body.end(), name.begin(), name.end());
+            body.resize(body.size() + 12, 0);
+            body.insert(body.end(), {0x24, 0x04, 0xD2}); // delay 576, padding 1234
+        }
         std::vector<uint8_t> file;
-        AppendFrame(file, Fields(1, 3, 9, 0, 0), body);
-        for (int i = 0; i < 5; ++i) AppendFrame(file, Fields(1, 3, 9, 0, 0));
+        AppendFrame(file, Fields(1, 3, 9, 0, 0, 0, c.protection), body);
+        for (int i = 0; i < 5; ++i) AppendFrame(file, Fields(1, 3, 10, 0, 0, 0, c.protection));
         auto o = ReadFirst(file);
+        SCOPED_TRACE(std::string(c.tag) + (c.protection == 0 ? " protected" : "") + " at " + std::to_string(c.tagAt));
         ASSERT_TRUE(o->ok);
-        EXPECT_EQ(o->header.FrameCount(*o->stream), 12345) << tag;
-        EXPECT_FLOAT_EQ(o->header.TotalMs(*o->stream), static_cast<float>(12345.0L * 26.12245f)) << tag;
+        EXPECT_EQ(o->header.bitrateIndex, 10); // the audio frame behind the tag
+        EXPECT_EQ(o->header.FrameCount(*o->stream), 12345);
+        EXPECT_FLOAT_EQ(o->header.TotalMs(*o->stream), static_cast<float>(12345.0L * 26.12245f));
+        EXPECT_EQ(o->header.encoderDelay, c.lame ? 576 : -1);
+        EXPECT_EQ(o->header.encoderPadding, c.lame ? 1234 : -1);
     }
     std::vector<uint8_t> vbri(32, 0);
     vbri.insert(vbri.end(), {'V', 'B', 'R', 'I', 0, 1, 0, 0, 0, 50, 0, 0, 0x10, 0, 0, 0, 0x03, 0xE8});
     std::vector<uint8_t> file;
     AppendFrame(file, Fields(1, 3, 9, 0, 3), vbri);
+    for (int i = 0; i < 3; ++i) AppendFrame(file, Fields(1, 3, 10, 0, 3));
     auto o = ReadFirst(file);
+    ASSERT_TRUE(o->ok);
+    EXPECT_EQ(o->header.bitrateIndex, 10);
     EXPECT_EQ(o->header.FrameCount(*o->stream), 1000);
 }
 

@@ -242,14 +242,14 @@ TEST(Layer2Frame, LayerOneThenLayerTwoFramesKeepTheirLengths) {
     one.sampleFrequency = 1;
     one.mode = 0;
     std::vector<uint8_t> stream;
-    AppendFrame(stream, one);
+    for (int i = 0; i < 3; ++i) AppendFrame(stream, one); // a run of three is believed
     AppendFrame(stream, Layer2(0));
     AppendFrame(stream, one);
     auto run = DecodeBytes(stream, 2);
-    ASSERT_EQ(run->accepted.size(), 3u);
-    EXPECT_EQ(run->pcm.frames, 3);
-    EXPECT_EQ(run->pcm.written[0], 384u + 1152u + 384u);
-    EXPECT_EQ(run->pcm.written[1], 384u + 1152u + 384u);
+    ASSERT_EQ(run->accepted.size(), 5u);
+    EXPECT_EQ(run->pcm.frames, 5);
+    EXPECT_EQ(run->pcm.written[0], 3 * 384u + 1152u + 384u);
+    EXPECT_EQ(run->pcm.written[1], 3 * 384u + 1152u + 384u);
     EXPECT_EQ(run->pcm.strayAppends, 0);
 }
 

@@ -29,7 +29,7 @@ void BitWriter::PadTo(size_t byteCount) {
 }
 
 uint32_t HeaderWord(const FrameFields& s) {
-    uint32_t h = 0xFFF00000u;
+    uint32_t h = s.mpeg25 ? 0xFFE00000u : 0xFFF00000u;
     h |= static_cast<uint32_t>(s.version & 1) << 19;
     h |= static_cast<uint32_t>((4 - s.layer) & 3) << 17;
     h |= static_cast<uint32_t>(s.protection & 1) << 16;
@@ -50,8 +50,10 @@ int FrameBodySize(const FrameFields& s) {
          {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, 0},
          {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0}}};
     static const int freqs[2][3] = {{22050, 24000, 16000}, {44100, 48000, 32000}};
+    static const int freqs25[3] = {11025, 12000, 8000};
+    if (s.bitrateIndex == 0) return s.freeBytes + s.padding * (s.layer == 1 ? 4 : 1) - 4;
     const int rate = rates[s.version][s.layer - 1][s.bitrateIndex] * 1000;
-    const int f = freqs[s.version][s.sampleFrequency];
+    const int f = s.mpeg25 ? freqs25[s.sampleFrequency] : freqs[s.version][s.sampleFrequency];
     if (s.layer == 1) return (12 * rate / f + s.padding) * 4 - 4;
     int length = 144 * rate / f;
     if (s.version == 0 && s.layer == 3) length /= 2;
