@@ -36,8 +36,10 @@ void WavHeader(uint8_t* h, int channels, int32_t frequency, uint32_t dataBytes) 
 } // namespace
 
 PcmFileBuffer::PcmFileBuffer(const std::string& path, bool wavHeader, int channels, int32_t frequency)
-    : wavHeader(wavHeader), channels(std::clamp(channels, 1, 2)), frequency(frequency),
-      frame(kFrameSamples * static_cast<size_t>(this->channels) * 2, 0) {
+    : wavHeader(wavHeader), fileChannels(std::clamp(channels, 1, 2)), fileFrequency(frequency),
+      inChannels(fileChannels), frame(kFrameSamples * 2 * 2, 0) {
+    samples[0].assign(kFrameSamples, 0);
+    samples[1].assign(kFrameSamples, 0);
     if (path == "-") {
         file = stdout;
     } else {
@@ -46,7 +48,7 @@ PcmFileBuffer::PcmFileBuffer(const std::string& path, bool wavHeader, int channe
     }
     if (file && wavHeader) {
         uint8_t h[44];
-        WavHeader(h, this->channels, frequency, 0);
+        WavHeader(h, fileChannels, frequency, 0);
         ok = std::fwrite(h, 1, sizeof h, file) == sizeof h;
     }
 }
@@ -54,38 +56,73 @@ PcmFileBuffer::PcmFileBuffer(const std::string& path, bool wavHeader, int channe
 PcmFileBuffer::~PcmFileBuffer() { Close(); }
 
 void PcmFileBuffer::Append(int32_t channel, int16_t sample) {
-    if (channel < 0 || channel >= channels) return;
+    if (channel < 0 || channel >= inChannels) return;
     size_t& n = count[channel];
     if (n >= kFrameSamples) return;
-    Put16(&frame[(n * static_cast<size_t>(channels) + static_cast<size_t>(channel)) * 2], static_cast<uint16_t>(sample));
-    ++n;
+    samples[channel][n++] = sample;
 }
 
-void PcmFileBuffer::AppendBlock(int32_t channel, const int16_t* samples, int32_t length) {
+void PcmFileBuffer::AppendBlock(int32_t channel, const int16_t* source, int32_t length) {
     // As Append sample by sample: what does not fit in the frame is dropped.
-    if (channel < 0 || channel >= channels) return;
+    if (channel < 0 || channel >= inChannels || length <= 0) return;
     size_t& n = count[channel];
-    const auto stride = static_cast<size_t>(channels) * 2;
-    uint8_t* out = &frame[static_cast<size_t>(channel) * 2];
-    for (int32_t i = 0; i < length && n < kFrameSamples; ++i, ++n) Put16(out + n * stride, static_cast<uint16_t>(samples[i]));
+    const size_t take = std::min(static_cast<size_t>(length), kFrameSamples - n);
+    std::copy(source, source + take, samples[channel].begin() + static_cast<std::ptrdiff_t>(n));
+    n += take;
 }
 
 void PcmFileBuffer::Flush() {
-    const size_t samples = channels == 2 ? std::max(count[0], count[1]) : count[0];
-    const size_t bytes = samples * static_cast<size_t>(channels) * 2;
-    if (file && bytes > 0 && ok) {
-        ok = std::fwrite(frame.data(), 1, bytes, file) == bytes;
-        dataBytes += bytes;
-    }
-    std::fill(frame.begin(), frame.begin() + static_cast<std::ptrdiff_t>(bytes), 0);
+    const size_t n = inChannels == 2 ? std::max(count[0], count[1]) : count[0];
+    // A channel that got fewer samples than the other is filled up with silence.
+    for (int c = 0; c < inChannels; ++c)
+        std::fill(samples[c].begin() + static_cast<std::ptrdiff_t>(count[c]),
+                  samples[c].begin() + static_cast<std::ptrdiff_t>(n), int16_t{0});
     count[0] = count[1] = 0;
+    if (!file || n == 0 || !ok || ended) return;
+
+    const int out = fileChannels;
+    uint8_t* p = frame.data();
+    for (size_t i = 0; i < n; ++i) {
+        if (inChannels == out) {
+            for (int c = 0; c < out; ++c, p += 2) Put16(p, static_cast<uint16_t>(samples[c][i]));
+        } else if (out == 2) {
+            // One channel into two: the same sample on both.
+            Put16(p, static_cast<uint16_t>(samples[0][i]));
+            Put16(p + 2, static_cast<uint16_t>(samples[0][i]));
+            p += 4;
+        } else {
+            // Two channels into one: their mix.
+            const int mixed = (int{samples[0][i]} + int{samples[1][i]}) / 2;
+            Put16(p, static_cast<uint16_t>(static_cast<int16_t>(mixed)));
+            p += 2;
+        }
+    }
+    const size_t bytes = static_cast<size_t>(p - frame.data());
+    ok = std::fwrite(frame.data(), 1, bytes, file) == bytes;
+    dataBytes += bytes;
 }
 
 void PcmFileBuffer::WriteBuffer() { Flush(); }
 
-void PcmFileBuffer::ClearBuffer() {
-    std::fill(frame.begin(), frame.end(), 0);
-    count[0] = count[1] = 0;
+void PcmFileBuffer::ClearBuffer() { count[0] = count[1] = 0; }
+
+void PcmFileBuffer::NewFormat(int32_t channels, int32_t frequency) {
+    Flush();
+    channels = std::clamp(channels, 1, 2);
+    Change change;
+    change.atSeconds = fileFrequency > 0 ? static_cast<double>(dataBytes) / (fileChannels * 2) / fileFrequency : 0;
+    change.channels = channels;
+    change.frequency = frequency;
+    if (changes++ == 0) firstChange = change;
+    inChannels = channels;
+    if (!wavHeader) {
+        // Raw PCM has no header to keep: it goes on in the new format.
+        fileChannels = channels;
+        fileFrequency = frequency;
+    } else if (frequency != fileFrequency && !ended) {
+        ended = true;
+        endingChange = change;
+    }
 }
 
 bool PcmFileBuffer::Close() {
@@ -95,7 +132,7 @@ bool PcmFileBuffer::Close() {
         // A WAV file holds at most 4 GiB of samples; longer output keeps the largest size.
         const auto size = static_cast<uint32_t>(std::min<uint64_t>(dataBytes, 0xFFFFFFFFull - 36));
         uint8_t h[44];
-        WavHeader(h, channels, frequency, size);
+        WavHeader(h, fileChannels, fileFrequency, size);
         ok = std::fseek(file, 0, SEEK_SET) == 0 && std::fwrite(h, 1, sizeof h, file) == sizeof h;
     }
     if (std::fflush(file) != 0) ok = false;

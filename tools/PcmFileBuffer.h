@@ -13,6 +13,13 @@ namespace zumo {
 // 16-bit little-endian samples, channels interleaved, optionally behind a
 // WAV header. Samples are gathered one frame at a time and written at the
 // end of each frame; a channel writes no more than the frame's space holds.
+//
+// When the stream changes format, raw output follows it: every sample is
+// written, in the channel count of its frames. A WAV file holds one
+// format, the first: frames of one channel are written as two equal
+// channels into a two-channel file and two-channel frames as their mix
+// into a one-channel file; at a change of sampling rate the file ends
+// (its samples would play at the wrong speed).
 class PcmFileBuffer : public OBuffer {
 public:
     // path "-" writes raw PCM to stdout.
@@ -30,6 +37,21 @@ public:
     void WriteBuffer() override;
     void ClearBuffer() override;
     void SetStopFlag() override {}
+    void NewFormat(int32_t channels, int32_t frequency) override;
+
+    // A change of format: where (seconds of output written before it) and to what.
+    struct Change {
+        double atSeconds = 0;
+        int channels = 0;
+        int32_t frequency = 0;
+    };
+    int Changes() const { return changes; }
+    const Change& FirstChange() const { return firstChange; }
+    // A WAV file that ended at a change of sampling rate: that change.
+    bool EndedAtRateChange() const { return ended; }
+    const Change& EndingChange() const { return endingChange; }
+    int FileChannels() const { return fileChannels; }
+    int32_t FileFrequency() const { return fileFrequency; }
 
 private:
     void Flush();
@@ -40,11 +62,17 @@ private:
     bool ownsFile = false;
     bool wavHeader = false;
     bool ok = true;
-    int channels;
-    int32_t frequency;
+    int fileChannels;       // the WAV file's (raw: the current frames')
+    int32_t fileFrequency;
+    int inChannels;         // the channel count of the frames coming in
+    bool ended = false;
+    int changes = 0;
+    Change firstChange;
+    Change endingChange;
     uint64_t dataBytes = 0;
     size_t count[2] = {0, 0};
-    std::vector<uint8_t> frame; // kFrameSamples * channels samples, interleaved, little-endian
+    std::vector<int16_t> samples[2]; // one frame per channel
+    std::vector<uint8_t> frame;      // the frame interleaved, little-endian
 };
 
 } // namespace zumo

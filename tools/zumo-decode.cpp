@@ -2,6 +2,7 @@
 //
 //   zumo-decode --info FILE    walk every frame and print what the player knows of the file
 //   zumo-decode FILE OUT       decode FILE to OUT.wav, OUT.raw or - (raw PCM on stdout)
+//   zumo-decode --play FILE    play FILE through the sound device
 #include "engine/MPEGPlayer.h"
 #include "stream/Bitstream.h"
 #include "stream/FileStream.h"
@@ -22,6 +23,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 using namespace zumo;
 
@@ -30,16 +32,22 @@ namespace {
 const char* kUsage =
     "usage: zumo-decode --info FILE\n"
     "       zumo-decode --help | --version\n"
-    "       zumo-decode [--channels both|left|right|mix] FILE OUT\n"
-    "       zumo-decode [--channels ...] --play FILE\n"
+    "       zumo-decode [--channels both|left|right|mix] [--no-gapless] FILE OUT\n"
+    "       zumo-decode [--channels ...] [--no-gapless] --play FILE\n"
     "  --info FILE   walk every frame of FILE and print its layer, version, mode,\n"
-    "                sampling rate, bit rate, frame counts and playing time\n"
+    "                sampling rate, bit rate, frame counts, playing time and\n"
+    "                each format its frames come in\n"
     "  FILE OUT      decode FILE as fast as possible into OUT: a .wav file, any\n"
     "                other name for raw 16-bit little-endian PCM, or - for raw\n"
-    "                PCM on stdout (channels interleaved)\n"
+    "                PCM on stdout (channels interleaved). Raw PCM follows a\n"
+    "                change of format inside the file; a WAV file keeps the\n"
+    "                first format, turning one channel into two or two into\n"
+    "                their mix, and ends where the sampling rate changes\n"
     "  --play FILE   play FILE through the default sound device, showing the\n"
     "                elapsed and total time; Ctrl+C stops\n"
-    "  --channels    both (default), left, right, or mix (both mixed into one)\n";
+    "  --channels    both (default), left, right, or mix (both mixed into one)\n"
+    "  --no-gapless  keep every sample of the audio frames, also the encoder's\n"
+    "                delay and padding that a LAME tag tells to leave out\n";
 
 const char* ModeName(int mode) {
     switch (mode) {
@@ -49,6 +57,36 @@ const char* ModeName(int mode) {
     default: return "single channel";
     }
 }
+
+const char* VersionName(const Header& h) {
+    if (h.version == 1) return "1";
+    return h.mpeg25 ? "2.5" : "2";
+}
+
+// One stretch of frames of one format: what the output of a player follows.
+struct FormatRun {
+    int layer = 0;
+    std::string version;
+    int channels = 0;
+    int rate = 0;
+    long long frames = 0;
+    double startSeconds = 0;
+
+    bool Same(const FormatRun& o) const {
+        return layer == o.layer && version == o.version && channels == o.channels && rate == o.rate;
+    }
+};
+
+FormatRun RunOf(const Header& h) {
+    FormatRun run;
+    run.layer = h.layer;
+    run.version = VersionName(h);
+    run.channels = h.mode == 3 ? 1 : 2;
+    run.rate = h.Frequency();
+    return run;
+}
+
+int SamplesPerFrame(const Header& h) { return h.layer == 1 ? 384 : (h.layer == 3 && h.version == 0) ? 576 : 1152; }
 
 int Info(const std::string& path) {
     if (!FileStream(path).IsOpen()) {
@@ -65,7 +103,7 @@ int Info(const std::string& path) {
         }
         // What the player shows comes from the first frame.
         const int layer = header.layer;
-        const int version = header.version == 1 ? 1 : 2;
+        const std::string version = VersionName(header);
         const int mode = header.mode;
         const int rate = header.Frequency();
         const int bitrate = header.Bitrate();
@@ -74,11 +112,22 @@ int Info(const std::string& path) {
         const float totalMs = header.TotalMs(stream);
         const auto totalSeconds = static_cast<long long>(std::nearbyint(static_cast<double>(totalMs) / 1000.0));
 
-        long long walked = 1;
-        while (header.ReadHeader(stream, crc)) ++walked;
+        std::vector<FormatRun> runs{RunOf(header)};
+        long long walked = 0;
+        double seconds = 0;
+        do {
+            ++walked;
+            const FormatRun now = RunOf(header);
+            if (!now.Same(runs.back())) {
+                runs.push_back(now);
+                runs.back().startSeconds = seconds;
+            }
+            ++runs.back().frames;
+            seconds += static_cast<double>(SamplesPerFrame(header)) / header.Frequency();
+        } while (header.ReadHeader(stream, crc));
 
         std::printf("layer: %d\n", layer);
-        std::printf("version: %d\n", version);
+        std::printf("version: %s\n", version.c_str());
         std::printf("mode: %s\n", ModeName(mode));
         std::printf("sampling_rate: %d\n", rate);
         std::printf("bitrate: %d\n", bitrate);
@@ -87,6 +136,13 @@ int Info(const std::string& path) {
         std::printf("frame_count: %d\n", frameCount);
         std::printf("total_ms: %.1f\n", static_cast<double>(totalMs));
         std::printf("total_seconds: %lld\n", totalSeconds);
+        std::printf("formats: %zu\n", runs.size());
+        for (size_t i = 0; i < runs.size(); ++i) {
+            const FormatRun& r = runs[i];
+            std::printf("format_%zu: layer %d, version %s, %d channel%s, %d Hz, %lld frames from %.3f s\n", i + 1,
+                        r.layer, r.version.c_str(), r.channels, r.channels == 1 ? "" : "s", r.rate, r.frames,
+                        r.startSeconds);
+        }
         return 0;
     } catch (const StreamError& e) {
         std::fprintf(stderr, "zumo-decode: %s: %s\n", path.c_str(), e.what());
@@ -128,23 +184,43 @@ bool OpenPlayer(MPEGPlayer& player, const std::string& path, uint8_t choice) {
 }
 
 // Decodes through the player's own decode loop into a PCM file.
-int Decode(const std::string& path, const std::string& out, uint8_t choice) {
+int Decode(const std::string& path, const std::string& out, uint8_t choice, bool gapless) {
     MPEGPlayer player;
     if (!OpenPlayer(player, path, choice)) return 1;
+    player.SetGapless(gapless);
     const int channels = (player.Mode() == 3 || choice != kBothChannels) ? 1 : 2;
-    auto buffer = std::make_unique<PcmFileBuffer>(out, out != "-" && EndsWithWav(out), channels, player.Frequency());
+    const bool wav = out != "-" && EndsWithWav(out);
+    auto buffer = std::make_unique<PcmFileBuffer>(out, wav, channels, player.Frequency());
     if (!buffer->IsOpen() || !buffer->Ok()) {
         std::fprintf(stderr, "zumo-decode: cannot write %s\n", out.c_str());
         return 1;
     }
     PcmFileBuffer* pcm = buffer.get();
     player.SetOutput(std::move(buffer));
-    player.Play();
-    player.WaitForEnd();
-    // The decode thread has ended: the buffer is ours to finish.
+    player.PlayHere();
     if (!pcm->Close()) {
         std::fprintf(stderr, "zumo-decode: cannot write %s\n", out.c_str());
         return 1;
+    }
+    // A change of format inside the file is told once, with what became of it.
+    const char* name = out == "-" ? "standard output" : out.c_str();
+    if (pcm->EndedAtRateChange()) {
+        const PcmFileBuffer::Change& c = pcm->EndingChange();
+        std::fprintf(stderr,
+                     "zumo-decode: %s: the sampling rate changes from %d to %d Hz after %.3f s; a WAV file holds one "
+                     "rate, so it ends there (raw PCM output keeps every sample)\n",
+                     name, pcm->FileFrequency(), c.frequency, c.atSeconds);
+        return 1;
+    }
+    if (pcm->Changes() > 0) {
+        const PcmFileBuffer::Change& c = pcm->FirstChange();
+        if (wav)
+            std::fprintf(stderr, "zumo-decode: %s: the frames turn to %d channel%s after %.3f s; the WAV file keeps %d (%s)\n",
+                         name, c.channels, c.channels == 1 ? "" : "s", c.atSeconds, pcm->FileChannels(),
+                         pcm->FileChannels() == 2 ? "one channel written on both" : "two channels mixed into one");
+        else
+            std::fprintf(stderr, "zumo-decode: %s: the format changes after %.3f s (to %d channel%s, %d Hz); the raw PCM follows it\n",
+                         name, c.atSeconds, c.channels, c.channels == 1 ? "" : "s", c.frequency);
     }
     return 0;
 }
@@ -161,9 +237,10 @@ std::string Clock(int64_t seconds) {
 }
 
 // Plays through the sound device with the player's real output buffer.
-int Play(const std::string& path, uint8_t choice) {
+int Play(const std::string& path, uint8_t choice, bool gapless) {
     MPEGPlayer player;
     if (!OpenPlayer(player, path, choice)) return 1;
+    player.SetGapless(gapless);
     // The sound server shows the file's name as the stream's.
     const std::string name = path.substr(path.find_last_of('/') + 1);
     auto buffer = NewWaveOBuffer(player.Mode(), player.WhichChannels(), player.Frequency(), player.Layer(),
@@ -200,16 +277,25 @@ int main(int argc, char** argv) {
     }
     if (argc == 3 && std::strcmp(argv[1], "--info") == 0) return Info(argv[2]);
     uint8_t choice = kBothChannels;
+    bool gapless = true;
     int first = 1;
-    if (argc >= 3 && std::strcmp(argv[1], "--channels") == 0) {
-        if (!ParseChannels(argv[2], choice)) {
-            std::fprintf(stderr, "zumo-decode: unknown channel choice %s\n", argv[2]);
-            return 2;
+    for (bool option = true; option && first < argc;) {
+        option = false;
+        if (first + 1 < argc && std::strcmp(argv[first], "--channels") == 0) {
+            if (!ParseChannels(argv[first + 1], choice)) {
+                std::fprintf(stderr, "zumo-decode: unknown channel choice %s\n", argv[first + 1]);
+                return 2;
+            }
+            first += 2;
+            option = true;
+        } else if (std::strcmp(argv[first], "--no-gapless") == 0) {
+            gapless = false;
+            first += 1;
+            option = true;
         }
-        first = 3;
     }
-    if (argc - first == 2 && std::strcmp(argv[first], "--play") == 0) return Play(argv[first + 1], choice);
-    if (argc - first == 2 && argv[first][0] != '-') return Decode(argv[first], argv[first + 1], choice);
+    if (argc - first == 2 && std::strcmp(argv[first], "--play") == 0) return Play(argv[first + 1], choice, gapless);
+    if (argc - first == 2 && argv[first][0] != '-') return Decode(argv[first], argv[first + 1], choice, gapless);
     std::fputs(kUsage, stderr);
     return 2;
 }
