@@ -1,31 +1,14 @@
 // Arbitrary bytes as a file, through the player's whole decode path: open,
-// every frame of every layer, into an output buffer in memory. The first
-// byte picks the channel choice.
+// every frame of every layer, into an output buffer in memory, on the
+// fuzzer's own thread. The first byte picks the channel choice and whether
+// a LAME tag's delay and padding are trimmed.
 #include "engine/MPEGPlayer.h"
+#include "fuzz/CheckingBuffer.h"
 #include "stream/MemoryStream.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-
-namespace {
-
-// Checks what it is given and keeps nothing, so that the fuzzer runs fast.
-class CheckingBuffer : public zumo::OBuffer {
-public:
-    explicit CheckingBuffer(int channels) : channels(channels) {}
-    void Append(int32_t channel, int16_t sample) override {
-        if (channel < 0 || channel >= channels) __builtin_trap(); // a decoder wrote to a channel that does not exist
-        sum += sample;
-    }
-    void WriteBuffer() override {}
-    void ClearBuffer() override {}
-    void SetStopFlag() override {}
-    int channels;
-    int64_t sum = 0;
-};
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return 0;
@@ -33,9 +16,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     zumo::MPEGPlayer player;
     player.OpenStream(std::make_unique<zumo::MemoryStream>(data + 1, size - 1), "fuzz.mp3");
     player.SetChannelChoice(choice);
+    player.SetGapless((data[0] & 4) == 0);
     const int channels = (player.Mode() == 3 || choice != 0) ? 1 : 2;
-    player.SetOutput(std::make_unique<CheckingBuffer>(channels));
-    player.Play();
-    player.WaitForEnd();
+    player.SetOutput(std::make_unique<zumo::fuzz::CheckingBuffer>(channels));
+    player.PlayHere();
     return 0;
 }
