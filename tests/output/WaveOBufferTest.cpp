@@ -149,6 +149,28 @@ TEST(WaveOBuffer, ShortTracksPlayOutTheirTailPaddedWithSilence) {
     }
 }
 
+// A change of format: everything decoded in the old one is heard first, as
+// far as it was decoded (no silence put in between), then the device opens
+// again and the blocks carry the new format.
+TEST(WaveOBuffer, NewFormatPlaysOutTheOldOneAndOpensTheDeviceAgain) {
+    Rig rig(2);
+    for (int i = 0; i < 40; ++i) Frame(*rig.buffer, 2, 1152, 1);
+    rig.buffer->NewFormat(1, 48000);
+    EXPECT_EQ(rig.log->CloseCalls(), 1);
+    EXPECT_EQ(rig.log->OpenCalls(), 2);
+    EXPECT_EQ(rig.log->Format().channels, 1);
+    EXPECT_EQ(rig.log->Format().samplesPerSec, 48000u);
+    const size_t before = 40u * 1152 * 2 * 2;
+    EXPECT_EQ(rig.log->PlayedBytes().size(), before);
+    for (int i = 0; i < 10; ++i) Frame(*rig.buffer, 1, 1152, 7);
+    rig.buffer->Finish();
+    const auto played = rig.log->PlayedBytes();
+    ASSERT_EQ(played.size(), before + 73728u); // one block of one channel, its tail silent
+    EXPECT_EQ(SampleAt(played, before / 2 - 2), 1 + 1151 % 1000);
+    EXPECT_EQ(SampleAt(played, before / 2 - 1), -(1 + 1151 % 1000));
+    for (size_t k = 0; k < 3; ++k) EXPECT_EQ(SampleAt(played, before / 2 + k), 7 + static_cast<int>(k));
+}
+
 TEST(WaveOBuffer, FinishPlaysTheTailBeforeTheBufferGoes) {
     {
         // 40 frames: Finish queues the first full block and the padded

@@ -5,10 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <random>
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
@@ -240,4 +242,158 @@ TEST(DecodeToolConformance, InfoOfACutShortStream) {
     EXPECT_EQ(info["version"], "1");
     std::printf("l3-compl: frames_walked %s, frame_count %s, total_ms %s\n", info["frames_walked"].c_str(),
                 info["frame_count"].c_str(), info["total_ms"].c_str());
+}
+
+namespace {
+
+std::vector<uint8_t> LayerOneRun(int mode, int sampleFrequency, int count, std::mt19937& rng) {
+    FrameFields f;
+    f.layer = 1;
+    f.bitrateIndex = 12;
+    f.mode = mode;
+    f.sampleFrequency = sampleFrequency;
+    std::vector<uint8_t> bytes;
+    for (int i = 0; i < count; ++i) {
+        std::vector<uint8_t> body(static_cast<size_t>(FrameBodySize(f)));
+        for (auto& b : body) b = static_cast<uint8_t>(rng() & 0xEE); // no allocation code 15
+        AppendFrame(bytes, f, body);
+    }
+    return bytes;
+}
+
+std::vector<int16_t> Samples(const std::vector<uint8_t>& bytes, size_t from) {
+    std::vector<int16_t> s;
+    for (size_t i = from; i + 1 < bytes.size(); i += 2) s.push_back(static_cast<int16_t>(bytes[i] | bytes[i + 1] << 8));
+    return s;
+}
+
+} // namespace
+
+// Files joined end to end, in each output: raw PCM keeps every sample in
+// the format of its frames; a WAV file keeps the first format, writes one
+// channel on both or mixes two into one, and ends where the sampling rate
+// changes, saying so once; --info lists each format.
+TEST(DecodeTool, ChangesOfFormatInRawAndWavOutput) {
+    std::mt19937 rng(21);
+    std::vector<uint8_t> joined;
+    for (auto part : {LayerOneRun(0, 0, 3, rng), LayerOneRun(3, 0, 3, rng), LayerOneRun(0, 1, 3, rng)})
+        joined.insert(joined.end(), part.begin(), part.end());
+    const std::string in = WriteTempFile("joined.mp1", joined);
+
+    const std::string raw = TempPath("joined.raw");
+    ToolRun run = Tool(Quote(in) + " " + Quote(raw));
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.err.find("the raw PCM follows it"), std::string::npos) << run.err;
+    const auto pcm = Samples(ReadFileBytes(raw), 0);
+    std::filesystem::remove(raw);
+    ASSERT_EQ(pcm.size(), 3u * 384 * 2 + 3u * 384 + 3u * 384 * 2);
+
+    const std::string wav = TempPath("joined.wav");
+    run = Tool(Quote(in) + " " + Quote(wav));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("from 44100 to 48000 Hz"), std::string::npos) << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    const auto file = ReadFileBytes(wav);
+    std::filesystem::remove(wav);
+    ASSERT_GE(file.size(), 44u);
+    EXPECT_EQ(file[22], 2);                               // two channels
+    EXPECT_EQ(file[24] | file[25] << 8, 44100);
+    const auto stereo = Samples(file, 44);
+    ASSERT_EQ(stereo.size(), 6u * 384 * 2);               // up to the change of rate
+    for (size_t k = 0; k < 3 * 384; ++k) {
+        ASSERT_EQ(stereo[3 * 384 * 2 + 2 * k], pcm[3 * 384 * 2 + k]) << k;
+        ASSERT_EQ(stereo[3 * 384 * 2 + 2 * k + 1], pcm[3 * 384 * 2 + k]) << k;
+    }
+
+    // Starting with one channel: two-channel frames are mixed into it.
+    std::vector<uint8_t> monoFirst = LayerOneRun(3, 0, 3, rng);
+    const auto stereoPart = LayerOneRun(0, 0, 3, rng);
+    monoFirst.insert(monoFirst.end(), stereoPart.begin(), stereoPart.end());
+    const std::string in2 = WriteTempFile("mono-first.mp1", monoFirst);
+    run = Tool(Quote(in2) + " " + Quote(raw));
+    const auto rawMix = Samples(ReadFileBytes(raw), 0);
+    run = Tool(Quote(in2) + " " + Quote(wav));
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.err.find("two channels mixed into one"), std::string::npos) << run.err;
+    const auto mixed = Samples(ReadFileBytes(wav), 44);
+    std::filesystem::remove(raw);
+    std::filesystem::remove(wav);
+    ASSERT_EQ(mixed.size(), 6u * 384);
+    for (size_t k = 0; k < 3 * 384; ++k)
+        ASSERT_EQ(mixed[3 * 384 + k], (rawMix[3 * 384 + 2 * k] + rawMix[3 * 384 + 2 * k + 1]) / 2) << k;
+
+    auto info = Info(in, run);
+    EXPECT_EQ(info["formats"], "3");
+    EXPECT_EQ(info["format_2"], "layer 1, version 1, 1 channel, 44100 Hz, 3 frames from 0.026 s");
+    EXPECT_EQ(info["format_3"], "layer 1, version 1, 2 channels, 48000 Hz, 3 frames from 0.052 s");
+
+    FrameFields mpeg25;
+    mpeg25.version = 0;
+    mpeg25.mpeg25 = true;
+    mpeg25.bitrateIndex = 4;
+    std::vector<uint8_t> lowRate;
+    for (int i = 0; i < 3; ++i) AppendFrame(lowRate, mpeg25);
+    info = Info(WriteTempFile("low.mp3", lowRate), run);
+    EXPECT_EQ(info["version"], "2.5");
+    EXPECT_EQ(info["sampling_rate"], "11025");
+}
+
+// Where the LAME tag gives the encoder's delay and padding, they are left
+// out; a file joined behind the frames the tag counts plays whole.
+// --no-gapless keeps every sample of the audio frames. The tag frame itself
+// is never played.
+TEST(DecodeTool, GaplessLeavesOutTheEncoderDelayAndPadding) {
+    const auto stream = ReadFileBytes(std::string(ZUMO_SOURCE_DIR) + "/bench/streams/l3-128k-joint-44k.mp3");
+    ASSERT_FALSE(stream.empty());
+    constexpr int kFrames = 10, kDelay = 100, kPadding = 700;
+    // The first ten frames, as whole frames (their main data begins in their own bytes).
+    size_t end = 0;
+    for (int i = 0; i < kFrames; ++i) {
+        const int bitrateIndex = stream[end + 2] >> 4, padding = (stream[end + 2] >> 1) & 1;
+        static const int kRates[] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320};
+        end += static_cast<size_t>(144 * kRates[bitrateIndex] * 1000 / 44100 + padding);
+    }
+    std::vector<uint8_t> tag(32, 0); // side information of a stereo frame
+    for (char c : std::string("Info")) tag.push_back(static_cast<uint8_t>(c));
+    tag.insert(tag.end(), {0, 0, 0, 1, 0, 0, 0, kFrames}); // the frame count alone
+    for (char c : std::string("LAME3.100")) tag.push_back(static_cast<uint8_t>(c));
+    tag.resize(tag.size() + 12, 0);
+    tag.insert(tag.end(), {kDelay >> 4, (kDelay & 15) << 4 | kPadding >> 8, kPadding & 0xFF});
+    FrameFields info;
+    std::vector<uint8_t> file;
+    AppendFrame(file, info, tag);
+    file.insert(file.end(), stream.begin(), stream.begin() + static_cast<std::ptrdiff_t>(end));
+    file.insert(file.end(), stream.begin(), stream.begin() + static_cast<std::ptrdiff_t>(end)); // joined again
+    const std::string in = WriteTempFile("gapless.mp3", file);
+
+    const std::string out = TempPath("gapless.raw");
+    ASSERT_EQ(Tool("--no-gapless " + Quote(in) + " " + Quote(out)).status, 0);
+    const auto all = Samples(ReadFileBytes(out), 0);
+    ASSERT_EQ(Tool(Quote(in) + " " + Quote(out)).status, 0);
+    const auto trimmed = Samples(ReadFileBytes(out), 0);
+    std::filesystem::remove(out);
+
+    ASSERT_EQ(all.size(), 2u * kFrames * 1152 * 2);
+    const size_t skip = 2 * (kDelay + 529), keep = 2 * (kFrames * 1152 - kDelay - kPadding);
+    std::vector<int16_t> expected(all.begin() + static_cast<std::ptrdiff_t>(skip),
+                                  all.begin() + static_cast<std::ptrdiff_t>(skip + keep));
+    expected.insert(expected.end(), all.begin() + 2 * kFrames * 1152, all.end());
+    EXPECT_EQ(trimmed, expected);
+}
+
+// The stream that changes between one and two channels: every frame is
+// decoded, and raw output, which follows the changes, matches the
+// reference at full accuracy.
+TEST(DecodeToolConformance, ChangesOfChannelModeMatchTheReference) {
+    ZUMO_SKIP_WITHOUT_CONFORMANCE();
+    const std::string out = TempPath("he_mode.raw");
+    const ToolRun run = Tool(Quote(StreamPath("l3-he_mode")) + " " + Quote(out));
+    ASSERT_EQ(run.status, 0) << run.err;
+    const auto output = ReadPcm16(out);
+    std::filesystem::remove(out);
+    const auto reference = ReadPcm16(StreamPath("l3-he_mode", ".pcm"));
+    ASSERT_EQ(output.size(), reference.size());
+    const PcmComparison c = ComparePcm(output, reference, 1, 1152, 0);
+    EXPECT_LT(c.rms, 1.0 / std::sqrt(12.0));
+    EXPECT_LE(c.maxDiff, 1);
 }
