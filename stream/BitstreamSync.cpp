@@ -96,23 +96,32 @@ bool Bitstream::SyncHeader(uint32_t& headerValue) {
     // Search, one byte at a time, stepping over tags whole. A run that ends
     // at the end of the audio confirms its first frame only where the
     // search began (the start of the audio, behind a tag or behind the last
-    // frame), never a look-alike found further on inside other data.
+    // frame), never a look-alike found further on inside other data. The
+    // bytes are looked at a window at a time; only a byte 0xFF or the first
+    // letter of a tag asks for more.
     int64_t from = pos;
-    for (; HeaderAt(pos, h); ++pos) {
-        const auto first = static_cast<uint8_t>(h >> 24);
-        if (first != 0xFF) {
-            if (TagLetter(first)) {
-                const int64_t tag = TagSizeAt(pos);
+    uint8_t window[4096];
+    for (;;) {
+        const int64_t n = PeekBytes(pos, window, std::min<int64_t>(sizeof window, audioEnd - pos));
+        if (n < 4) return false;
+        int64_t next = pos + n - 3;
+        for (int64_t i = 0; i + 4 <= n; ++i) {
+            const uint8_t b = window[i];
+            if (b == 0xFF) {
+                h = (uint32_t{window[i]} << 24) | (uint32_t{window[i + 1]} << 16) | (uint32_t{window[i + 2]} << 8) |
+                    window[i + 3];
+                if (Header::Plausible(h) && Confirmed(pos + i, h, pos + i == from, free))
+                    return Accept(pos + i, h, free, headerValue);
+            } else if (TagLetter(b)) {
+                const int64_t tag = TagSizeAt(pos + i);
                 if (tag > 0) {
-                    from = pos + tag;
-                    pos = from - 1; // the loop steps on to `from`
+                    from = next = pos + i + tag;
+                    break;
                 }
             }
-            continue;
         }
-        if (Header::Plausible(h) && Confirmed(pos, h, pos == from, free)) return Accept(pos, h, free, headerValue);
+        pos = next;
     }
-    return false;
 }
 
 bool Bitstream::Confirmed(int64_t pos, uint32_t h, bool atStart, int32_t& free) {
@@ -139,9 +148,14 @@ bool Bitstream::Confirmed(int64_t pos, uint32_t h, bool atStart, int32_t& free) 
 }
 
 int32_t Bitstream::NearestSameStream(int64_t pos, uint32_t h) {
-    uint32_t next = 0;
-    for (int32_t d = 1; d <= kLongestFrame && HeaderAt(pos + d, next); ++d)
-        if (Header::Plausible(next) && Header::SameStream(h, next)) return d;
+    uint8_t window[kLongestFrame + 4];
+    const int64_t n = PeekBytes(pos, window, std::min<int64_t>(sizeof window, audioEnd - pos));
+    for (int64_t d = 1; d + 4 <= n; ++d) {
+        if (window[d] != 0xFF) continue;
+        const uint32_t next = (uint32_t{window[d]} << 24) | (uint32_t{window[d + 1]} << 16) |
+                              (uint32_t{window[d + 2]} << 8) | window[d + 3];
+        if (Header::Plausible(next) && Header::SameStream(h, next)) return static_cast<int32_t>(d);
+    }
     return -1;
 }
 
