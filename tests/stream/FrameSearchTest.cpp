@@ -180,9 +180,13 @@ TEST(FrameSearch, FilesThatAreNotMpegAudioGiveNoFrame) {
     Append(wav, "data");
     Append32(wav, 200000);
     for (int i = 0; i < 50000; ++i) {
-        // A quiet tone with a little noise: small negative samples are FF Fx pairs.
-        const auto s = static_cast<int16_t>(40.0 * std::sin(i * 0.03) + static_cast<int>(rng() % 9) - 4);
-        for (int c = 0; c < 2; ++c) wav.insert(wav.end(), {static_cast<uint8_t>(s & 0xFF), static_cast<uint8_t>(s >> 8)});
+        // Music-like: a tone over noise, loud and then quiet; the samples
+        // near -1 and the noise give byte pairs FF Fx all over.
+        const double level = i < 25000 ? 6000.0 : 40.0;
+        for (int c = 0; c < 2; ++c) {
+            const auto s = static_cast<int16_t>(level * std::sin(i * 0.03 + c) + static_cast<int>(rng() % 401) - 200);
+            wav.insert(wav.end(), {static_cast<uint8_t>(s & 0xFF), static_cast<uint8_t>(s >> 8)});
+        }
     }
     files.emplace_back("WAV", wav);
     std::vector<uint8_t> flac;
