@@ -76,18 +76,22 @@ bool Bitstream::SyncHeader(uint32_t& headerValue) {
     uint32_t h = 0;
     int32_t free = 0;
     if (inRun) {
-        // Right behind a frame read whole: the usual case, one probe. The
-        // layer, bit rate, padding and the kind of two-channel mode may
-        // change from frame to frame.
+        // Right behind a frame read whole: the usual case, one probe read
+        // where the stream stands. The layer, bit rate, padding and the
+        // kind of two-channel mode may change from frame to frame.
         inRun = false;
-        if (HeaderAt(pos, h) && Header::Plausible(h)) {
-            if (MatchesLock(h) && (!Header::FreeFormat(h) || (freeBytes > 0 && Header::SameStream(h, lastHeader)))) {
+        uint8_t b[4];
+        if (pos + 4 <= audioEnd && buffer->Read(b, 4) == 4) {
+            h = (uint32_t{b[0]} << 24) | (uint32_t{b[1]} << 16) | (uint32_t{b[2]} << 8) | b[3];
+            if (Header::Plausible(h) && MatchesLock(h) &&
+                (!Header::FreeFormat(h) || (freeBytes > 0 && Header::SameStream(h, lastHeader)))) {
                 lastHeader = h;
-                buffer->Seek(pos + 4, 0);
                 frameIndex += 1;
                 headerValue = h;
                 return true;
             }
+        }
+        if (HeaderAt(pos, h) && Header::Plausible(h)) {
             // Another kind of frame right where the last one ended: the
             // stream changes (joined files, a change of channel mode).
             if (Confirmed(pos, h, true, free)) return Accept(pos, h, free, headerValue);

@@ -54,16 +54,6 @@ int32_t SideInfoBytes(bool mpeg1, bool singleChannel) {
 
 } // namespace
 
-bool Header::Plausible(uint32_t h) {
-    if ((h >> 21) != 0x7FF) return false;
-    const uint32_t versionBits = (h >> 19) & 3; // 3 MPEG-1, 2 MPEG-2, 0 MPEG-2.5, 1 reserved
-    const uint32_t layerBits = (h >> 17) & 3;   // 3 Layer I, 2 Layer II, 1 Layer III, 0 reserved
-    if (versionBits == 1 || layerBits == 0) return false;
-    if (versionBits == 0 && layerBits != 1) return false;
-    // The reserved emphasis code is left alone: streams do carry it.
-    return ((h >> 12) & 15) != 15 && ((h >> 10) & 3) != 3;
-}
-
 int32_t Header::FrameBytes(uint32_t h, int32_t freeBytes) {
     const int32_t layer = LayerOf(h);
     if (layer < 1 || layer > 3) return 0;

@@ -23,7 +23,15 @@ public:
     // Plausible: the sync bits, and no reserved version, layer, bit-rate or
     // sampling-frequency code; MPEG-2.5 (11 sync bits, version bits 00)
     // only for Layer III, the one layer it exists for.
-    static bool Plausible(uint32_t h);
+    static bool Plausible(uint32_t h) {
+        if ((h >> 21) != 0x7FF) return false;
+        const uint32_t versionBits = (h >> 19) & 3; // 3 MPEG-1, 2 MPEG-2, 0 MPEG-2.5, 1 reserved
+        const uint32_t layerBits = (h >> 17) & 3;   // 3 Layer I, 2 Layer II, 1 Layer III, 0 reserved
+        if (versionBits == 1 || layerBits == 0) return false;
+        if (versionBits == 0 && layerBits != 1) return false;
+        // The reserved emphasis code is left alone: streams do carry it.
+        return ((h >> 12) & 15) != 15 && ((h >> 10) & 3) != 3;
+    }
     // Length of the whole frame in bytes, header included. A free-format
     // header (bit-rate index 0) gives freeBytes, the stream's measured
     // length without padding, plus its padding; 0 while that is unknown.
