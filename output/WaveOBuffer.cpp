@@ -44,6 +44,12 @@ WaveOBuffer::WaveOBuffer(int32_t channelCount, int32_t frequency, int32_t layer,
     if (!device || device->Open(format) != WaveOutDevice::kOk) throw OutputError("Output device failure");
 
     frameCount = 0;
+    MakeBlocks();
+    ResetWritePositions();
+    stopFlag.store(false);
+}
+
+void WaveOBuffer::MakeBlocks() {
     for (size_t i = 0; i < storage.size(); ++i) {
         data[i].assign(static_cast<size_t>(blockSize), 0);
         storage[i] = WaveBlock{};
@@ -51,8 +57,6 @@ WaveOBuffer::WaveOBuffer(int32_t channelCount, int32_t frequency, int32_t layer,
         storage[i].bufferLength = static_cast<uint32_t>(blockSize);
         blocks[i] = &storage[i];
     }
-    ResetWritePositions();
-    stopFlag.store(false);
 }
 
 WaveOBuffer::~WaveOBuffer() {
@@ -168,13 +172,7 @@ void WaveOBuffer::NewFormat(int32_t channelCount, int32_t frequency) {
     next.samplesPerSec = frequency > 0 ? static_cast<uint32_t>(frequency) : 0;
     next.blockAlign = static_cast<uint16_t>(channels * 2);
     next.avgBytesPerSec = next.samplesPerSec * next.blockAlign;
-    for (size_t i = 0; i < storage.size(); ++i) {
-        data[i].assign(static_cast<size_t>(blockSize), 0);
-        storage[i] = WaveBlock{};
-        storage[i].data = data[i].data();
-        storage[i].bufferLength = static_cast<uint32_t>(blockSize);
-        blocks[i] = &storage[i];
-    }
+    MakeBlocks();
     primed = 0;
     frameCount = 0;
     ResetWritePositions();

@@ -55,6 +55,8 @@ public:
     const WaveFormat& Format() const { return format; }
 
 private:
+    // The three blocks, zeroed, of blockSize bytes each, in rotation order.
+    void MakeBlocks();
     void Rotate();
     void Queue(WaveBlock& block);
     // Queues the blocks not yet written: the first full block while it

@@ -1,8 +1,12 @@
 #pragma once
 
+#include "engine/MPEGPlayer.h"
 #include "output/OBuffer.h"
+#include "stream/MemoryStream.h"
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 
 namespace zumo::fuzz {
 
@@ -37,5 +41,19 @@ public:
     int channels;
     int32_t inFrame[2] = {0, 0};
 };
+
+// Plays the bytes as a file through the player's whole decode path, on the
+// calling thread, into a CheckingBuffer. The low bits of `options` pick the
+// channel choice, bit 2 turns gapless trimming off.
+inline void PlayInMemory(const uint8_t* bytes, size_t size, uint8_t options) {
+    const uint8_t choice = options & 3;
+    MPEGPlayer player;
+    player.OpenStream(std::make_unique<MemoryStream>(bytes, size), "fuzz.mp3");
+    player.SetChannelChoice(choice);
+    player.SetGapless((options & 4) == 0);
+    const int channels = (player.Mode() == 3 || choice != 0) ? 1 : 2;
+    player.SetOutput(std::make_unique<CheckingBuffer>(channels));
+    player.PlayHere();
+}
 
 } // namespace zumo::fuzz
