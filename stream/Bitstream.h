@@ -48,16 +48,15 @@ public:
     // before ends, or fewer that end right before a tag or at the end of
     // the audio. The lock then moves to the frames found, so that joined
     // files and a change of channel mode play on, while a stray look-alike
-    // inside the audio does not. False at the end of the audio.
+    // inside the audio does not. A new free-format stream, whose frame
+    // length is measured as the distance to the next header, is taken only
+    // where the search began. False at the end of the audio.
     bool SyncHeader(uint32_t& headerValue);
     // Free format: the measured frame length without padding of the locked
     // stream; 0 for other streams.
     int32_t FreeFormatBytes() const { return freeBytes; }
     // Reads the frame body; false when the audio ends first.
     bool ReadFrame(int32_t byteCount);
-
-    // The size of the tag that starts at pos, 0 when none does.
-    int64_t TagSizeAt(int64_t pos);
 
     // The next n bits (0..32) of the frame body, first bit most significant.
     // Past the end of the buffer the answer is zero bits.
@@ -94,6 +93,8 @@ public:
 
 private:
     // Tags (BitstreamTags.cpp).
+    // The size of the tag that starts at pos, 0 when none does.
+    int64_t TagSizeAt(int64_t pos);
     void FindTags();
     void FindTagsIn(int64_t size);
     int64_t LyricsSizeAt(int64_t pos);
@@ -135,6 +136,14 @@ private:
     uint32_t lastHeader = 0; // of the frame found last
     // True right behind a frame that was read whole.
     bool inRun = false;
+    // What the search for Lyrics3 end markers found: none in [from,
+    // searchedTo), and the first at or behind `from` at `at` (-1: not yet).
+    struct LyricsMarker {
+        int64_t from = INT64_MAX;
+        int64_t searchedTo = 0;
+        int64_t at = -1;
+        bool version1 = false; // "LYRICSEND", else "LYRICS200"
+    } lyricsMarker;
     int64_t audioStart = 0; // first byte behind the leading tags
     int64_t audioEnd = 0;   // first byte of the trailing tags (the file's length without them)
 };

@@ -107,29 +107,36 @@ int64_t Bitstream::TagSizeAt(int64_t pos) {
 
 // A Lyrics3 tag gives no size at its start: v1 ends with "LYRICSEND" after
 // at most 5,100 bytes of lyrics, v2 with a six-digit size and "LYRICS200".
-// The end marker is looked for, within those bounds.
+// The first such end marker behind the start decides. What was looked
+// through is remembered, so that a file full of "LYRICSBEGIN" is not read
+// again for each of them.
 int64_t Bitstream::LyricsSizeAt(int64_t pos) {
     constexpr int64_t kBegin = 11, kMarker = 9;
-    const int64_t limit = std::min(buffer->Size(), pos + kBegin + kLyrics2Longest + 6 + kMarker);
+    const int64_t from = pos + kBegin;
+    const int64_t limit = std::min(buffer->Size(), from + kLyrics2Longest + 6 + kMarker);
+    LyricsMarker& m = lyricsMarker;
+    if (m.from > from || (m.at >= 0 ? m.at < from : m.searchedTo < from)) m = {from, from, -1, false};
+    // No marker lies in [m.from, m.searchedTo): the search goes on from there.
     uint8_t chunk[4096 + kMarker];
-    int64_t at = pos + kBegin;
-    while (at + kMarker <= limit) {
-        const int64_t n = PeekBytes(at, chunk, std::min<int64_t>(sizeof chunk, limit - at));
+    while (m.at < 0 && m.searchedTo + kMarker <= limit) {
+        const int64_t n = PeekBytes(m.searchedTo, chunk, std::min<int64_t>(sizeof chunk, limit - m.searchedTo));
         if (n < kMarker) break;
         for (int64_t i = 0; i + kMarker <= n; ++i) {
             if (chunk[i] != 'L' || std::memcmp(chunk + i, "LYRICS", 6) != 0) continue;
-            const int64_t marker = at + i;
-            if (std::memcmp(chunk + i + 6, "END", 3) == 0 && marker - pos - kBegin <= kLyrics1Longest)
-                return marker + kMarker - pos;
-            if (std::memcmp(chunk + i + 6, "200", 3) == 0 && marker - 6 > pos) {
-                uint8_t digits[6];
-                if (PeekBytes(marker - 6, digits, 6) == 6 && SixDigits(digits) == marker - 6 - pos)
-                    return marker + kMarker - pos;
+            const bool end = std::memcmp(chunk + i + 6, "END", 3) == 0;
+            if (end || std::memcmp(chunk + i + 6, "200", 3) == 0) {
+                m.at = m.searchedTo + i;
+                m.version1 = end;
+                break;
             }
         }
-        at += n - (kMarker - 1);
+        if (m.at < 0) m.searchedTo += n - (kMarker - 1);
     }
-    return 0;
+    if (m.at < 0 || m.at + kMarker > limit) return 0;
+    if (m.version1) return m.at - from <= kLyrics1Longest ? m.at + kMarker - pos : 0;
+    uint8_t digits[6];
+    if (m.at - 6 < from || PeekBytes(m.at - 6, digits, 6) != 6 || SixDigits(digits) != m.at - 6 - pos) return 0;
+    return m.at + kMarker - pos;
 }
 
 // Looks for the tags at both ends once, when the file is opened. The

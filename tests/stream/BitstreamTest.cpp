@@ -14,12 +14,6 @@ std::unique_ptr<Bitstream> Over(const std::vector<uint8_t>& bytes) {
     return std::make_unique<Bitstream>(std::make_unique<MemoryStream>(bytes));
 }
 
-std::vector<uint8_t> HeaderBytes(const FrameFields& frame) {
-    const uint32_t h = HeaderWord(frame);
-    return {static_cast<uint8_t>(h >> 24), static_cast<uint8_t>(h >> 16), static_cast<uint8_t>(h >> 8),
-            static_cast<uint8_t>(h)};
-}
-
 FrameFields Stereo44k() { return FrameFields{}; }
 
 } // namespace
