@@ -182,10 +182,6 @@ bool Layer3Decoder::ReadSideInfo() {
     return usable;
 }
 
-} // namespace zumo
-
-namespace zumo {
-
 // A stream whose frames turn from single-channel to two-channel or back (a
 // change of mode inside one stream): the channels follow, while the
 // reservoir, and with it the main data that later frames begin in, carries
