@@ -151,7 +151,8 @@ TEST(WaveOBuffer, ShortTracksPlayOutTheirTailPaddedWithSilence) {
 
 // A change of format: everything decoded in the old one is heard first, as
 // far as it was decoded (no silence put in between), then the device opens
-// again and the blocks carry the new format.
+// again and the blocks carry the new format. The time heard runs on across
+// the change, each part at its own rate.
 TEST(WaveOBuffer, NewFormatPlaysOutTheOldOneAndOpensTheDeviceAgain) {
     Rig rig(2);
     for (int i = 0; i < 40; ++i) Frame(*rig.buffer, 2, 1152, 1);
@@ -169,6 +170,7 @@ TEST(WaveOBuffer, NewFormatPlaysOutTheOldOneAndOpensTheDeviceAgain) {
     EXPECT_EQ(SampleAt(played, before / 2 - 2), 1 + 1151 % 1000);
     EXPECT_EQ(SampleAt(played, before / 2 - 1), -(1 + 1151 % 1000));
     for (size_t k = 0; k < 3; ++k) EXPECT_EQ(SampleAt(played, before / 2 + k), 7 + static_cast<int>(k));
+    EXPECT_EQ(rig.buffer->HeardMicroseconds(), 40 * 1152 * 1000000LL / 44100 + 36864 * 1000000LL / 48000);
 }
 
 TEST(WaveOBuffer, FinishPlaysTheTailBeforeTheBufferGoes) {
