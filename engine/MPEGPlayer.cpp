@@ -239,6 +239,12 @@ bool MPEGPlayer::WaitWhilePaused() {
 
 void MPEGPlayer::FollowFormat() {
     const Header& h = *args.header;
+    // What the output and the Layer III decoder depend on, in one word: the
+    // usual frame only compares it.
+    const uint32_t kind = (uint32_t{h.version} << 8) | (uint32_t{h.mpeg25} << 4) | (uint32_t{h.sampleFrequency} << 1) |
+                          (h.mode == 3 ? 1u : 0u);
+    if (kind == followedKind) return;
+    followedKind = kind;
     const int32_t channels = (h.mode == 3 || args.channelChoice != kBothChannels) ? 1 : 2;
     const int32_t frequency = h.Frequency();
     if (channels != outChannels || frequency != outFrequency) {

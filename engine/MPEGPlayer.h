@@ -99,6 +99,7 @@ private:
     // The format the output plays: that of the first frame until a change is announced.
     int32_t outChannels = 0;
     int32_t outFrequency = 0;
+    uint32_t followedKind = 0xFFFFFFFF; // version, sampling frequency and channel count followed last
     int32_t currentLayer = 0;
     std::unique_ptr<Layer3Decoder> layer3;
     // The stream the Layer III decoder was made for.

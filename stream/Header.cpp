@@ -149,11 +149,10 @@ void Header::SetFields(uint32_t h, int32_t freeBytes) {
 bool Header::VbrTagFrame(Bitstream& stream, bool first) {
     const uint32_t* words = stream.FrameWords();
     const int32_t size = std::min(frameSize, Bitstream::kBufferBytes);
-    auto byteAt = [&](int32_t i) { return static_cast<uint8_t>(words[i / 4] >> (24 - 8 * (i % 4))); };
     auto word32 = [&](int32_t i) -> uint32_t {
         if (i < 0 || i + 4 > size) return 0;
-        return (uint32_t{byteAt(i)} << 24) | (uint32_t{byteAt(i + 1)} << 16) | (uint32_t{byteAt(i + 2)} << 8) |
-               byteAt(i + 3);
+        int32_t position = i * 8;
+        return Bitstream::BitsWithin(words, position, 32);
     };
     constexpr uint32_t kXing = 0x58696E67, kInfo = 0x496E666F, kVbri = 0x56425249;
 
@@ -171,7 +170,7 @@ bool Header::VbrTagFrame(Bitstream& stream, bool first) {
     if (!first) return true;
 
     uint8_t body[Bitstream::kBufferBytes];
-    for (int32_t i = 0; i < size; ++i) body[i] = byteAt(i);
+    for (int32_t i = 0; i < size; ++i) body[i] = static_cast<uint8_t>(words[i / 4] >> (24 - 8 * (i % 4)));
     auto frames = [&](uint32_t count) {
         if (count > 0 && count <= 0x7FFFFFFF) announcedFrames = static_cast<int32_t>(count);
     };
