@@ -81,7 +81,7 @@ bool Bitstream::SyncHeader(uint32_t& headerValue) {
         // kind of two-channel mode may change from frame to frame.
         inRun = false;
         uint8_t b[4];
-        if (pos + 4 <= audioEnd && buffer->Read(b, 4) == 4) {
+        if (pos + 4 <= audioEnd && buffer->Read4(b)) {
             h = (uint32_t{b[0]} << 24) | (uint32_t{b[1]} << 16) | (uint32_t{b[2]} << 8) | b[3];
             if (Header::Plausible(h) && MatchesLock(h) &&
                 (!Header::FreeFormat(h) || (freeBytes > 0 && Header::SameStream(h, lastHeader)))) {

@@ -130,7 +130,15 @@ void Header::SetFields(uint32_t h, int32_t freeBytes) {
     }
     if (numberOfSubbands < intensityStereoBound) intensityStereoBound = numberOfSubbands;
 
-    const int32_t length = FrameBytes(h, freeBytes);
+    // Frames of a constant bit rate differ in their padding bit at most:
+    // their length is worked out once.
+    constexpr uint32_t kPadding = 0x200;
+    if ((h | kPadding) != (sizedHeader | kPadding) || freeBytes != sizedFreeBytes) {
+        sizedHeader = h & ~kPadding;
+        sizedFreeBytes = freeBytes;
+        sizedLength = FrameBytes(sizedHeader, freeBytes);
+    }
+    const int32_t length = sizedLength + (sizedLength > 0 && paddingBit ? (layer == 1 ? 4 : 1) : 0);
     if (layer == 3) {
         const int32_t check = protectionBit == 0 ? 2 : 0;
         nSlots = length - SideInfoBytes(version == 1, mode == 3) - check - 4;

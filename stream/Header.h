@@ -84,6 +84,10 @@ private:
     bool VbrTagFrame(Bitstream& stream, bool first);
 
     std::unique_ptr<Crc16> crc;
+    // The length without padding of the last header worked out.
+    uint32_t sizedHeader = 0;
+    int32_t sizedFreeBytes = 0;
+    int32_t sizedLength = 0;
 };
 
 } // namespace zumo

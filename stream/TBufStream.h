@@ -3,6 +3,7 @@
 #include "stream/Stream.h"
 
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 namespace zumo {
@@ -19,6 +20,21 @@ public:
 
     void SetSize(int64_t newSize) override;
     int64_t Read(void* dest, int64_t count) override;
+    // Read of four bytes (a frame header), straight from the window when
+    // they lie in it; answers whether all four came.
+    bool Read4(uint8_t* dest) {
+        if (bufFill - bufPos >= 4 && bufBase + bufPos + 4 <= size) {
+            std::memcpy(dest, bufData.data() + bufPos, 4);
+            bufPos += 4;
+            if (bufPos >= bufSize) {
+                bufBase += bufSize;
+                bufPos = 0;
+                bufFill = 0;
+            }
+            return true;
+        }
+        return Read(dest, 4) == 4;
+    }
     int64_t Seek(int64_t offset, int origin) override;
     int64_t Size() override { return size; }
 
