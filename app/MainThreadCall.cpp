@@ -31,42 +31,42 @@ const QEvent::Type kCallEvent = static_cast<QEvent::Type>(QEvent::registerEventT
 // discards it together with a target that is being destroyed.
 class CallEvent : public QEvent {
 public:
-    CallEvent(std::function<void()> call, std::shared_ptr<std::atomic<bool>> cancelled,
+    CallEvent(std::function<void()> call, std::shared_ptr<std::atomic<bool>> terminated,
               std::shared_ptr<Completion> completion)
-        : QEvent(kCallEvent), call(std::move(call)), cancelled(std::move(cancelled)),
+        : QEvent(kCallEvent), call(std::move(call)), terminated(std::move(terminated)),
           completion(std::move(completion)) {}
     ~CallEvent() override { completion->Signal(); }
     void Execute() {
-        if (!cancelled || !cancelled->load()) call();
+        if (!terminated || !terminated->load()) call();
     }
 
 private:
     std::function<void()> call;
-    std::shared_ptr<std::atomic<bool>> cancelled;
+    std::shared_ptr<std::atomic<bool>> terminated;
     std::shared_ptr<Completion> completion;
 };
 
 } // namespace
 
-bool MainThreadCall::Run(std::function<void()> call, std::shared_ptr<std::atomic<bool>> cancelled) {
+bool MainThreadCall::Run(std::function<void()> call, std::shared_ptr<std::atomic<bool>> terminated) {
     auto completion = std::make_shared<Completion>();
     {
         std::lock_guard<std::mutex> guard(lock);
         if (!target) return false;
         if (QThread::currentThread() == target->thread()) {
-            if (!cancelled || !cancelled->load()) call();
+            if (!terminated || !terminated->load()) call();
             return true;
         }
-        QCoreApplication::postEvent(target, new CallEvent(std::move(call), std::move(cancelled), completion));
+        QCoreApplication::postEvent(target, new CallEvent(std::move(call), std::move(terminated), completion));
     }
     completion->Wait();
     return true;
 }
 
-bool MainThreadCall::Post(std::function<void()> call, std::shared_ptr<std::atomic<bool>> cancelled) {
+bool MainThreadCall::Post(std::function<void()> call, std::shared_ptr<std::atomic<bool>> terminated) {
     std::lock_guard<std::mutex> guard(lock);
     if (!target) return false;
-    QCoreApplication::postEvent(target, new CallEvent(std::move(call), std::move(cancelled),
+    QCoreApplication::postEvent(target, new CallEvent(std::move(call), std::move(terminated),
                                                       std::make_shared<Completion>()));
     return true;
 }

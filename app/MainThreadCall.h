@@ -13,16 +13,16 @@ namespace zumo {
 // Runs calls from another thread on the thread of a target object and
 // waits until they are done. The call is dropped, and the caller released,
 // when the target is detached or destroyed before it runs, or when the
-// caller's cancel flag is set by the time it would run.
+// calling worker's `terminated` flag is set by the time it would run.
 class MainThreadCall {
 public:
     explicit MainThreadCall(QObject* target) : target(target) {}
 
     // False when the call was not delivered (target gone).
-    bool Run(std::function<void()> call, std::shared_ptr<std::atomic<bool>> cancelled);
+    bool Run(std::function<void()> call, std::shared_ptr<std::atomic<bool>> terminated);
     // The same without waiting: the call runs later, in order with the
     // calls before and after it, under the same rules for dropping it.
-    bool Post(std::function<void()> call, std::shared_ptr<std::atomic<bool>> cancelled);
+    bool Post(std::function<void()> call, std::shared_ptr<std::atomic<bool>> terminated);
     // No call is posted after this; the target calls it before it goes.
     void Detach();
 

@@ -168,12 +168,12 @@ private:
 };
 
 // The worker's display: every update runs on the window's thread and
-// returns when done; updates of a worker that was ended are dropped.
+// returns when done; updates of a worker that was terminated are dropped.
 class WindowDisplay : public WorkerDisplay {
 public:
-    WindowDisplay(std::shared_ptr<MainThreadCall> bridge, MainWindow* window, std::shared_ptr<std::atomic<bool>> ended,
+    WindowDisplay(std::shared_ptr<MainThreadCall> bridge, MainWindow* window, std::shared_ptr<std::atomic<bool>> terminated,
                   std::shared_ptr<TagCache> tags)
-        : bridge(std::move(bridge)), window(window), ended(std::move(ended)), tags(std::move(tags)) {}
+        : bridge(std::move(bridge)), window(window), terminated(std::move(terminated)), tags(std::move(tags)) {}
     void SelectRow(int32_t row) override { Do([=, this] { window->SelectRow(row); }); }
     // The tags are read here, on the worker's thread.
     void ShowTrack(const std::string& path) override {
@@ -190,7 +190,7 @@ public:
     // woken again when it has run (a later update waits for it in turn).
     void ScrollTitle() override {
         MainWindow* w = window;
-        bridge->Post([w] { w->ScrollTitle(); }, ended);
+        bridge->Post([w] { w->ScrollTitle(); }, terminated);
     }
     void ResetTitlePosition() override { Do([this] { window->ResetTitlePosition(); }); }
     void ShowStopped() override { Do([this] { window->ShowStopped(); }); }
@@ -207,10 +207,10 @@ public:
     }
 
 private:
-    void Do(std::function<void()> call) { bridge->Run(std::move(call), ended); }
+    void Do(std::function<void()> call) { bridge->Run(std::move(call), terminated); }
     std::shared_ptr<MainThreadCall> bridge;
     MainWindow* window;
-    std::shared_ptr<std::atomic<bool>> ended;
+    std::shared_ptr<std::atomic<bool>> terminated;
     std::shared_ptr<TagCache> tags;
 };
 
@@ -745,9 +745,9 @@ void MainWindow::Intake(std::vector<std::string> paths) {
 bool MainWindow::WorkerRunning() const { return worker && !worker->Finished() && !worker->Terminated(); }
 
 std::shared_ptr<PlaylistWorker> MainWindow::NewWorker() {
-    auto ended = std::make_shared<std::atomic<bool>>(false);
-    auto display = std::make_shared<WindowDisplay>(bridge, this, ended, tagCache);
-    return PlaylistWorker::Create(shared, display, services.playerFactory, ended, &TrimWorkingSet, services.timing);
+    auto terminated = std::make_shared<std::atomic<bool>>(false);
+    auto display = std::make_shared<WindowDisplay>(bridge, this, terminated, tagCache);
+    return PlaylistWorker::Create(shared, display, services.playerFactory, terminated, &TrimWorkingSet, services.timing);
 }
 
 void MainWindow::AddFiles(const std::string& files) { AddPaths(SplitPaths(files)); }

@@ -91,6 +91,20 @@ void PlaylistWorker::Run() {
         list.currentIndex = 0;
         list.playingIndex = 0;
     }
+    // The commands leave currentIndex one row before the row to play next,
+    // and this loop adds one after every entry. With the entry of row r
+    // playing in a list of n rows, the moves come out as:
+    //
+    //   what happened           currentIndex set to         row played next
+    //   the track ended         r (unchanged)               r + 1; after the last row the
+    //                                                       run ends, or row 0 with repeat on
+    //   Next (TrackLoop)        r; -1 at the last row       r + 1; row 0 after the last
+    //   Previous (TrackLoop)    r - 2; n - 2 at row 0       r - 1; the last row from row 0
+    //   a click on row s        s - 1; -1 with no row       s; row 0 with no row selected
+    //   (Playlist::Click)       selected
+    //
+    // (The click also moves playingIndex back by one, so that the two
+    // differ and TrackLoop ends the track.)
     for (;;) {
         if (terminated->load()) return;
         std::string path;
@@ -180,10 +194,10 @@ bool PlaylistWorker::PlayEntry(const std::string& path) {
     try {
         if (trimWorkingSet) trimWorkingSet();
         // Without a sound output the track is not started yet. A player
-        // that could not even open its file plays nothing: the poll runs
-        // once and moves on.
+        // that could not even open its file plays nothing: the track's loop
+        // polls once and moves on.
         if (hasOutput && !WithPlayer(player, [](TrackPlayer& p) { p.Play(); })) return false;
-        alive = Poll(player, hasOutput, waitForDevice);
+        alive = TrackLoop(player, hasOutput, waitForDevice);
     } catch (...) {
         alive = !terminated->load();
     }
@@ -191,7 +205,7 @@ bool PlaylistWorker::PlayEntry(const std::string& path) {
     return Show([](WorkerDisplay& d) { d.ResetTitlePosition(); });
 }
 
-bool PlaylistWorker::Poll(const std::shared_ptr<TrackPlayer>& player, bool hasOutput, bool waitForDevice) {
+bool PlaylistWorker::TrackLoop(const std::shared_ptr<TrackPlayer>& player, bool hasOutput, bool waitForDevice) {
     Playlist& list = shared->playlist;
     CommandFlags& flags = shared->flags;
     bool waiting = waitForDevice;

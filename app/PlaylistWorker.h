@@ -128,10 +128,12 @@ private:
     PlaylistWorker() = default;
     void Run();
     bool PlayEntry(const std::string& path);
-    // Polls the commands while the entry plays, or while it waits for a
-    // sound device (waitForDevice), which it then asks for about once a
-    // second. False when the worker was terminated.
-    bool Poll(const std::shared_ptr<TrackPlayer>& player, bool hasOutput, bool waitForDevice);
+    // The loop of one track, from its start to its end: at every poll it
+    // carries out the commands, scrolls the title and shows the time, while
+    // the entry plays or while it waits for a sound device (waitForDevice),
+    // which it then asks for about once a second. Returns when the track has
+    // ended or a command moved on; false when the worker was terminated.
+    bool TrackLoop(const std::shared_ptr<TrackPlayer>& player, bool hasOutput, bool waitForDevice);
     bool WithPlayer(const std::shared_ptr<TrackPlayer>& player, const std::function<void(TrackPlayer&)>& call);
     bool Show(const std::function<void(WorkerDisplay&)>& update);
     bool Sleep(std::chrono::milliseconds time);

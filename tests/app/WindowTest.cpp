@@ -501,13 +501,13 @@ public:
 
 // The worker posts the title's scroll steps without waiting; they must
 // still run on the target's thread, in order with the calls it waits for,
-// and be dropped once the worker has ended or the target is gone.
+// and be dropped once the worker was terminated or the target is gone.
 TEST(Window, PostedCallsKeepTheirOrderAndTheirDropRules) {
     EnsureApp();
     CallTarget target;
     MainThreadCall bridge(&target);
     auto live = std::make_shared<std::atomic<bool>>(false);
-    auto ended = std::make_shared<std::atomic<bool>>(true);
+    auto terminated = std::make_shared<std::atomic<bool>>(true);
     std::vector<int> ran;
     std::vector<bool> onTargetThread;
     auto record = [&](int n) {
@@ -519,7 +519,7 @@ TEST(Window, PostedCallsKeepTheirOrderAndTheirDropRules) {
     std::atomic<bool> done{false};
     std::thread worker([&] {
         EXPECT_TRUE(bridge.Post(record(1), live));
-        EXPECT_TRUE(bridge.Post(record(99), ended)); // an ended worker's update
+        EXPECT_TRUE(bridge.Post(record(99), terminated)); // a terminated worker's update
         EXPECT_TRUE(bridge.Run(record(2), live));    // waits: 1 has run by then
         EXPECT_TRUE(bridge.Post(record(3), live));
         done = true;
