@@ -70,7 +70,7 @@ WaveOBuffer::~WaveOBuffer() {
         QueueTail();
     }
     for (int i = 2; i >= 0; --i) {
-        if (blocks[static_cast<size_t>(i)]->user != 0 && !drop) WaitUntilPlayed(*blocks[static_cast<size_t>(i)], true);
+        if (blocks[static_cast<size_t>(i)]->queued && !drop) WaitUntilPlayed(*blocks[static_cast<size_t>(i)], true);
     }
     // Every block has played or was dropped, so Close succeeds; should a
     // device still hold one, it is dropped rather than waited for forever.
@@ -108,9 +108,9 @@ void WaveOBuffer::WaitForQueued() {
     // A pause meanwhile holds the queued audio where it is; a stop drops it.
     for (int i = 2; i >= 0; --i) {
         WaveBlock& block = *blocks[static_cast<size_t>(i)];
-        if (block.user != 0) {
+        if (block.queued) {
             WaitUntilPlayed(block, false);
-            block.user = 0;
+            block.queued = false;
         }
     }
 }
@@ -130,7 +130,7 @@ void WaveOBuffer::Release() {
     }
     for (WaveBlock& block : storage) {
         device->Unprepare(block, headerSize);
-        block.user = 0;
+        block.queued = false;
     }
 }
 
@@ -233,8 +233,8 @@ void WaveOBuffer::WriteBuffer() {
     if (primed == 2) {
         Queue(*blocks[2]);
         Rotate();
-        // Wait for the block queued two turns earlier; its in-flight flag stays set.
-        if (blocks[2]->user != 0) WaitUntilPlayed(*blocks[2], false);
+        // Wait for the block queued two turns earlier; its `queued` mark stays set.
+        if (blocks[2]->queued) WaitUntilPlayed(*blocks[2], false);
     } else {
         primed += 1;
         if (primed == 1) {
@@ -252,8 +252,8 @@ void WaveOBuffer::WriteBuffer() {
 void WaveOBuffer::ClearBuffer() {
     device->Reset();
     for (size_t i = 0; i < storage.size(); ++i) {
-        if (storage[i].user != 0) device->Unprepare(storage[i], headerSize);
-        storage[i].user = 0;
+        if (storage[i].queued) device->Unprepare(storage[i], headerSize);
+        storage[i].queued = false;
         storage[i].bufferLength = static_cast<uint32_t>(blockSize);
         std::fill(data[i].begin(), data[i].end(), uint8_t{0});
     }
@@ -289,7 +289,7 @@ void WaveOBuffer::Rotate() {
 void WaveOBuffer::Queue(WaveBlock& block) {
     device->Prepare(block, headerSize);
     device->Write(block, headerSize);
-    block.user = 1;
+    block.queued = true;
 }
 
 uint32_t WaveOBuffer::FilledBytes() const {

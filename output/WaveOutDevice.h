@@ -20,12 +20,13 @@ struct WaveFormat {
 // One block of audio handed to the device. The data belongs to the caller;
 // from Write until Unprepare answers anything but kStillPlaying (or until
 // Reset returns) the device reads it and the caller must leave it alone.
-// `flags` belongs to the device while the block is prepared.
+// `flags` belongs to the device while the block is prepared; `queued` is
+// the caller's own mark, which no device reads.
 struct WaveBlock {
     uint8_t* data = nullptr;
     uint32_t bufferLength = 0;    // bytes of sample data to play
     uint32_t bytesRecorded = 0;
-    uintptr_t user = 0;           // free for the caller
+    bool queued = false;          // written by the caller, not yet seen played
     uint32_t flags = 0;
     uint32_t loops = 0;
 };
