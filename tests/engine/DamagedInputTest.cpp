@@ -2,12 +2,12 @@
 // and ends or plays on: tiny and empty files, cut downloads, random bytes,
 // flipped bits, fields at their extremes, and paths the file system refuses.
 #include "engine/MPEGPlayer.h"
-#include "output/RecordingWaveOut.h"
 #include "output/WaveOBuffer.h"
 #include "stream/MemoryStream.h"
 
 #include "support/BitWriter.h"
 #include "support/Conformance.h"
+#include "support/RecordingWaveOut.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
 #include "engine/MPEGPlayer.h"
-#include "output/RecordingWaveOut.h"
 #include "output/WaveOBuffer.h"
 #include "stream/MemoryStream.h"
 #include "stream/StreamError.h"
 
 #include "support/BitWriter.h"
+#include "support/RecordingWaveOut.h"
 
 #include <gtest/gtest.h>
 

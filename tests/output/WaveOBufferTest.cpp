@@ -1,6 +1,6 @@
 #include "output/AlsaWaveOut.h"
-#include "output/RecordingWaveOut.h"
 #include "output/WaveOBuffer.h"
+#include "support/RecordingWaveOut.h"
 
 #include <gtest/gtest.h>
 
@@ -9,6 +9,7 @@
 #include <thread>
 
 using namespace zumo;
+using namespace zumo::test;
 
 namespace {
 

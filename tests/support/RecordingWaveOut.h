@@ -9,7 +9,7 @@
 #include <mutex>
 #include <vector>
 
-namespace zumo {
+namespace zumo::test {
 
 // A wave-out device for tests. It records every block written (order, size,
 // content) and "plays" a block only when the test says so, or at once in
@@ -101,4 +101,4 @@ private:
     std::shared_ptr<Log> log;
 };
 
-} // namespace zumo
+} // namespace zumo::test

@@ -1,8 +1,8 @@
-#include "output/RecordingWaveOut.h"
+#include "support/RecordingWaveOut.h"
 
 #include <chrono>
 
-namespace zumo {
+namespace zumo::test {
 
 using Lock = std::unique_lock<std::mutex>;
 
@@ -194,4 +194,4 @@ uint32_t RecordingWaveOut::Close() {
     return kOk;
 }
 
-} // namespace zumo
+} // namespace zumo::test
