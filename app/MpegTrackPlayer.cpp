@@ -3,10 +3,8 @@
 #include "app/TrackTags.h"
 #include "engine/MPEGPlayer.h"
 
-#if ZUMO_HAVE_WAVEOUT
 #include "output/SystemWaveOut.h"
 #include "output/WaveOBuffer.h"
-#endif
 
 namespace zumo {
 namespace {
@@ -22,7 +20,6 @@ public:
         // A file without a first frame plays nothing: no device is opened
         // for it (the track ends at once).
         if (!player.HasFrame()) return true;
-#if ZUMO_HAVE_WAVEOUT
         // The sound server shows the track's title as the stream's name.
         std::unique_ptr<OBuffer> buffer = NewWaveOBuffer(player.Mode(), player.WhichChannels(), player.Frequency(),
                                                          player.Layer(), player.Version(),
@@ -30,9 +27,6 @@ public:
         if (!buffer) return false;
         player.SetOutput(std::move(buffer));
         return true;
-#else
-        return false; // built without a sound device
-#endif
     }
     int64_t TotalSeconds() override { return player.TotalSeconds(); }
     int32_t Bitrate() override { return player.Bitrate(); }

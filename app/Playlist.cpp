@@ -1,16 +1,6 @@
 #include "app/Playlist.h"
 
-#include "app/Formats.h"
-
 namespace zumo {
-
-size_t Playlist::AppendAndFilter(const std::vector<std::string>& paths) {
-    std::lock_guard<std::mutex> guard(lock);
-    entries.insert(entries.end(), paths.begin(), paths.end());
-    for (size_t i = entries.size(); i-- > 0;)
-        if (!HasMp3Extension(entries[i])) entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(i));
-    return entries.size();
-}
 
 size_t Playlist::Replace(const std::vector<std::string>& paths) {
     std::lock_guard<std::mutex> guard(lock);

@@ -17,9 +17,6 @@ public:
     int32_t currentIndex = 0;         // under lock: the entry to play
     int32_t playingIndex = 0;         // under lock: currentIndex when the track started
 
-    // Appends the parts, then keeps only the ".mp3" entries of the whole
-    // list, walking from the last to the first. Returns the new count.
-    size_t AppendAndFilter(const std::vector<std::string>& paths);
     // Replaces the whole list. Returns the new count.
     size_t Replace(const std::vector<std::string>& paths);
     void Clear();
