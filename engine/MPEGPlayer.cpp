@@ -202,8 +202,8 @@ void MPEGPlayer::DecodeLoop() {
             // blocks) gives up the processor now and then so that the
             // window stays lively on a single core. Every 64th frame rather
             // than every frame: a yield is a system call, which on a virtual
-            // machine can cost as much as decoding a Layer I frame (some
-            // 1.5 us); 64 frames take well under a millisecond to decode.
+            // machine can cost as much as decoding a Layer I frame, and 64
+            // frames still take well under a millisecond to decode.
             if ((framesDecoded.load(std::memory_order_relaxed) & 63) == 0) std::this_thread::yield();
         }
     } catch (...) {

@@ -132,7 +132,6 @@ public:
     // 6..8 MPEG-2.5, each in the header's sampling-frequency order.
     int32_t frequencyIndex = 0;
 
-    // Main data, scale factors and Huffman decoding (front stages).
     // Reservoir position (in its totalBits count) of the end of the main data
     // put in so far: every main-data read stops there, and bits beyond it
     // read as zero. Set by DecodeFrame; tests that drive single steps may set it.

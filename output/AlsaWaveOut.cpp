@@ -19,11 +19,11 @@ namespace {
 // has played: a busy machine may hold the writer back for some 500 ms
 // before the sound breaks. Every wakeup costs the writer and the sound
 // server's client thread alike, and the sound server asks for more once per
-// ALSA period (a quarter of the buffer): with 400 ms the client thread ran
-// 21 times a second, with a second 9 times. The writer also looks at least
-// every 200 ms, so that what it reports as heard is never more than that
-// behind the sound (the elapsed time shown follows it). Pause and stop act
-// on the device at once, whatever it holds.
+// ALSA period (a quarter of the buffer), so a longer buffer wakes both less
+// often. The writer also looks at least every 200 ms, so that what it
+// reports as heard is never more than that behind the sound (the elapsed
+// time shown follows it). Pause and stop act on the device at once,
+// whatever it holds.
 constexpr unsigned kLatencyUs = 1000000;
 constexpr auto kMaxIdle = std::chrono::milliseconds(200);
 // How often a lost device is opened again.
