@@ -49,6 +49,11 @@ enum TrayItem { ItemAbout = 0, ItemShow, ItemOnTop, ItemSep1, ItemNext, ItemPrev
 // The tray icon's mouse messages.
 enum class TrayMouse { LeftUp, LeftDouble, RightUp, Other };
 
+// The player's window. Its functions are spread over three files:
+// MainWindow.cpp (the intakes, the commands, what the worker shows, the
+// window's events), MainWindowControls.cpp (the controls built and laid
+// out, the window's shape) and MainWindowTray.cpp (the tray icon and its
+// menu).
 class MainWindow : public QWidget {
 public:
     explicit MainWindow(WindowServices services = {});
