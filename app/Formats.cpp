@@ -47,18 +47,6 @@ bool HasMp3Extension(const std::string& path) {
     return ext == ".mp3";
 }
 
-std::vector<std::string> SplitPaths(const std::string& files) {
-    std::vector<std::string> parts;
-    size_t begin = 0;
-    while (begin <= files.size()) {
-        size_t end = files.find('\r', begin);
-        if (end == std::string::npos) end = files.size();
-        if (end > begin) parts.push_back(files.substr(begin, end - begin));
-        begin = end + 1;
-    }
-    return parts;
-}
-
 int32_t NextScrollPos(int32_t scrollPos, int32_t clipWidth, int32_t titleWidth) {
     scrollPos += 1;
     if (clipWidth < scrollPos) scrollPos = -titleWidth;

@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
 namespace zumo {
 
@@ -20,9 +19,6 @@ std::string TitleOf(const std::string& path);
 std::string LocationOf(const std::string& path);
 // True when the text from the last full stop of the file name, lower-cased, is ".mp3".
 bool HasMp3Extension(const std::string& path);
-
-// Splits a list of paths joined with carriage returns; empty parts are dropped.
-std::vector<std::string> SplitPaths(const std::string& files);
 
 // One step of the scrolling title: one pixel to the right, and back in from
 // the left, fully hidden, once it has passed the clip's width.

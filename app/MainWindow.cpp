@@ -54,16 +54,16 @@ MainWindow::MainWindow(WindowServices s) : services(std::move(s)) {
     auto post = [bridge = bridge](std::function<void()> call) { bridge->Post(std::move(call), nullptr); };
     // Tags that came in: the list shows them where it shows their files.
     tagCache = std::make_shared<TagCache>(post, [this] { model->TitlesChanged(); });
-    expander = std::make_unique<PathExpander>(post, [this](std::vector<std::string> files) { AddPaths(std::move(files)); });
+    expander = std::make_unique<PathExpander>(post, [this](std::vector<std::string> files) { AddFiles(std::move(files)); });
     controls = std::make_unique<WindowMediaControls>(this);
     if (!services.moveRequest)
         services.moveRequest = [this] {
             if (windowHandle()) windowHandle()->startSystemMove();
         };
     if (!services.openDialog)
-        services.openDialog = [this]() -> std::optional<QStringList> {
+        services.openDialog = [this]() -> std::optional<std::vector<std::string>> {
             // The desktop's own dialog where the session offers one.
-            QStringList chosen;
+            std::vector<std::string> chosen;
             switch (PortalFileDialog::Run(this, chosen)) {
             case PortalFileDialog::Outcome::Chosen:
                 return chosen;
@@ -80,7 +80,8 @@ MainWindow::MainWindow(WindowServices s) : services(std::move(s)) {
             dialog.setNameFilter(QStringLiteral("mp3 files (*.mp3)"));
             dialog.setFilter(dialog.filter() & ~QDir::CaseSensitive);
             if (dialog.exec() != QDialog::Accepted) return std::nullopt;
-            return dialog.selectedFiles();
+            for (const QString& path : dialog.selectedFiles()) chosen.push_back(PathBytes(path));
+            return chosen;
         };
     if (!services.openHelp) services.openHelp = [](const QString& path) { QDesktopServices::openUrl(QUrl::fromLocalFile(path)); };
     if (!services.showAbout)
@@ -268,7 +269,7 @@ void MainWindow::dropEvent(QDropEvent* event) {
 void MainWindow::Intake(std::vector<std::string> paths) {
     bool atOnce = !expander->Busy();
     for (const std::string& path : paths) atOnce = atOnce && HasMp3Extension(path);
-    if (atOnce) AddPaths(std::move(paths));
+    if (atOnce) AddFiles(std::move(paths));
     else expander->Add(std::move(paths));
 }
 
@@ -280,16 +281,14 @@ std::shared_ptr<PlaylistWorker> MainWindow::NewWorker() {
     return PlaylistWorker::Create(shared, display, services.playerFactory, terminated, &TrimWorkingSet, services.timing);
 }
 
-void MainWindow::AddFiles(const std::string& files) { AddPaths(SplitPaths(files)); }
-
-void MainWindow::AddPaths(std::vector<std::string> parts) {
+void MainWindow::AddFiles(std::vector<std::string> files) {
     bool needWorker = false;
     size_t count = 0;
     {
         Playlist& list = shared->playlist;
         std::lock_guard<std::mutex> guard(list.lock);
         needWorker = !WorkerRunning();
-        list.entries.insert(list.entries.end(), parts.begin(), parts.end());
+        list.entries.insert(list.entries.end(), files.begin(), files.end());
         for (size_t i = list.entries.size(); i-- > 0;)
             if (!HasMp3Extension(list.entries[i])) list.entries.erase(list.entries.begin() + static_cast<std::ptrdiff_t>(i));
         count = list.entries.size();
@@ -304,14 +303,12 @@ void MainWindow::AddPaths(std::vector<std::string> parts) {
 }
 
 void MainWindow::RunOpenDialog() {
-    std::optional<QStringList> chosen = services.openDialog();
+    std::optional<std::vector<std::string>> chosen = services.openDialog();
     if (chosen) {
         expander->CancelAll(); // what was still being looked through would join the new list
         if (worker) worker->Terminate();
         worker = NewWorker();
-        std::vector<std::string> paths;
-        for (const QString& path : *chosen) paths.push_back(PathBytes(path));
-        SetRowCount(static_cast<int>(shared->playlist.Replace(paths)));
+        SetRowCount(static_cast<int>(shared->playlist.Replace(*chosen)));
     } else {
         playButton->SetChecked(false);
     }

@@ -10,7 +10,6 @@
 #include <QImage>
 #include <QLabel>
 #include <QMenu>
-#include <QStringList>
 #include <QSystemTrayIcon>
 #include <QWidget>
 
@@ -36,7 +35,7 @@ struct WindowServices {
     std::vector<std::string> commandLineArgs;           // every argument, as the system gave its bytes
     PlayerFactory playerFactory;                        // none: entries cannot be played
     std::function<void()> moveRequest;                  // default: the window system's own move
-    std::function<std::optional<QStringList>()> openDialog; // default: the file dialog
+    std::function<std::optional<std::vector<std::string>>()> openDialog; // default: the file dialog
     std::function<void(const QString& path)> openHelp;      // default: the desktop's handler
     std::function<void(const QString& title, const QString& text)> showAbout; // default: a message box
     QString helpDir;                                    // default: the executable's real directory
@@ -59,9 +58,10 @@ public:
     explicit MainWindow(WindowServices services = {});
     ~MainWindow() override;
 
-    // The intakes.
-    void AddFiles(const std::string& files);
-    void AddPaths(std::vector<std::string> paths);
+    // The intakes. Paths come and go as the system's bytes (a file name
+    // need not be UTF-8); they become text only where they are shown.
+    // AddFiles appends the .mp3 files among `files` to the playlist at once.
+    void AddFiles(std::vector<std::string> files);
     // Queues dropped or given paths in order: .mp3 files at once, folders
     // and playlists once their files are found (after what is still being
     // looked through).

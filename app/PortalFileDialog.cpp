@@ -11,7 +11,6 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusServiceWatcher>
 #include <QEventLoop>
-#include <QFile>
 #include <QGuiApplication>
 #include <QRandomGenerator>
 #include <QWidget>
@@ -72,7 +71,7 @@ QString ParentId(QWidget* parent) {
 
 } // namespace
 
-PortalFileDialog::Outcome PortalFileDialog::Run(QWidget* parent, QStringList& files) {
+PortalFileDialog::Outcome PortalFileDialog::Run(QWidget* parent, std::vector<std::string>& files) {
     std::optional<QDBusConnection> bus = SingleInstance::SessionBus();
     if (!bus) return Outcome::Unavailable;
     QDBusConnectionInterface* names = bus->interface();
@@ -147,10 +146,10 @@ void PortalFileDialog::Response(uint response, const QVariantMap& results) {
         return;
     }
     for (const QString& uri : results.value(QStringLiteral("uris")).toStringList()) {
-        const std::string path = PathOfFileUrl(uri.toStdString());
-        if (!path.empty()) chosen << QFile::decodeName(QByteArray::fromStdString(path));
+        std::string path = PathOfFileUrl(uri.toStdString());
+        if (!path.empty()) chosen.push_back(std::move(path));
     }
-    Finish(chosen.isEmpty() ? Outcome::Cancelled : Outcome::Chosen);
+    Finish(chosen.empty() ? Outcome::Cancelled : Outcome::Chosen);
 }
 
 void PortalFileDialog::Finish(Outcome result) {

@@ -2,8 +2,10 @@
 
 #include <QObject>
 #include <QString>
-#include <QStringList>
 #include <QVariantMap>
+
+#include <string>
+#include <vector>
 
 class QEventLoop;
 class QWidget;
@@ -20,9 +22,10 @@ public:
     enum class Outcome { Chosen, Cancelled, Unavailable };
 
     // Shows the dialog over `parent` and waits for the user's answer, the
-    // window's events handled meanwhile. Unavailable: the session has no
-    // bus, no portal, or a portal without a file dialog.
-    static Outcome Run(QWidget* parent, QStringList& files);
+    // window's events handled meanwhile; the files chosen are given as
+    // paths in the system's bytes. Unavailable: the session has no bus, no
+    // portal, or a portal without a file dialog.
+    static Outcome Run(QWidget* parent, std::vector<std::string>& files);
 
 private slots:
     void Response(uint response, const QVariantMap& results);
@@ -33,7 +36,7 @@ private:
 
     QEventLoop* loop = nullptr;
     Outcome outcome = Outcome::Unavailable;
-    QStringList chosen;
+    std::vector<std::string> chosen;
     bool finished = false;
 };
 

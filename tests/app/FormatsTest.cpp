@@ -19,7 +19,6 @@ TEST(Formats, PathsAndExtensions) {
     EXPECT_EQ(LocationOf("/music/My Song.mp3"), "/music/");
     EXPECT_TRUE(HasMp3Extension("/a/b.MP3"));
     EXPECT_FALSE(HasMp3Extension("/a.mp3/b"));
-    EXPECT_EQ(SplitPaths("a\rb\r\rc").size(), 3u);
 }
 
 TEST(Formats, TitleScrollWraps) {

@@ -316,7 +316,7 @@ TEST(Window, DoubleClickOnARowIsOneJump) {
     MainWindow w(services);
     w.show();
     QTest::mouseClick(w.listButton, Qt::LeftButton);
-    w.AddFiles("/m/a.mp3\r/m/b.mp3\r/m/c.mp3");
+    w.AddFiles({"/m/a.mp3", "/m/b.mp3", "/m/c.mp3"});
     for (int i = 0; i < 200 && played().size() < 1; ++i) QTest::qWait(5);
     QWidget* rows = w.playlistView->viewport();
     const QPoint at = w.playlistView->visualRect(w.playlistView->model()->index(1, 0)).center();
@@ -410,7 +410,7 @@ TEST(Window, ListExpandsAndHelpOrAbout) {
 TEST(Window, PlayOpensTheDialogAndCancelClearsTheFlag) {
     EnsureApp();
     int asked = 0;
-    std::optional<QStringList> answer;
+    std::optional<std::vector<std::string>> answer;
     WindowServices services;
     services.openDialog = [&] {
         ++asked;
@@ -421,7 +421,7 @@ TEST(Window, PlayOpensTheDialogAndCancelClearsTheFlag) {
     QTest::mouseClick(w.playButton, Qt::LeftButton); // nothing plays: the dialog
     EXPECT_EQ(asked, 1);
     EXPECT_FALSE(w.playButton->Checked());           // cancelled
-    answer = QStringList{"/m/x.mp3", "/m/y.mp3"};
+    answer = std::vector<std::string>{"/m/x.mp3", "/m/y.mp3"};
     QTest::mouseClick(w.playButton, Qt::LeftButton);
     EXPECT_EQ(asked, 2);
     EXPECT_TRUE(w.playButton->Checked());
@@ -443,7 +443,7 @@ TEST(Window, CloseEndsTheWorkerAndStopsThePlayer) {
     services.playerFactory = [] { return std::unique_ptr<TrackPlayer>(new EndlessPlayer()); };
     auto* w = new MainWindow(services);
     w->show();
-    w->AddFiles("/m/a.mp3");
+    w->AddFiles({"/m/a.mp3"});
     for (int i = 0; i < 100; ++i) {
         {
             std::lock_guard<std::mutex> g(w->shared->playerLock);
@@ -483,7 +483,7 @@ TEST(Window, TrayMenuItemsAndTrayClicks) {
     w.OnMenuItem(ItemShow);
     EXPECT_TRUE(w.isVisible());
     EXPECT_TRUE(w.menuItems[ItemShow]->isChecked());
-    w.AddFiles("/m/a.wav"); // filtered out: the list stays empty
+    w.AddFiles({"/m/a.wav"}); // filtered out: the list stays empty
     EXPECT_FALSE(w.playButton->Checked());
     w.SetTrayTip(QString(80, 'x'));
     EXPECT_EQ(w.TrayTip().size(), 63);
