@@ -58,9 +58,10 @@ public:
     explicit MainWindow(WindowServices services = {});
     ~MainWindow() override;
 
-    // The intakes. Paths come and go as the system's bytes (a file name
-    // need not be UTF-8); they become text only where they are shown.
-    // AddFiles appends the .mp3 files among `files` to the playlist at once.
+    // The intakes. Paths are the system's bytes here and in the playlist (a
+    // file name need not be UTF-8); they become text only where they are
+    // shown. AddFiles appends the .mp3 files among `files` to the playlist
+    // at once and lets a worker play them.
     void AddFiles(std::vector<std::string> files);
     // Queues dropped or given paths in order: .mp3 files at once, folders
     // and playlists once their files are found (after what is still being
