@@ -103,8 +103,10 @@ void PlaylistWorker::Run() {
     //   a click on row s        s - 1; -1 with no row       s; row 0 with no row selected
     //   (Playlist::Click)       selected
     //
-    // (The click also moves playingIndex back by one, so that the two
-    // differ and TrackLoop ends the track.)
+    // The click also moves playingIndex back by one, so that the two differ
+    // and TrackLoop ends the track at once. A click on the row playing (or,
+    // while row 0 plays, on no row) leaves them equal: the track plays on,
+    // and after its end it plays again.
     for (;;) {
         if (terminated->load()) return;
         std::string path;
