@@ -1,6 +1,7 @@
 // A stand-in for the XDG desktop portal's file dialog on a private session
 // bus: each OpenFile request is answered, a moment later, with the files
-// given on the command line (or, with --cancel, as cancelled). Prints
+// given on the command line (or, with --cancel, as cancelled), as file
+// URLs of their bytes, as a real portal gives them. Prints
 // "ready", then one line per request: the parent window, whether several
 // files may be chosen, and the filters' names.
 #include <QCoreApplication>
@@ -10,7 +11,6 @@
 #include <QDBusObjectPath>
 #include <QDBusVirtualObject>
 #include <QTimer>
-#include <QUrl>
 
 #include <cstdio>
 
@@ -81,9 +81,12 @@ public:
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     Portal portal;
-    for (const QString& arg : app.arguments().mid(1)) {
-        if (arg == QLatin1String("--cancel")) portal.cancel = true;
-        else portal.uris << QUrl::fromLocalFile(arg).toString(QUrl::FullyEncoded);
+    // (From argv itself: a name need not be UTF-8, and Qt's list of the
+    // arguments would have replaced what is not.)
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray arg(argv[i]);
+        if (arg == "--cancel") portal.cancel = true;
+        else portal.uris << QString::fromLatin1("file://" + arg.toPercentEncoding("/"));
     }
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.registerVirtualObject(QStringLiteral("/org/freedesktop/portal/desktop"), &portal,

@@ -1319,13 +1319,19 @@ def desktop(s):
         wait_for('the stop', lambda: mpris_get('PlaybackStatus') == "(<'Stopped'>,)", 2)
         check(now_playing() is None, 'Stop from the desktop stops: no track any more')
         time.sleep(0.5)  # (the playlist worker ends its run within a poll)
-        cut_mp3(s.opts.demo, 0, 80, os.path.join(s.work, 'Gamma.mp3'))
-        portal = subprocess.Popen([s.opts.portal, os.path.join(s.work, 'Gamma.mp3'), os.path.join(s.work, 'Beta.mp3')],
+        # (In a folder whose name is not UTF-8: the path must reach the
+        # player as the portal gave its bytes.)
+        odd = os.path.join(os.fsencode(s.work), b'caf\xe9')
+        os.makedirs(odd, exist_ok=True)
+        cut_mp3(s.opts.demo, 0, 80, os.path.join(odd, b'Gamma.mp3'))
+        portal = subprocess.Popen([s.opts.portal, os.path.join(odd, b'Gamma.mp3'), os.path.join(s.work, 'Beta.mp3')],
                                   stdout=subprocess.PIPE, text=True)
         try:
             check(portal.stdout.readline().strip() == 'ready', 'the stand-in portal is on the bus')
             s.press(PLAY)
             s.wait_caption('Gamma', 4)
+            time.sleep(0.7)
+            check(s.window_caption() == 'Gamma', 'the file chosen plays, in a folder whose name is not UTF-8')
         finally:
             portal.terminate()
             request = portal.stdout.readline().strip()
