@@ -25,6 +25,8 @@ public:
 
     int32_t Allocation() const { return allocation; }
     const float* Scale() const { return scale; }
+    // The class of the allocation, once the scale factors are read.
+    const QuantClass& Quant() const { return quant; }
 
 protected:
     // Reads one to three scale-factor indices by the selection pattern.

@@ -18,6 +18,7 @@ public:
 
     int32_t Allocation2() const { return allocation2; }
     const float* Scale2() const { return scale2; }
+    const QuantClass& Quant2() const { return quant2; }
 
 protected:
     int32_t allocation2 = 0;

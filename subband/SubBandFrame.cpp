@@ -33,53 +33,6 @@ void ForEachBand(Mono* mono, Stereo* stereo, Intensity* intensity, bool single, 
     for (int32_t sb = bound; sb < count; ++sb) f(intensity[sb]);
 }
 
-// The sample rounds of a frame. Each subband's decoder is called directly,
-// by its kind (known per range of subbands), so that the per-sample steps
-// inline; the order of the calls, and so of the bits read, is subband order
-// as through the common interface.
-struct Rounds {
-    Bitstream& stream;
-    SynthFilter& filter0;
-    SynthFilter& filter1;
-    OBuffer& output;
-    uint8_t choice;
-    bool single;
-    int32_t bound;
-    int32_t count;
-
-    template <typename Mono, typename Stereo, typename Intensity>
-    void Run(Mono* mono, Stereo* stereo, Intensity* intensity, int32_t emitsPerRound) {
-        const bool bothFilters = choice == kChoiceBoth && !single;
-        filter0.BeginQueue();
-        if (bothFilters) filter1.BeginQueue();
-        for (int32_t round = 0; round < 12; ++round) {
-            if (single) {
-                for (int32_t sb = 0; sb < count; ++sb) mono[sb].Mono::ParseSamples(stream);
-            } else {
-                for (int32_t sb = 0; sb < bound; ++sb) stereo[sb].Stereo::ParseSamples(stream);
-                for (int32_t sb = bound; sb < count; ++sb) intensity[sb].Intensity::ParseSamples(stream);
-            }
-            for (int32_t e = 0; e < emitsPerRound; ++e) {
-                if (single) {
-                    for (int32_t sb = 0; sb < count; ++sb) mono[sb].Mono::EmitSample(choice, filter0, filter1);
-                } else {
-                    for (int32_t sb = 0; sb < bound; ++sb) stereo[sb].Stereo::EmitSample(choice, filter0, filter1);
-                    for (int32_t sb = bound; sb < count; ++sb)
-                        intensity[sb].Intensity::EmitSample(choice, filter0, filter1);
-                }
-                filter0.QueueBlock();
-                if (bothFilters) filter1.QueueBlock();
-            }
-        }
-        // The frame's blocks are synthesised together, both channels at
-        // once (each channel has its own place in the output).
-        if (bothFilters)
-            SynthFilter::SynthesizeQueued(filter0, filter1, output);
-        else
-            filter0.SynthesizeQueued(output);
-    }
-};
-
 // One row of a Layer I frame's codes (a channel of a subband) with what
 // requantises it.
 struct SlotRow {
@@ -139,6 +92,84 @@ void RequantiseBlocks(const SlotRow* left, const SlotRow* right, float* out) {
     }
 #endif
     RequantiseBlocksPlain(left, right, out);
+}
+
+// One row of a Layer II frame's samples (a channel of a subband): its 36
+// requantised values and the scale factor of each third of the frame, in
+// double precision as the arithmetic takes them.
+struct GroupRow {
+    const float* values;
+    double scale[3];
+};
+
+// The blocks of one filter, [subband][sample], from the 32 rows at `left`,
+// or (Mix) the average of those and the 32 at `right`: each value times its
+// third's scale factor, with the arithmetic of the per-sample steps.
+template <bool Mix>
+[[gnu::always_inline]] inline void ScaleBlocksBy(const GroupRow* left, const GroupRow* right, float* __restrict out) {
+    for (int32_t sb = 0; sb < SubBandFrame::kMaxSubbands; ++sb) {
+        for (int32_t part = 0; part < 3; ++part) {
+            const float* __restrict l = left[sb].values + part * 12;
+            const double ls = left[sb].scale[part];
+            float* o = out + sb * 36 + part * 12;
+            if constexpr (Mix) {
+                const float* __restrict r = right[sb].values + part * 12;
+                const double rs = right[sb].scale[part];
+                for (int32_t i = 0; i < 12; ++i) o[i] = static_cast<float>(0.5 * (l[i] * ls + r[i] * rs));
+            } else {
+                for (int32_t i = 0; i < 12; ++i) o[i] = static_cast<float>(l[i] * ls);
+            }
+        }
+    }
+}
+
+void ScaleBlocksPlain(const GroupRow* left, const GroupRow* right, float* out) {
+    if (right)
+        ScaleBlocksBy<true>(left, right, out);
+    else
+        ScaleBlocksBy<false>(left, right, out);
+}
+
+#if defined(__x86_64__)
+__attribute__((target("avx2"))) void ScaleBlocksAvx2(const GroupRow* left, const GroupRow* right, float* out) {
+    if (right)
+        ScaleBlocksBy<true>(left, right, out);
+    else
+        ScaleBlocksBy<false>(left, right, out);
+}
+#endif
+
+void ScaleBlocks(const GroupRow* left, const GroupRow* right, float* out) {
+#if defined(__x86_64__)
+    if (CurrentDecodePath() == DecodePath::Fastest && HaveAvx2()) {
+        ScaleBlocksAvx2(left, right, out);
+        return;
+    }
+#endif
+    ScaleBlocksPlain(left, right, out);
+}
+
+// A Layer II channel's one group of three samples, requantised (the steps
+// of SubBand2Mono's ReadTriple and Value, before the scale factor). bits(n)
+// reads the next n bits.
+template <typename Bits>
+[[gnu::always_inline]] inline void ReadGroup(const QuantClass& q, Bits&& bits, float* out) {
+    if (q.groupTable) {
+        const uint32_t code = bits(q.codeBits);
+        const GroupingTable& table = *q.groupTable;
+        // Codewords past the table's levels^3 entries do not occur in valid
+        // streams; they are read as silence.
+        if (code >= static_cast<uint32_t>(table.entries)) {
+            out[0] = out[1] = out[2] = 0.0f;
+            return;
+        }
+        for (int i = 0; i < 3; ++i) out[i] = table.values[code][i];
+        return;
+    }
+    for (int i = 0; i < 3; ++i) {
+        const float s = static_cast<float>(bits(q.codeBits)) * q.stepFactor - 1.0f;
+        out[i] = static_cast<float>((static_cast<double>(s) + q.classD) * q.classC);
+    }
 }
 
 } // namespace
@@ -244,6 +275,85 @@ void SubBandFrame::DecodeLayer1Slots(Bitstream& stream, bool single, int32_t bou
     }
 }
 
+// A Layer II frame's 12 groups hold three samples per subband and channel
+// (one codeword for a grouped class, three codes otherwise), so the groups
+// are read first, in the frame's order (group by group, subband by subband,
+// left before right), and requantised into rows of 36 values; then each
+// filter's blocks are the rows times the scale factor of each third, with
+// the same arithmetic as the per-sample steps. A channel without samples
+// (no allocation, an allocation code without a class, a subband past the
+// frame's count) is a row of silence. Above the joint-stereo bound the right
+// channel takes the left one's values with its own scale factors.
+void SubBandFrame::DecodeLayer2Groups(Bitstream& stream, bool single, int32_t bound, int32_t count, uint8_t choice,
+                                      SynthFilter& filter0, SynthFilter& filter1, OBuffer& output) {
+    constexpr int32_t kRows = 2 * kMaxSubbands; // row = channel * 32 + subband
+    std::array<GroupRow, kRows> rows;
+    struct Read {
+        float* values; // the row's 36 values
+        const QuantClass* quant;
+    };
+    std::array<Read, kRows> reads;
+    int32_t readCount = 0;
+    int32_t groupBits = 0;
+    auto addRow = [&](int32_t row, int32_t allocation, const QuantClass& q, const float* scale, int32_t codeRow) {
+        if (allocation == 0 || q.codeBits == 0) {
+            rows[row] = {silence.data(), {0.0, 0.0, 0.0}};
+            return;
+        }
+        float* values = values2.data() + codeRow * 36;
+        rows[row] = {values, {scale[0], scale[1], scale[2]}};
+        if (codeRow != row) return;
+        reads[readCount++] = {values, &q};
+        groupBits += q.groupTable ? q.codeBits : 3 * q.codeBits;
+    };
+    for (int32_t sb = 0; sb < kMaxSubbands; ++sb) {
+        const int32_t right = kMaxSubbands + sb;
+        if (sb >= count) {
+            addRow(sb, 0, QuantClass{}, nullptr, sb);
+            addRow(right, 0, QuantClass{}, nullptr, right);
+        } else if (single) {
+            addRow(sb, mono2[sb].Allocation(), mono2[sb].Quant(), mono2[sb].Scale(), sb);
+            addRow(right, 0, QuantClass{}, nullptr, right);
+        } else if (sb < bound) {
+            const SubBand2Stereo& band = stereo2[sb];
+            addRow(sb, band.Allocation(), band.Quant(), band.Scale(), sb);
+            addRow(right, band.Allocation2(), band.Quant2(), band.Scale2(), right);
+        } else {
+            const SubBand2Intensity& band = intensity2[sb];
+            addRow(sb, band.Allocation(), band.Quant(), band.Scale(), sb);
+            addRow(right, band.Allocation(), band.Quant(), band.Scale2(), sb);
+        }
+    }
+    // The frame's codes fit the buffer, which is checked once so that each
+    // read needs no check of its own.
+    const uint32_t* words = stream.FrameWords();
+    int32_t position = stream.BitPosition();
+    auto readGroups = [&](auto&& bits) {
+        for (int32_t group = 0; group < 12; ++group)
+            for (int32_t i = 0; i < readCount; ++i) ReadGroup(*reads[i].quant, bits, reads[i].values + group * 3);
+    };
+    if (position + 12 * groupBits <= Bitstream::kBufferWords * 32)
+        readGroups([&](int n) { return Bitstream::BitsWithin(words, position, n); });
+    else
+        readGroups([&](int n) { return Bitstream::BitsAt(words, position, n); });
+    stream.SetBitPosition(position);
+
+    // What reaches filter0 by the channel choice; a single channel has no
+    // right channel to mix or to choose.
+    if (choice == kChoiceMix && !single)
+        ScaleBlocks(rows.data(), rows.data() + kMaxSubbands, blocks0.data());
+    else if (choice == kChoiceRight && single)
+        blocks0.fill(0.0f);
+    else
+        ScaleBlocks(rows.data() + (choice == kChoiceRight ? kMaxSubbands : 0), nullptr, blocks0.data());
+    if (choice == kChoiceBoth && !single) {
+        ScaleBlocks(rows.data() + kMaxSubbands, nullptr, blocks1.data());
+        SynthFilter::SynthesizeBlocks(filter0, blocks0.data(), filter1, blocks1.data(), 36, 36, output);
+    } else {
+        filter0.SynthesizeBlocks(blocks0.data(), 36, 36, output);
+    }
+}
+
 bool SubBandFrame::Decode(Bitstream& stream, Header& header, Crc16* crc, SynthFilter& filter0,
                           SynthFilter& filter1, OBuffer& output, uint8_t channelChoice) {
     // Unknown choices count as "left only": the output then has one channel,
@@ -286,8 +396,7 @@ bool SubBandFrame::Decode(Bitstream& stream, Header& header, Crc16* crc, SynthFi
     if (layer1) {
         DecodeLayer1Slots(stream, single, bound, choice, filter0, filter1, output);
     } else {
-        Rounds rounds{stream, filter0, filter1, output, choice, single, bound, count};
-        rounds.Run(mono2.data(), stereo2.data(), intensity2.data(), 3);
+        DecodeLayer2Groups(stream, single, bound, count, choice, filter0, filter1, output);
     }
     output.WriteBuffer();
     return true;

@@ -37,6 +37,8 @@ private:
     int32_t PrepareLayer2(const Header& header);
     void DecodeLayer1Slots(Bitstream& stream, bool single, int32_t bound, uint8_t choice, SynthFilter& filter0,
                            SynthFilter& filter1, OBuffer& output);
+    void DecodeLayer2Groups(Bitstream& stream, bool single, int32_t bound, int32_t count, uint8_t choice,
+                            SynthFilter& filter0, SynthFilter& filter1, OBuffer& output);
 
     std::array<SubBand1Mono, kMaxSubbands> mono1;
     std::array<SubBand1Stereo, kMaxSubbands> stereo1;
@@ -44,11 +46,15 @@ private:
     std::array<SubBand2Mono, kMaxSubbands> mono2;
     std::array<SubBand2Stereo, kMaxSubbands> stereo2;
     std::array<SubBand2Intensity, kMaxSubbands> intensity2;
-    // A Layer I frame's codes, [channel * 32 + subband][slot], and the
-    // blocks of each filter, [subband][slot].
+    // A Layer I frame's codes, [channel * 32 + subband][slot]; a Layer II
+    // frame's requantised samples, [channel * 32 + subband][sample], and a
+    // row of silence; the blocks of each filter, [subband][slot or sample]
+    // (12 a subband for Layer I, 36 for Layer II).
     alignas(16) std::array<int32_t, 2 * kMaxSubbands * 12> codes1{};
-    alignas(64) std::array<float, kMaxSubbands * 12> blocks0{};
-    alignas(64) std::array<float, kMaxSubbands * 12> blocks1{};
+    alignas(64) std::array<float, 2 * kMaxSubbands * 36> values2{};
+    alignas(64) std::array<float, 36> silence{};
+    alignas(64) std::array<float, kMaxSubbands * 36> blocks0{};
+    alignas(64) std::array<float, kMaxSubbands * 36> blocks1{};
 };
 
 } // namespace zumo
