@@ -1,6 +1,7 @@
 #include "tools/PcmFileBuffer.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 namespace zumo {
@@ -37,7 +38,7 @@ void WavHeader(uint8_t* h, int channels, int32_t frequency, uint32_t dataBytes) 
 
 PcmFileBuffer::PcmFileBuffer(const std::string& path, bool wavHeader, int channels, int32_t frequency)
     : wavHeader(wavHeader), fileChannels(std::clamp(channels, 1, 2)), fileFrequency(frequency),
-      inChannels(fileChannels), frame(kFrameSamples * 2 * 2, 0) {
+      inChannels(fileChannels), chunk(kChunkSamples, 0) {
     samples[0].assign(kFrameSamples, 0);
     samples[1].assign(kFrameSamples, 0);
     if (path == "-") {
@@ -81,25 +82,40 @@ void PcmFileBuffer::Flush() {
     if (!file || n == 0 || !ok || ended) return;
 
     const int out = fileChannels;
-    uint8_t* p = frame.data();
-    for (size_t i = 0; i < n; ++i) {
-        if (inChannels == out) {
-            for (int c = 0; c < out; ++c, p += 2) Put16(p, static_cast<uint16_t>(samples[c][i]));
-        } else if (out == 2) {
-            // One channel into two: the same sample on both.
-            Put16(p, static_cast<uint16_t>(samples[0][i]));
-            Put16(p + 2, static_cast<uint16_t>(samples[0][i]));
-            p += 4;
-        } else {
-            // Two channels into one: their mix.
-            const int mixed = (int{samples[0][i]} + int{samples[1][i]}) / 2;
-            Put16(p, static_cast<uint16_t>(static_cast<int16_t>(mixed)));
-            p += 2;
+    const size_t total = n * static_cast<size_t>(out);
+    if (chunkUsed + total > chunk.size()) WriteChunk();
+    int16_t* p = chunk.data() + chunkUsed;
+    const int16_t* left = samples[0].data();
+    const int16_t* right = samples[1].data();
+    if (inChannels == out && out == 1) {
+        std::copy(left, left + n, p);
+    } else if (inChannels == out) {
+        for (size_t i = 0; i < n; ++i) {
+            p[2 * i] = left[i];
+            p[2 * i + 1] = right[i];
         }
+    } else if (out == 2) {
+        // One channel into two: the same sample on both.
+        for (size_t i = 0; i < n; ++i) p[2 * i] = p[2 * i + 1] = left[i];
+    } else {
+        // Two channels into one: their mix.
+        for (size_t i = 0; i < n; ++i) p[i] = static_cast<int16_t>((int{left[i]} + int{right[i]}) / 2);
     }
-    const size_t bytes = static_cast<size_t>(p - frame.data());
-    ok = std::fwrite(frame.data(), 1, bytes, file) == bytes;
-    dataBytes += bytes;
+    chunkUsed += total;
+    dataBytes += total * 2;
+}
+
+void PcmFileBuffer::WriteChunk() {
+    if (chunkUsed == 0) return;
+    // The file holds little-endian samples.
+    if constexpr (std::endian::native == std::endian::big)
+        for (size_t i = 0; i < chunkUsed; ++i) {
+            const auto u = static_cast<uint16_t>(chunk[i]);
+            chunk[i] = static_cast<int16_t>(static_cast<uint16_t>((u >> 8) | (u << 8)));
+        }
+    const size_t bytes = chunkUsed * sizeof(int16_t);
+    chunkUsed = 0;
+    if (file && ok) ok = std::fwrite(chunk.data(), 1, bytes, file) == bytes;
 }
 
 void PcmFileBuffer::WriteBuffer() { Flush(); }
@@ -128,6 +144,7 @@ void PcmFileBuffer::NewFormat(int32_t channels, int32_t frequency) {
 bool PcmFileBuffer::Close() {
     if (!file) return ok;
     Flush();
+    WriteChunk();
     if (wavHeader && ok) {
         // A WAV file holds at most 4 GiB of samples; longer output keeps the largest size.
         const auto size = static_cast<uint32_t>(std::min<uint64_t>(dataBytes, 0xFFFFFFFFull - 36));

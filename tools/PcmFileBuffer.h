@@ -11,8 +11,11 @@ namespace zumo {
 
 // An output buffer that writes the decoded PCM to a file (or stdout) as
 // 16-bit little-endian samples, channels interleaved, optionally behind a
-// WAV header. Samples are gathered one frame at a time and written at the
-// end of each frame; a channel writes no more than the frame's space holds.
+// WAV header. Samples are gathered one frame at a time and interleaved at
+// the end of each frame into a chunk that goes to the file in one write
+// when it is full (and at Close): a few hundred writes for a two-minute
+// file rather than one a frame. A channel writes no more than the frame's
+// space holds.
 //
 // When the stream changes format, raw output follows it: every sample is
 // written, in the channel count of its frames. A WAV file holds one
@@ -55,8 +58,10 @@ public:
 
 private:
     void Flush();
+    void WriteChunk();
 
     static constexpr size_t kFrameSamples = 1152; // the most samples per channel in one frame
+    static constexpr size_t kChunkSamples = 64 * 1024; // 128 KiB a write
 
     std::FILE* file = nullptr;
     bool ownsFile = false;
@@ -72,7 +77,8 @@ private:
     uint64_t dataBytes = 0;
     size_t count[2] = {0, 0};
     std::vector<int16_t> samples[2]; // one frame per channel
-    std::vector<uint8_t> frame;      // the frame interleaved, little-endian
+    std::vector<int16_t> chunk;      // frames interleaved, waiting to be written
+    size_t chunkUsed = 0;
 };
 
 } // namespace zumo
