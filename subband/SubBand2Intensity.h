@@ -22,11 +22,11 @@ protected:
     float scale2[3] = {0.0f, 0.0f, 0.0f};
 };
 
-// The per-sample steps, here so that the frame decoder's direct calls inline them.
+// The per-sample steps (the frame decoder reads whole frames, see SubBand2Mono).
 inline bool SubBand2Intensity::EmitSample(uint8_t choice, SynthFilter& filter0, SynthFilter& filter1) {
     if (allocation != 0) {
         const int32_t p = Part();
-        const double s = Value(quant, triple[Position()], 1.0f);
+        const double s = Value(triple[Position()], 1.0f);
         // s is already rounded to single precision; each channel scales it once.
         DeliverPair(subband, choice, true, s * scale[p], true, s * scale2[p], filter0, filter1);
     }

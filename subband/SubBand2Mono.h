@@ -23,6 +23,14 @@ public:
     // Reads the scale-factor selection of each allocated channel.
     virtual void ParseScfsi(Bitstream& stream, Crc16* crc);
 
+    // Reads one group of three samples of a class and requantises them
+    // (bits(n) gives the next n bits): a grouped class's codeword gives its
+    // three values from the table; an ungrouped code c becomes
+    // ((c * stepFactor - 1) + classD) * classC. The frame decoder reads a
+    // whole frame's groups through it.
+    template <typename Bits>
+    static void ReadGroup(const QuantClass& quant, Bits&& bits, float* out);
+
     int32_t Allocation() const { return allocation; }
     const float* Scale() const { return scale; }
     // The class of the allocation, once the scale factors are read.
@@ -31,15 +39,10 @@ public:
 protected:
     // Reads one to three scale-factor indices by the selection pattern.
     static void ReadScales(Bitstream& stream, int32_t selection, float* out);
-    // Reads one group of three samples of a class.
+    // Reads one group of three samples of a class, requantised.
     static void ReadTriple(Bitstream& stream, const QuantClass& quant, float* out);
-    // The sample at a position of a group, requantised and scaled (here so
-    // that the per-sample calls of the stereo kinds inline it too).
-    static double Value(const QuantClass& q, float sample, float factor) {
-        float s = sample;
-        if (!q.groupTable) s = static_cast<float>((static_cast<double>(s) + q.classD) * q.classC);
-        return static_cast<double>(s) * factor;
-    }
+    // A requantised sample scaled, in double precision.
+    static double Value(float sample, float factor) { return static_cast<double>(sample) * factor; }
     // The third of the frame the current group belongs to.
     int32_t Part() const { return groupCount <= 4 ? 0 : (groupCount <= 8 ? 1 : 2); }
     // Counts the group just read; true after the 12th of the frame.
@@ -57,14 +60,14 @@ protected:
     float triple[3] = {0.0f, 0.0f, 0.0f};
 };
 
-// The per-sample steps, here so that the frame decoder's direct calls inline them.
-inline void SubBand2Mono::ReadTriple(Bitstream& stream, const QuantClass& q, float* out) {
+template <typename Bits>
+inline void SubBand2Mono::ReadGroup(const QuantClass& q, Bits&& bits, float* out) {
     if (q.codeBits == 0) { // an allocation code without a class carries no samples
         out[0] = out[1] = out[2] = 0.0f;
         return;
     }
     if (q.groupTable) {
-        const uint32_t code = stream.GetBits(q.codeBits);
+        const uint32_t code = bits(q.codeBits);
         const GroupingTable& table = *q.groupTable;
         // Codewords past the table's levels^3 entries do not occur in valid
         // streams; they are read as silence.
@@ -75,7 +78,17 @@ inline void SubBand2Mono::ReadTriple(Bitstream& stream, const QuantClass& q, flo
         for (int i = 0; i < 3; ++i) out[i] = table.values[code][i];
         return;
     }
-    for (int i = 0; i < 3; ++i) out[i] = stream.GetBitsFloat(q.codeBits) * q.stepFactor - 1.0f;
+    for (int i = 0; i < 3; ++i) {
+        const float s = static_cast<float>(bits(q.codeBits)) * q.stepFactor - 1.0f;
+        out[i] = static_cast<float>((static_cast<double>(s) + q.classD) * q.classC);
+    }
+}
+
+// The per-sample steps, one subband at a time through the common
+// interface. The frame decoder reads and scales a whole frame at once
+// (SubBandFrame::DecodeLayer2Groups), with the same arithmetic.
+inline void SubBand2Mono::ReadTriple(Bitstream& stream, const QuantClass& q, float* out) {
+    ReadGroup(q, [&](int n) { return stream.GetBits(n); }, out);
 }
 
 inline bool SubBand2Mono::CountGroup() {
@@ -91,7 +104,7 @@ inline bool SubBand2Mono::ParseSamples(Bitstream& stream) {
 inline bool SubBand2Mono::EmitSample(uint8_t choice, SynthFilter& filter0, SynthFilter&) {
     // A single channel has no right channel to choose: only "right only" silences it.
     if (allocation != 0 && choice != kChoiceRight)
-        filter0.SetSubbandSample(subband, static_cast<float>(Value(quant, triple[Position()], scale[Part()])));
+        filter0.SetSubbandSample(subband, static_cast<float>(Value(triple[Position()], scale[Part()])));
     return NextPosition();
 }
 

@@ -28,7 +28,7 @@ protected:
     float triple2[3] = {0.0f, 0.0f, 0.0f};
 };
 
-// The per-sample steps, here so that the frame decoder's direct calls inline them.
+// The per-sample steps (the frame decoder reads whole frames, see SubBand2Mono).
 inline bool SubBand2Stereo::ParseSamples(Bitstream& stream) {
     if (allocation != 0) ReadTriple(stream, quant, triple);
     if (allocation2 != 0) ReadTriple(stream, quant2, triple2);
@@ -38,8 +38,8 @@ inline bool SubBand2Stereo::ParseSamples(Bitstream& stream) {
 inline bool SubBand2Stereo::EmitSample(uint8_t choice, SynthFilter& filter0, SynthFilter& filter1) {
     const int32_t i = Position();
     const int32_t p = Part();
-    const double left = allocation != 0 ? Value(quant, triple[i], scale[p]) : 0.0;
-    const double right = allocation2 != 0 ? Value(quant2, triple2[i], scale2[p]) : 0.0;
+    const double left = allocation != 0 ? Value(triple[i], scale[p]) : 0.0;
+    const double right = allocation2 != 0 ? Value(triple2[i], scale2[p]) : 0.0;
     DeliverPair(subband, choice, allocation != 0, left, allocation2 != 0, right, filter0, filter1);
     return NextPosition();
 }

@@ -149,29 +149,6 @@ void ScaleBlocks(const GroupRow* left, const GroupRow* right, float* out) {
     ScaleBlocksPlain(left, right, out);
 }
 
-// A Layer II channel's one group of three samples, requantised (the steps
-// of SubBand2Mono's ReadTriple and Value, before the scale factor). bits(n)
-// reads the next n bits.
-template <typename Bits>
-[[gnu::always_inline]] inline void ReadGroup(const QuantClass& q, Bits&& bits, float* out) {
-    if (q.groupTable) {
-        const uint32_t code = bits(q.codeBits);
-        const GroupingTable& table = *q.groupTable;
-        // Codewords past the table's levels^3 entries do not occur in valid
-        // streams; they are read as silence.
-        if (code >= static_cast<uint32_t>(table.entries)) {
-            out[0] = out[1] = out[2] = 0.0f;
-            return;
-        }
-        for (int i = 0; i < 3; ++i) out[i] = table.values[code][i];
-        return;
-    }
-    for (int i = 0; i < 3; ++i) {
-        const float s = static_cast<float>(bits(q.codeBits)) * q.stepFactor - 1.0f;
-        out[i] = static_cast<float>((static_cast<double>(s) + q.classD) * q.classC);
-    }
-}
-
 } // namespace
 
 int32_t SubBandFrame::PrepareLayer1(const Header& header) {
@@ -330,7 +307,7 @@ void SubBandFrame::DecodeLayer2Groups(Bitstream& stream, bool single, int32_t bo
     int32_t position = stream.BitPosition();
     auto readGroups = [&](auto&& bits) {
         for (int32_t group = 0; group < 12; ++group)
-            for (int32_t i = 0; i < readCount; ++i) ReadGroup(*reads[i].quant, bits, reads[i].values + group * 3);
+            for (int32_t i = 0; i < readCount; ++i) SubBand2Mono::ReadGroup(*reads[i].quant, bits, reads[i].values + group * 3);
     };
     if (position + 12 * groupBits <= Bitstream::kBufferWords * 32)
         readGroups([&](int n) { return Bitstream::BitsWithin(words, position, n); });

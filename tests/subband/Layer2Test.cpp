@@ -112,7 +112,9 @@ TEST(Layer2Tables, UngroupedCodesRequantise) {
     const Header high = MakeHeader(1, 0, 10);
     const QuantClass q7 = Probe(0).SelectQuantClass(high, 2);
     auto value = [](const QuantClass& q, uint32_t code) {
-        return static_cast<float>(Probe::Value(q, static_cast<float>(code) * q.stepFactor - 1.0f, 1.0f));
+        float out[3];
+        SubBand2Mono::ReadGroup(q, [&](int) { return code; }, out);
+        return out[0];
     };
     EXPECT_FLOAT_EQ(value(q7, 0), -0.85714293f);
     EXPECT_EQ(value(q7, 3), 0.0f);
