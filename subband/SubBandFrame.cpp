@@ -149,6 +149,29 @@ void ScaleBlocks(const GroupRow* left, const GroupRow* right, float* out) {
     ScaleBlocksPlain(left, right, out);
 }
 
+// Makes each filter's blocks from a frame's rows ([channel * 32 + subband])
+// by the channel choice, with blocks(rows, rows to average with or null,
+// out), and synthesises them: perSubband blocks, [subband][block]. A single
+// channel has no right channel to mix or to choose.
+template <typename Row>
+void SynthesizeByChoice(const Row* rows, void (*blocks)(const Row*, const Row*, float*), int32_t perSubband,
+                        uint8_t choice, bool single, float* blocks0, float* blocks1, SynthFilter& filter0,
+                        SynthFilter& filter1, OBuffer& output) {
+    constexpr int32_t kRight = SubBandFrame::kMaxSubbands;
+    if (choice == kChoiceMix && !single)
+        blocks(rows, rows + kRight, blocks0);
+    else if (choice == kChoiceRight && single)
+        std::fill_n(blocks0, SubBandFrame::kMaxSubbands * perSubband, 0.0f);
+    else
+        blocks(rows + (choice == kChoiceRight ? kRight : 0), nullptr, blocks0);
+    if (choice == kChoiceBoth && !single) {
+        blocks(rows + kRight, nullptr, blocks1);
+        SynthFilter::SynthesizeBlocks(filter0, blocks0, filter1, blocks1, perSubband, perSubband, output);
+    } else {
+        filter0.SynthesizeBlocks(blocks0, perSubband, perSubband, output);
+    }
+}
+
 } // namespace
 
 int32_t SubBandFrame::PrepareLayer1(const Header& header) {
@@ -236,20 +259,8 @@ void SubBandFrame::DecodeLayer1Slots(Bitstream& stream, bool single, int32_t bou
     }
     stream.SetBitPosition(position);
 
-    // What reaches filter0 by the channel choice; a single channel has no
-    // right channel to mix or to choose.
-    if (choice == kChoiceMix && !single)
-        RequantiseBlocks(rows.data(), rows.data() + kMaxSubbands, blocks0.data());
-    else if (choice == kChoiceRight && single)
-        blocks0.fill(0.0f);
-    else
-        RequantiseBlocks(rows.data() + (choice == kChoiceRight ? kMaxSubbands : 0), nullptr, blocks0.data());
-    if (choice == kChoiceBoth && !single) {
-        RequantiseBlocks(rows.data() + kMaxSubbands, nullptr, blocks1.data());
-        SynthFilter::SynthesizeBlocks(filter0, blocks0.data(), filter1, blocks1.data(), 12, 12, output);
-    } else {
-        filter0.SynthesizeBlocks(blocks0.data(), 12, 12, output);
-    }
+    SynthesizeByChoice(rows.data(), RequantiseBlocks, 12, choice, single, blocks0.data(), blocks1.data(), filter0,
+                       filter1, output);
 }
 
 // A Layer II frame's 12 groups hold three samples per subband and channel
@@ -307,7 +318,8 @@ void SubBandFrame::DecodeLayer2Groups(Bitstream& stream, bool single, int32_t bo
     int32_t position = stream.BitPosition();
     auto readGroups = [&](auto&& bits) {
         for (int32_t group = 0; group < 12; ++group)
-            for (int32_t i = 0; i < readCount; ++i) SubBand2Mono::ReadGroup(*reads[i].quant, bits, reads[i].values + group * 3);
+            for (int32_t i = 0; i < readCount; ++i)
+                SubBand2Mono::ReadGroup(*reads[i].quant, bits, reads[i].values + group * 3);
     };
     if (position + 12 * groupBits <= Bitstream::kBufferWords * 32)
         readGroups([&](int n) { return Bitstream::BitsWithin(words, position, n); });
@@ -315,20 +327,8 @@ void SubBandFrame::DecodeLayer2Groups(Bitstream& stream, bool single, int32_t bo
         readGroups([&](int n) { return Bitstream::BitsAt(words, position, n); });
     stream.SetBitPosition(position);
 
-    // What reaches filter0 by the channel choice; a single channel has no
-    // right channel to mix or to choose.
-    if (choice == kChoiceMix && !single)
-        ScaleBlocks(rows.data(), rows.data() + kMaxSubbands, blocks0.data());
-    else if (choice == kChoiceRight && single)
-        blocks0.fill(0.0f);
-    else
-        ScaleBlocks(rows.data() + (choice == kChoiceRight ? kMaxSubbands : 0), nullptr, blocks0.data());
-    if (choice == kChoiceBoth && !single) {
-        ScaleBlocks(rows.data() + kMaxSubbands, nullptr, blocks1.data());
-        SynthFilter::SynthesizeBlocks(filter0, blocks0.data(), filter1, blocks1.data(), 36, 36, output);
-    } else {
-        filter0.SynthesizeBlocks(blocks0.data(), 36, 36, output);
-    }
+    SynthesizeByChoice(rows.data(), ScaleBlocks, 36, choice, single, blocks0.data(), blocks1.data(), filter0,
+                       filter1, output);
 }
 
 bool SubBandFrame::Decode(Bitstream& stream, Header& header, Crc16* crc, SynthFilter& filter0,
