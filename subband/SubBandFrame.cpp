@@ -153,10 +153,10 @@ void ScaleBlocks(const GroupRow* left, const GroupRow* right, float* out) {
 // by the channel choice, with blocks(rows, rows to average with or null,
 // out), and synthesises them: perSubband blocks, [subband][block]. A single
 // channel has no right channel to mix or to choose.
-template <typename Row>
-void SynthesizeByChoice(const Row* rows, void (*blocks)(const Row*, const Row*, float*), int32_t perSubband,
-                        uint8_t choice, bool single, float* blocks0, float* blocks1, SynthFilter& filter0,
-                        SynthFilter& filter1, OBuffer& output) {
+// (A template argument, so that each call of blocks is direct.)
+template <typename Row, void (*blocks)(const Row*, const Row*, float*)>
+void SynthesizeByChoice(const Row* rows, int32_t perSubband, uint8_t choice, bool single, float* blocks0,
+                        float* blocks1, SynthFilter& filter0, SynthFilter& filter1, OBuffer& output) {
     constexpr int32_t kRight = SubBandFrame::kMaxSubbands;
     if (choice == kChoiceMix && !single)
         blocks(rows, rows + kRight, blocks0);
@@ -259,8 +259,8 @@ void SubBandFrame::DecodeLayer1Slots(Bitstream& stream, bool single, int32_t bou
     }
     stream.SetBitPosition(position);
 
-    SynthesizeByChoice(rows.data(), RequantiseBlocks, 12, choice, single, blocks0.data(), blocks1.data(), filter0,
-                       filter1, output);
+    SynthesizeByChoice<SlotRow, RequantiseBlocks>(rows.data(), 12, choice, single, blocks0.data(), blocks1.data(),
+                                                  filter0, filter1, output);
 }
 
 // A Layer II frame's 12 groups hold three samples per subband and channel
@@ -327,8 +327,8 @@ void SubBandFrame::DecodeLayer2Groups(Bitstream& stream, bool single, int32_t bo
         readGroups([&](int n) { return Bitstream::BitsAt(words, position, n); });
     stream.SetBitPosition(position);
 
-    SynthesizeByChoice(rows.data(), ScaleBlocks, 36, choice, single, blocks0.data(), blocks1.data(), filter0,
-                       filter1, output);
+    SynthesizeByChoice<GroupRow, ScaleBlocks>(rows.data(), 36, choice, single, blocks0.data(), blocks1.data(),
+                                              filter0, filter1, output);
 }
 
 bool SubBandFrame::Decode(Bitstream& stream, Header& header, Crc16* crc, SynthFilter& filter0,
