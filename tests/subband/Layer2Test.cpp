@@ -220,6 +220,23 @@ TEST(Layer2Frame, OnlyTheRightChannelAllocated) {
     EXPECT_EQ(Channel(run->pcm, 1), Reference(0, std::vector<float>(36, 0.6666667f)));
 }
 
+TEST(Layer2Frame, AboveTheBoundBothChannelsShareTheSamplesWithTheirOwnScaleFactors) {
+    // Joint stereo, bound 4: subband 5 has one allocation (1: 3 levels),
+    // scfsi 2 for each channel with left 2.0 and right 1.0, one shared
+    // codeword 26 per group.
+    BitWriter w;
+    for (int sb = 0; sb < 4; ++sb) w.Put(0, 8);
+    w.Put(0, 4);
+    w.Put(1, 4);
+    for (int sb = 6; sb < 27; ++sb) w.Put(0, sb <= 10 ? 4 : (sb <= 22 ? 3 : 2));
+    w.Put(2, 2), w.Put(2, 2);
+    w.Put(0, 6), w.Put(3, 6);
+    for (int g = 0; g < 12; ++g) w.Put(26, 5);
+    auto run = DecodeBytes(OneFrame(Layer2(1), w), 2);
+    EXPECT_EQ(Channel(run->pcm, 0), Reference(5, std::vector<float>(36, 0.6666667f * 2.0f)));
+    EXPECT_EQ(Channel(run->pcm, 1), Reference(5, std::vector<float>(36, 0.6666667f)));
+}
+
 TEST(Layer2Frame, ScalePartsFollowTheThirdsOfTheFrame) {
     // Mono, subband 1, 7 levels (allocation 2 in subbands 0-2), scfsi 0
     // with 2.0, 1.0, 0.5; every code 6 (0.85714293).
