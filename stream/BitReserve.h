@@ -1,7 +1,8 @@
 #pragma once
 
+#include "stream/ByteOrder.h"
+
 #include <array>
-#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -89,8 +90,7 @@ public:
     uint64_t PeekAt(int32_t position) const {
         uint64_t word;
         std::memcpy(&word, ring.data() + ((position >> 3) & (kSize - 1)), sizeof word);
-        if constexpr (std::endian::native == std::endian::little) word = ByteSwap(word);
-        return word << (position & 7);
+        return FromBigEndian(word) << (position & 7);
     }
 
     // Moves the read position on by n bits (n >= 0), as reading them would.
@@ -123,13 +123,6 @@ public:
 
 private:
     static constexpr int32_t kGuard = 8;
-
-    // Reverses the byte order (compilers turn this into one instruction).
-    static uint64_t ByteSwap(uint64_t v) {
-        v = (v & 0x00FF00FF00FF00FFull) << 8 | (v >> 8 & 0x00FF00FF00FF00FFull);
-        v = (v & 0x0000FFFF0000FFFFull) << 16 | (v >> 16 & 0x0000FFFF0000FFFFull);
-        return v << 32 | v >> 32;
-    }
 
     // Bit position of the next bit to read, counted from ring entry 0.
     int32_t Position() const { return 8 * readByte + 8 - bitsLeft; }

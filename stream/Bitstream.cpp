@@ -1,5 +1,6 @@
 #include "stream/Bitstream.h"
 
+#include "stream/ByteOrder.h"
 #include "stream/FileStream.h"
 
 namespace zumo {
@@ -7,8 +8,6 @@ namespace zumo {
 namespace {
 
 constexpr int32_t kWindowSize = 16384;
-
-uint32_t ByteSwap(uint32_t v) { return __builtin_bswap32(v); }
 
 } // namespace
 
@@ -50,8 +49,10 @@ bool Bitstream::ReadFrame(int32_t byteCount) {
     const int64_t n = buffer->Read(frameBuffer.data(), std::min<int64_t>(byteCount, available));
     bitPosition = 0;
     readSize = byteCount;
+    // The bytes become big-endian words, the next bit of the body always
+    // the highest bit of its word.
     if (byteCount > 0) {
-        for (int32_t w = (byteCount - 1) / 4; w >= 0; --w) frameBuffer[w] = ByteSwap(frameBuffer[w]);
+        for (int32_t w = (byteCount - 1) / 4; w >= 0; --w) frameBuffer[w] = FromBigEndian(frameBuffer[w]);
     }
     inRun = n == byteCount;
     return inRun;

@@ -38,7 +38,7 @@ public:
     int64_t AudioSize();
 
     // Finds the next frame and leaves the stream at its body; headerValue
-    // is its 32-bit header, sync bits at the top. Right behind a frame read
+    // is its header word (Header.h draws it). Right behind a frame read
     // whole, a header that matches the lock (sync, version, sampling
     // frequency, single channel or not) is taken as it stands. Anywhere
     // else (the first frame, after a tag, after a loss of sync) and for a
@@ -120,8 +120,9 @@ private:
 
     std::unique_ptr<Stream> source;
     std::unique_ptr<TBufStream> buffer;
-    // One guard word after the 433 words: a read that straddles the last
-    // word sees zeros, never memory outside the buffer.
+    // The frame body as big-endian words (stream/ByteOrder.h). One guard
+    // word after the 433 words: a read that straddles the last word sees
+    // zeros, never memory outside the buffer.
     std::array<uint32_t, kBufferWords + 1> frameBuffer{};
     int32_t readSize = 0;
     int32_t bitPosition = 0; // word * 32 + bit of the next bit to read

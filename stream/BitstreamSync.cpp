@@ -9,6 +9,7 @@
 // at the end of the audio where the search began).
 #include "stream/Bitstream.h"
 
+#include "stream/ByteOrder.h"
 #include "stream/Header.h"
 
 #include <algorithm>
@@ -17,23 +18,25 @@ namespace zumo {
 
 namespace {
 
+using namespace header;
+
 // Sync, version and sampling-frequency bits: what the frames of one stream share.
-constexpr uint32_t kLockMask = 0xFFF80C00u;
+constexpr uint32_t kLockMask = kSync.Mask() | kVersion.Mask() | kFrequency.Mask();
 // Frames of one stream that must follow each other before the first of them is believed.
 constexpr int kRunToBelieve = 3;
 // Frames are at most as long as the buffer holds, with their header.
 constexpr int32_t kLongestFrame = Bitstream::kBufferBytes + 4;
 
-bool SingleChannel(uint32_t h) { return (h & 0xC0) == 0xC0; }
-bool LayerOne(uint32_t h) { return ((h >> 17) & 3) == 3; }
+bool SingleChannel(uint32_t h) { return kMode.Of(h) == kSingleChannel; }
+bool LayerOne(uint32_t h) { return kLayer.Of(h) == 3; }
 
 // Free-format frames are taken between the lengths of the lowest and the
 // highest bit rate of the table (without padding): shorter ones carry too
 // little to be audio, longer ones are beyond what the layer allows.
 bool FreeLengthInRange(uint32_t h, int32_t length) {
-    const uint32_t unpadded = h & ~uint32_t{0x0200};
-    const uint32_t lowest = (unpadded & ~uint32_t{0xF000}) | 0x1000;
-    const uint32_t highest = (unpadded & ~uint32_t{0xF000}) | 0xE000;
+    const uint32_t unpadded = kPadding.With(h, 0);
+    const uint32_t lowest = kBitrate.With(unpadded, 1);
+    const uint32_t highest = kBitrate.With(unpadded, 14);
     return length >= Header::FrameBytes(lowest, 0) && length <= Header::FrameBytes(highest, 0);
 }
 
@@ -47,7 +50,7 @@ bool Bitstream::HeaderAt(int64_t pos, uint32_t& h) {
     uint8_t b[4];
     buffer->Seek(pos, 0);
     if (buffer->Read(b, 4) != 4) return false;
-    h = (uint32_t{b[0]} << 24) | (uint32_t{b[1]} << 16) | (uint32_t{b[2]} << 8) | b[3];
+    h = BigEndianWord(b);
     return true;
 }
 
@@ -82,7 +85,7 @@ bool Bitstream::SyncHeader(uint32_t& headerValue) {
         inRun = false;
         uint8_t b[4];
         if (pos + 4 <= audioEnd && buffer->Read4(b)) {
-            h = (uint32_t{b[0]} << 24) | (uint32_t{b[1]} << 16) | (uint32_t{b[2]} << 8) | b[3];
+            h = BigEndianWord(b);
             if (Header::Plausible(h) && MatchesLock(h) &&
                 (!Header::FreeFormat(h) || (freeBytes > 0 && Header::SameStream(h, lastHeader)))) {
                 lastHeader = h;
@@ -112,8 +115,7 @@ bool Bitstream::SyncHeader(uint32_t& headerValue) {
         for (int64_t i = 0; i + 4 <= n; ++i) {
             const uint8_t b = window[i];
             if (b == 0xFF) {
-                h = (uint32_t{window[i]} << 24) | (uint32_t{window[i + 1]} << 16) | (uint32_t{window[i + 2]} << 8) |
-                    window[i + 3];
+                h = BigEndianWord(window + i);
                 if (Header::Plausible(h) && Confirmed(pos + i, h, pos + i == from, free))
                     return Accept(pos + i, h, free, headerValue);
             } else if (TagLetter(b)) {
@@ -143,7 +145,7 @@ bool Bitstream::Confirmed(int64_t pos, uint32_t h, bool atStart, int32_t& free) 
     } else {
         if (!atStart) return false;
         const int32_t d = NearestSameStream(pos, h);
-        length = d - static_cast<int32_t>((h >> 9) & 1) * (LayerOne(h) ? 4 : 1);
+        length = d - static_cast<int32_t>(kPadding.Of(h)) * (LayerOne(h) ? 4 : 1);
         if (d <= 0 || !FreeLengthInRange(h, length) || (LayerOne(h) && length % 4 != 0)) return false;
     }
     if (!RunFollows(pos, h, atStart, length)) return false;
@@ -156,8 +158,7 @@ int32_t Bitstream::NearestSameStream(int64_t pos, uint32_t h) {
     const int64_t n = PeekBytes(pos, window, std::min<int64_t>(sizeof window, audioEnd - pos));
     for (int64_t d = 1; d + 4 <= n; ++d) {
         if (window[d] != 0xFF) continue;
-        const uint32_t next = (uint32_t{window[d]} << 24) | (uint32_t{window[d + 1]} << 16) |
-                              (uint32_t{window[d + 2]} << 8) | window[d + 3];
+        const uint32_t next = BigEndianWord(window + d);
         if (Header::Plausible(next) && Header::SameStream(h, next)) return static_cast<int32_t>(d);
     }
     return -1;
@@ -183,7 +184,7 @@ bool Bitstream::RunFollows(int64_t pos, uint32_t h, bool endCounts, int32_t free
         uint32_t n = 0;
         if (!HeaderAt(next, n)) return false;
         if (!Header::Plausible(n) || !Header::SameStream(h, n))
-            return TagLetter(static_cast<uint8_t>(n >> 24)) && TagSizeAt(next) > 0;
+            return TagLetter(static_cast<uint8_t>(n >> 24)) && TagSizeAt(next) > 0; // n's first byte
         pos = next;
         current = n;
     }

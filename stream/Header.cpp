@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 
 namespace zumo {
 
@@ -35,13 +34,11 @@ constexpr float kMsPerFrame[3][4] = {
     {26.12245f, 24.0f, 36.0f, 0.0f},
 };
 
-uint32_t BigEndian32(const uint8_t* p) {
-    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
-}
+using namespace header;
 
-int32_t LayerOf(uint32_t h) { return 4 - static_cast<int32_t>((h >> 17) & 3); }
-bool Mpeg1(uint32_t h) { return ((h >> 19) & 1) != 0; }
-bool Mpeg25(uint32_t h) { return ((h >> 20) & 1) == 0; }
+int32_t LayerOf(uint32_t h) { return 4 - static_cast<int32_t>(kLayer.Of(h)); }
+bool Mpeg1(uint32_t h) { return kId.Of(h) != 0; }
+bool Mpeg25(uint32_t h) { return kVersion.Of(h) < 2; } // the twelfth sync bit 0
 
 int32_t FrequencyOf(bool mpeg1, bool mpeg25, uint32_t index) {
     return mpeg25 ? kFrequencies25[index & 3] : kFrequencies[mpeg1 ? 1 : 0][index & 3];
@@ -57,13 +54,13 @@ int32_t SideInfoBytes(bool mpeg1, bool singleChannel) {
 int32_t Header::FrameBytes(uint32_t h, int32_t freeBytes) {
     const int32_t layer = LayerOf(h);
     if (layer < 1 || layer > 3) return 0;
-    const auto padding = (h >> 9) & 1;
+    const auto padding = kPadding.Of(h);
     if (FreeFormat(h)) {
         if (freeBytes <= 0) return 0;
         return freeBytes + static_cast<int32_t>(layer == 1 ? 4 * padding : padding);
     }
-    const auto rate = static_cast<uint32_t>(kBitrates[Mpeg1(h) ? 1 : 0][layer - 1][(h >> 12) & 15]);
-    const auto f = static_cast<uint32_t>(FrequencyOf(Mpeg1(h), Mpeg25(h), (h >> 10) & 3));
+    const auto rate = static_cast<uint32_t>(kBitrates[Mpeg1(h) ? 1 : 0][layer - 1][kBitrate.Of(h)]);
+    const auto f = static_cast<uint32_t>(FrequencyOf(Mpeg1(h), Mpeg25(h), kFrequency.Of(h)));
     if (layer == 1) return static_cast<int32_t>((12 * rate / f + padding) * 4);
     uint32_t length = 144 * rate / f;
     if (!Mpeg1(h) && layer == 3) length >>= 1; // 576 samples per frame
@@ -71,8 +68,7 @@ int32_t Header::FrameBytes(uint32_t h, int32_t freeBytes) {
 }
 
 bool Header::SameStream(uint32_t a, uint32_t b) {
-    // Sync, version, layer and sampling-frequency bits.
-    constexpr uint32_t kMask = 0xFFFE0C00u;
+    constexpr uint32_t kMask = kSync.Mask() | kVersion.Mask() | kLayer.Mask() | kFrequency.Mask();
     return (a & kMask) == (b & kMask) && FreeFormat(a) == FreeFormat(b);
 }
 
@@ -90,7 +86,7 @@ bool Header::ReadHeader(Bitstream& stream, Crc16*& frameCrc) {
         if (protectionBit == 0) {
             checksum = static_cast<int32_t>(stream.GetBits(16));
             if (!crc) crc = std::make_unique<Crc16>();
-            crc->AddBits(h, 16);
+            crc->AddBits(h, 16); // the check covers bits 15-0 of the header first
             frameCrc = crc.get();
         }
         return true;
@@ -102,15 +98,15 @@ void Header::SetFields(uint32_t h, int32_t freeBytes) {
     // frame reader follows a stream that changes them (joined files).
     version = Mpeg1(h) ? 1 : 0;
     mpeg25 = Mpeg25(h);
-    sampleFrequency = static_cast<uint8_t>((h >> 10) & 3);
+    sampleFrequency = static_cast<uint8_t>(kFrequency.Of(h));
     layer = LayerOf(h);
-    protectionBit = static_cast<int32_t>((h >> 16) & 1);
-    bitrateIndex = static_cast<int32_t>((h >> 12) & 15);
-    paddingBit = static_cast<int32_t>((h >> 9) & 1);
-    mode = static_cast<uint8_t>((h >> 6) & 3);
-    modeExtension = static_cast<int32_t>((h >> 4) & 3);
-    copyright = ((h >> 3) & 1) != 0;
-    original = ((h >> 2) & 1) != 0;
+    protectionBit = static_cast<int32_t>(kProtection.Of(h));
+    bitrateIndex = static_cast<int32_t>(kBitrate.Of(h));
+    paddingBit = static_cast<int32_t>(kPadding.Of(h));
+    mode = static_cast<uint8_t>(kMode.Of(h));
+    modeExtension = static_cast<int32_t>(kModeExtension.Of(h));
+    copyright = kCopyright.Of(h) != 0;
+    original = kOriginal.Of(h) != 0;
     freeFormatBytes = bitrateIndex == 0 ? freeBytes : 0;
 
     intensityStereoBound = mode == 1 ? modeExtension * 4 + 4 : 0;
@@ -132,9 +128,8 @@ void Header::SetFields(uint32_t h, int32_t freeBytes) {
 
     // Frames of a constant bit rate differ in their padding bit at most:
     // their length is worked out once.
-    constexpr uint32_t kPadding = 0x200;
-    if ((h | kPadding) != (sizedHeader | kPadding) || freeBytes != sizedFreeBytes) {
-        sizedHeader = h & ~kPadding;
+    if (kPadding.With(h, 0) != sizedHeader || freeBytes != sizedFreeBytes) {
+        sizedHeader = kPadding.With(h, 0);
         sizedFreeBytes = freeBytes;
         sizedLength = FrameBytes(sizedHeader, freeBytes);
     }
@@ -155,14 +150,18 @@ void Header::SetFields(uint32_t h, int32_t freeBytes) {
 // a CRC some encoders leave out the two check bytes when placing it, so
 // both places are looked at.
 bool Header::VbrTagFrame(Bitstream& stream, bool first) {
+    // The tag's fields are big-endian, like the frame's words: each is read
+    // straight from them. bits: n bits from bit `skip` of byte i on.
     const uint32_t* words = stream.FrameWords();
     const int32_t size = std::min(frameSize, Bitstream::kBufferBytes);
-    auto word32 = [&](int32_t i) -> uint32_t {
-        if (i < 0 || i + 4 > size) return 0;
-        int32_t position = i * 8;
-        return Bitstream::BitsWithin(words, position, 32);
+    auto bits = [words](int32_t i, int skip, int n) {
+        int32_t position = i * 8 + skip;
+        return Bitstream::BitsWithin(words, position, n);
     };
+    auto word32 = [&](int32_t i) -> uint32_t { return i < 0 || i + 4 > size ? 0 : bits(i, 0, 32); };
+    // "Xing", "Info", "VBRI", "LAME", "Lavf", "Lavc" as big-endian words.
     constexpr uint32_t kXing = 0x58696E67, kInfo = 0x496E666F, kVbri = 0x56425249;
+    constexpr uint32_t kLame = 0x4C414D45, kLavf = 0x4C617666, kLavc = 0x4C617663;
 
     const int32_t side = SideInfoBytes(version == 1, mode == 3);
     int32_t xing = -1;
@@ -177,19 +176,17 @@ bool Header::VbrTagFrame(Bitstream& stream, bool first) {
     if (xing < 0 && word32(kVbriAt) != kVbri) return false;
     if (!first) return true;
 
-    uint8_t body[Bitstream::kBufferBytes];
-    for (int32_t i = 0; i < size; ++i) body[i] = static_cast<uint8_t>(words[i / 4] >> (24 - 8 * (i % 4)));
     auto frames = [&](uint32_t count) {
         if (count > 0 && count <= 0x7FFFFFFF) announcedFrames = static_cast<int32_t>(count);
     };
     if (xing < 0) {
-        if (kVbriAt + 18 <= size) frames(BigEndian32(body + kVbriAt + 14));
+        frames(word32(kVbriAt + 14));
         return true;
     }
-    const uint32_t flags = xing + 8 <= size ? BigEndian32(body + xing + 4) : 0;
+    const uint32_t flags = word32(xing + 4);
     int32_t at = xing + 8;
     if (flags & 1) {
-        if (at + 4 <= size) frames(BigEndian32(body + at));
+        frames(word32(at));
         at += 4;
     }
     if (flags & 2) at += 4;   // byte count
@@ -198,11 +195,10 @@ bool Header::VbrTagFrame(Bitstream& stream, bool first) {
     // The LAME extension: a 9-byte encoder name, then at byte 21 the delay
     // and the padding, 12 bits each. FFmpeg writes the same extension
     // under its own names.
-    if (at + 24 <= size && (std::memcmp(body + at, "LAME", 4) == 0 || std::memcmp(body + at, "Lavf", 4) == 0 ||
-                            std::memcmp(body + at, "Lavc", 4) == 0)) {
-        const uint8_t* d = body + at + 21;
-        encoderDelay = (d[0] << 4) | (d[1] >> 4);
-        encoderPadding = ((d[1] & 0x0F) << 8) | d[2];
+    const uint32_t name = word32(at);
+    if (at + 24 <= size && (name == kLame || name == kLavf || name == kLavc)) {
+        encoderDelay = static_cast<int32_t>(bits(at + 21, 0, 12));
+        encoderPadding = static_cast<int32_t>(bits(at + 21, 12, 12));
     }
     return true;
 }
