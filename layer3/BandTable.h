@@ -4,6 +4,8 @@
 
 namespace zumo {
 
+// ISO/IEC 11172-3, Table B.8 (44.1, 48, 32 kHz); ISO/IEC 13818-3, Annex B
+// (22.05, 24, 16 kHz); MPEG-2.5 has no ISO/IEC table.
 // Scale-factor band boundaries, one row per frequencyIndex (22.05, 24, 16,
 // 44.1, 48, 32 kHz, then the MPEG-2.5 rates 11.025, 12 and 8 kHz):
 // longStart holds the first line of each long band 0..21 and 576;

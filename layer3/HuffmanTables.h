@@ -19,7 +19,7 @@ struct HuffCodeWord {
     uint32_t code;
 };
 
-// The full code list (tables 1-13, 15, 16, 24, 32, 33).
+// The full code list (tables 1-13, 15, 16, 24, 32, 33), ISO/IEC 11172-3, Table B.7.
 extern const HuffCodeWord huffCodeWords[];
 extern const size_t huffCodeWordCount;
 

@@ -127,6 +127,7 @@ void Layer3Decoder::DecodeFrame() {
     output->WriteBuffer();
 }
 
+// Side information (ISO/IEC 11172-3, 2.4.1.7 and 2.4.2.7; ISO/IEC 13818-3).
 bool Layer3Decoder::ReadSideInfo() {
     Bitstream& bs = *stream;
     const bool mpeg1 = header->version == 1;

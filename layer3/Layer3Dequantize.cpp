@@ -71,6 +71,7 @@ void ScaleLines(const int32_t* in, float* out, int32_t n, double scale) {
 
 } // namespace
 
+// Requantisation (ISO/IEC 11172-3, 2.4.3.4).
 // Turns the quantised integers of one granule and channel into spectral
 // values: sign * |v|^(4/3) * 2^((global_gain - 210)/4) * 2^(-e/2), with the
 // exponent e from the scale factor of the line's band. Lines keep the

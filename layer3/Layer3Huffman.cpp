@@ -7,6 +7,7 @@
 
 namespace zumo {
 
+// Huffman decoding (ISO/IEC 11172-3, 2.4.3.4; the codes of Table B.7).
 bool Layer3Decoder::DecodeSamples(int ch, int gr) {
     const GranuleInfo& g = sideInfo.ch[ch].gr[gr];
     const HuffCodeTable* tables = HuffTables();

@@ -213,6 +213,7 @@ void Layer3Decoder::InvMdctDirect(const float* input, float* output, int blockTy
     }
 }
 
+// Reordering of short blocks (ISO/IEC 11172-3, 2.4.3.4).
 void Layer3Decoder::Reorder(const float* source, int ch, int gr) {
     const GranuleInfo& gi = sideInfo.ch[ch].gr[gr];
     if (!IsShort(gi)) {
@@ -237,6 +238,7 @@ int32_t Layer3Decoder::LongSubbands() const {
     return ShortBand3Line(bandTable[std::clamp(frequencyIndex, 0, kBandRows - 1)]) / 18;
 }
 
+// Alias reduction (ISO/IEC 11172-3, 2.4.3.4).
 void Layer3Decoder::Antialias(int ch, int gr) {
     const GranuleInfo& gi = sideInfo.ch[ch].gr[gr];
     if (IsShort(gi) && !IsMixed(gi)) return;
@@ -255,6 +257,7 @@ void Layer3Decoder::Antialias(int ch, int gr) {
     }
 }
 
+// Inverse MDCT, windowing and overlap-add (ISO/IEC 11172-3, 2.4.3.4).
 void Layer3Decoder::Hybrid(int ch, int gr) {
     const GranuleInfo& gi = sideInfo.ch[ch].gr[gr];
     float* prev = overlap[ch];
@@ -298,6 +301,7 @@ void Layer3Decoder::Hybrid(int ch, int gr) {
     }
 }
 
+// Frequency inversion (ISO/IEC 11172-3, 2.4.3.4).
 // Negates the odd time slots of the odd subbands, undoing the frequency
 // reversal the analysis filter bank leaves in them.
 void Layer3Decoder::FrequencyInversion() {
@@ -305,7 +309,8 @@ void Layer3Decoder::FrequencyInversion() {
         for (int32_t k = 1; k < 18; k += 2) hybridOut[18 * sb + k] = -hybridOut[18 * sb + k];
 }
 
-// 18 time slots of 32 subband samples, one PCM block per slot.
+// 18 time slots of 32 subband samples, one PCM block per slot, to the
+// synthesis subband filter (ISO/IEC 11172-3, 2.4.3.2).
 void Layer3Decoder::HandOff(SynthFilter& filter) {
     // Subband sb's sample of slot ss is hybridOut[18 sb + ss].
     filter.SynthesizeBlocks(hybridOut, 18, 18, *output);

@@ -11,6 +11,7 @@ namespace {
 constexpr int32_t kNoIntensity = 7;
 } // namespace
 
+// Scale factors of MPEG-1 (ISO/IEC 11172-3, 2.4.1.7 and 2.4.2.7).
 void Layer3Decoder::ReadScaleFactors(int ch, int gr) {
     const GranuleInfo& g = sideInfo.ch[ch].gr[gr];
     ScaleFactors& sf = scaleFactors[ch];
@@ -46,6 +47,7 @@ void Layer3Decoder::ReadScaleFactors(int ch, int gr) {
     sf.longFactors[22] = 0;
 }
 
+// Scale factors of the lower sampling frequencies (ISO/IEC 13818-3).
 void Layer3Decoder::ReadLsfScaleFactors(int ch, int gr) {
     GranuleInfo& g = sideInfo.ch[ch].gr[gr];
     ScaleFactors& sf = scaleFactors[ch];

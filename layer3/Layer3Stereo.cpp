@@ -21,6 +21,7 @@ inline void MidSide(float mid, float side, float& left, float& right) {
 
 } // namespace
 
+// Intensity stereo of the lower sampling frequencies (ISO/IEC 13818-3).
 void Layer3Decoder::ComputeLsfIntensityFactors(int32_t position, int32_t scaleBit, int32_t line) {
     const auto& row = lsfIntensityTable[scaleBit & 1];
     if (position == 0) {
@@ -35,6 +36,7 @@ void Layer3Decoder::ComputeLsfIntensityFactors(int32_t position, int32_t scaleBi
     }
 }
 
+// Stereo processing (ISO/IEC 11172-3, 2.4.3.4; LSF intensity ISO/IEC 13818-3).
 // Combines the two dequantised channels of a granule into left and right:
 // intensity positions from channel 1's scale factors above its last nonzero
 // line, MS or a plain copy everywhere else. The downmix of channel choice 3

@@ -11,6 +11,7 @@ namespace zumo {
 // processing, reordering, alias reduction and the inverse MDCT. All are
 // computed once when the program starts and never change afterwards.
 
+// Requantisation (ISO/IEC 11172-3, 2.4.3.4).
 // n^(4/3) for n = 0..8206. Escape-coded values reach 15 + 8191 = 8206, so
 // the table covers every value a stream can code; larger magnitudes are
 // clamped to the last entry by the dequantiser.
@@ -23,20 +24,25 @@ extern const std::array<float, kPow43Size> pow43Table;
 inline constexpr int32_t kPow2HalfSize = 128;
 extern const std::array<float, kPow2HalfSize> pow2HalfTable;
 
-// Extra exponent of long bands 0..21 when preflag is set.
+// Extra exponent of long bands 0..21 when preflag is set: the pretab
+// (preemphasis) table of ISO/IEC 11172-3, Annex B.
 inline constexpr int32_t pretabTable[22] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 3, 3, 3, 2, 0};
 
+// Intensity stereo (ISO/IEC 11172-3, 2.4.3.4).
 // MPEG-1 intensity ratios tan(n pi / 12), with 1.0e11 for n = 6 in place
 // of an infinite value.
 extern const std::array<float, 16> isRatioTable;
 
-// LSF intensity factors: row 0 2^(-n/4), row 1 2^(-n/2), n = 0..31.
+// LSF intensity factors (ISO/IEC 13818-3, intensity_scale): row 0
+// 2^(-n/4), row 1 2^(-n/2), n = 0..31.
 extern const std::array<std::array<float, 32>, 2> lsfIntensityTable;
 
-// Alias-reduction butterflies: cs = 1/sqrt(1 + c^2), ca = c/sqrt(1 + c^2).
+// Alias-reduction butterflies: cs = 1/sqrt(1 + c^2), ca = c/sqrt(1 + c^2),
+// c the aliasing-butterfly coefficients of ISO/IEC 11172-3, Annex B.
 extern const std::array<float, 8> aliasCs;
 extern const std::array<float, 8> aliasCa;
 
+// Windowing of the inverse MDCT (ISO/IEC 11172-3, 2.4.3.4).
 // Windows of the inverse MDCT: one 36-value window per long block type
 // (0 normal, 1 start, 3 stop; row 2 unused) and the 12-value short window.
 extern const std::array<std::array<float, 36>, 4> imdctLongWindow;

@@ -8,6 +8,7 @@
 
 namespace zumo {
 
+// The bit reservoir that main_data_begin points into (ISO/IEC 11172-3, 2.4.2.7).
 // The Layer III main-data ring: 4,096 byte entries with a write end and a
 // bit-granular read end, plus a running count of bits read.
 //

@@ -4,7 +4,8 @@
 
 namespace zumo {
 
-// The error-check word of protected MPEG audio frames: polynomial 0x8005,
+// The error-check word of protected MPEG audio frames (ISO/IEC 11172-3,
+// 2.4.1.4 and 2.4.2.4, error_check): polynomial 0x8005,
 // register preset to all ones, bits taken most significant first, no final
 // inversion.
 class Crc16 {

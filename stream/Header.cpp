@@ -7,7 +7,8 @@ namespace zumo {
 
 namespace {
 
-// Bit rates in bit/s by version (0 MPEG-2, 1 MPEG-1), layer - 1 and index.
+// Bit rates in bit/s by version (0 MPEG-2, 1 MPEG-1), layer - 1 and index:
+// ISO/IEC 11172-3, 2.4.2.3 (bitrate_index); ISO/IEC 13818-3 for MPEG-2.
 constexpr int32_t kBitrates[2][3][16] = {
     {
         {0, 32000, 48000, 56000, 64000, 80000, 96000, 112000, 128000, 144000, 160000, 176000, 192000, 224000, 256000, 0},
@@ -21,9 +22,10 @@ constexpr int32_t kBitrates[2][3][16] = {
     },
 };
 
-// Sampling frequencies by version and index; the reserved index 3 holds 1.
+// Sampling frequencies by version and index; the reserved index 3 holds 1
+// (ISO/IEC 11172-3, 2.4.2.3, sampling_frequency; ISO/IEC 13818-3 for MPEG-2).
 constexpr int32_t kFrequencies[2][4] = {{22050, 24000, 16000, 1}, {44100, 48000, 32000, 1}};
-// MPEG-2.5: the MPEG-2 frequencies halved.
+// MPEG-2.5 (no ISO/IEC standard): the MPEG-2 frequencies halved.
 constexpr int32_t kFrequencies25[4] = {11025, 12000, 8000, 1};
 
 // Milliseconds per frame by layer - 1 and sampling-frequency index (MPEG-1
@@ -44,13 +46,15 @@ int32_t FrequencyOf(bool mpeg1, bool mpeg25, uint32_t index) {
     return mpeg25 ? kFrequencies25[index & 3] : kFrequencies[mpeg1 ? 1 : 0][index & 3];
 }
 
-// Bytes of Layer III side information.
+// Bytes of Layer III side information (ISO/IEC 11172-3, 2.4.1.7; ISO/IEC
+// 13818-3 for the lower sampling frequencies).
 int32_t SideInfoBytes(bool mpeg1, bool singleChannel) {
     return mpeg1 ? (singleChannel ? 17 : 32) : (singleChannel ? 9 : 17);
 }
 
 } // namespace
 
+// Slots per frame (ISO/IEC 11172-3, 2.4.2.3, padding_bit).
 int32_t Header::FrameBytes(uint32_t h, int32_t freeBytes) {
     const int32_t layer = LayerOf(h);
     if (layer < 1 || layer > 3) return 0;

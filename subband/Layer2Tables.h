@@ -5,6 +5,7 @@
 
 namespace zumo {
 
+// Ungrouping (ISO/IEC 11172-3, 2.4.3.3).
 // The samples of every codeword of a grouped class: entry v holds the three
 // requantised samples of codeword v, first sample from the lowest base-L digit.
 struct GroupingTable {
@@ -17,6 +18,7 @@ extern const GroupingTable grouping3;
 extern const GroupingTable grouping5;
 extern const GroupingTable grouping9;
 
+// ISO/IEC 11172-3, Table B.4.
 // A Layer II quantisation class. Grouped classes carry a grouping table and
 // need no further requantisation; ungrouped codes c become
 // ((c * stepFactor - 1) + classD) * classC. All zero: no samples.

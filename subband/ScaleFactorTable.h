@@ -5,6 +5,7 @@
 
 namespace zumo {
 
+// ISO/IEC 11172-3, Table B.1.
 // The Layer I and II scale factors: entry i is 2^(1 - i/3) in single
 // precision for i = 0..62; the index 63, which valid streams never use,
 // gives 0.0 and silences the channel of the subband.

@@ -10,6 +10,7 @@ namespace zumo {
 
 struct WindowByTap;
 
+// ISO/IEC 11172-3, 2.4.3.2 and the synthesis flow chart of Annex A.
 // The 32-band polyphase synthesis filter of one channel: blocks of 32
 // subband samples become 32 PCM samples appended to an output buffer.
 //

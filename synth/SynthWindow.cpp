@@ -1,4 +1,4 @@
-// The synthesis window D[0..511] of the MPEG audio filter bank, unscaled,
+// The synthesis window D[0..511] of ISO/IEC 11172-3, Table B.3, unscaled,
 // regrouped so that the 16 taps of output sample j sit side by side:
 // synthWindow[16 * j + m] = D[j + 32 * m], j = 0..31, m = 0..15.
 #include "synth/SynthWindow.h"
