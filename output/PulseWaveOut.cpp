@@ -1,6 +1,6 @@
 #include "output/PulseWaveOut.h"
 
-#include <pulse/pulseaudio.h>
+#include "output/PulseLibrary.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -67,13 +67,15 @@ uint32_t PulseWaveOut::Open(const WaveFormat& f) {
     if (f.formatTag != 1 || f.channels < 1 || f.channels > 2 || f.bitsPerSample != 16 || f.samplesPerSec == 0 ||
         f.blockAlign != f.channels * 2)
         return kBadFormat;
+    // Without the client library there is no server to reach, as when none answers.
+    if (!PulseLibraryLoaded()) return kError;
     pa_sample_spec spec{PA_SAMPLE_S16LE, f.samplesPerSec, static_cast<uint8_t>(f.channels)};
-    if (!pa_sample_spec_valid(&spec)) return kBadFormat;
+    if (!pulse().pa_sample_spec_valid(&spec)) return kBadFormat;
 
-    loop = pa_threaded_mainloop_new();
+    loop = pulse().pa_threaded_mainloop_new();
     if (loop == nullptr) return kError;
-    pa_threaded_mainloop_set_name(loop, "zumo-pulse");
-    api = pa_threaded_mainloop_get_api(loop);
+    pulse().pa_threaded_mainloop_set_name(loop, "zumo-pulse");
+    api = pulse().pa_threaded_mainloop_get_api(loop);
     format = f;
     frameBytes = f.blockAlign;
     rate = f.samplesPerSec;
@@ -87,17 +89,17 @@ uint32_t PulseWaveOut::Open(const WaveFormat& f) {
         openAnswered = false;
         openResult = kError;
     }
-    if (pa_threaded_mainloop_start(loop) < 0) {
-        pa_threaded_mainloop_free(loop);
+    if (pulse().pa_threaded_mainloop_start(loop) < 0) {
+        pulse().pa_threaded_mainloop_free(loop);
         loop = nullptr;
         return kError;
     }
-    pa_threaded_mainloop_lock(loop);
+    pulse().pa_threaded_mainloop_lock(loop);
     kick = api->defer_new(api, &OnKick, this);
     api->defer_enable(kick, 0);
     Connect();
-    if (context != nullptr) timer = pa_context_rttime_new(context, PA_USEC_INVALID, &OnTimer, this);
-    pa_threaded_mainloop_unlock(loop);
+    if (context != nullptr) timer = pulse().pa_context_rttime_new(context, PA_USEC_INVALID, &OnTimer, this);
+    pulse().pa_threaded_mainloop_unlock(loop);
 
     uint32_t result = kError;
     {
@@ -113,32 +115,32 @@ uint32_t PulseWaveOut::Open(const WaveFormat& f) {
 // A connection of our own per device: the application's name and icon are
 // the connection's, and the server gives them to its streams.
 void PulseWaveOut::Connect() {
-    pa_proplist* props = pa_proplist_new();
-    pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, kApplicationName);
-    pa_proplist_sets(props, PA_PROP_APPLICATION_ICON_NAME, kIconName);
-    context = pa_context_new_with_proplist(api, kApplicationName, props);
-    pa_proplist_free(props);
+    pa_proplist* props = pulse().pa_proplist_new();
+    pulse().pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, kApplicationName);
+    pulse().pa_proplist_sets(props, PA_PROP_APPLICATION_ICON_NAME, kIconName);
+    context = pulse().pa_context_new_with_proplist(api, kApplicationName, props);
+    pulse().pa_proplist_free(props);
     if (context == nullptr) {
         Failed("cannot make a connection");
         return;
     }
-    pa_context_set_state_callback(context, &OnContextState, this);
+    pulse().pa_context_set_state_callback(context, &OnContextState, this);
     // Never start a sound server of our own: the desktop's is used, or none.
     // (A connection that fails at once usually says so through the callback
     // as well; a second report changes nothing.)
-    if (pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
-        Failed(pa_strerror(pa_context_errno(context)));
+    if (pulse().pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
+        Failed(pulse().pa_strerror(pulse().pa_context_errno(context)));
 }
 
 void PulseWaveOut::OnContextState(pa_context* c, void* self) {
     auto* d = static_cast<PulseWaveOut*>(self);
-    switch (pa_context_get_state(c)) {
+    switch (pulse().pa_context_get_state(c)) {
     case PA_CONTEXT_READY:
         if (d->stream == nullptr) d->NewStream();
         break;
     case PA_CONTEXT_FAILED:
     case PA_CONTEXT_TERMINATED:
-        d->Failed(pa_strerror(pa_context_errno(c)));
+        d->Failed(pulse().pa_strerror(pulse().pa_context_errno(c)));
         break;
     default:
         break;
@@ -146,29 +148,29 @@ void PulseWaveOut::OnContextState(pa_context* c, void* self) {
 }
 
 void PulseWaveOut::NewStream() {
-    if (context == nullptr || pa_context_get_state(context) != PA_CONTEXT_READY) return;
+    if (context == nullptr || pulse().pa_context_get_state(context) != PA_CONTEXT_READY) return;
     pa_sample_spec spec{PA_SAMPLE_S16LE, format.samplesPerSec, static_cast<uint8_t>(format.channels)};
-    pa_proplist* props = pa_proplist_new();
+    pa_proplist* props = pulse().pa_proplist_new();
     // The server takes only valid UTF-8: other bytes of a file name are replaced.
-    char* name = pa_utf8_filter(streamName.empty() ? kApplicationName : streamName.c_str());
-    pa_proplist_sets(props, PA_PROP_MEDIA_NAME, name != nullptr ? name : kApplicationName);
-    pa_xfree(name);
-    pa_proplist_sets(props, PA_PROP_MEDIA_ROLE, "music");
-    stream = pa_stream_new_with_proplist(context, nullptr, &spec, nullptr, props);
-    pa_proplist_free(props);
+    char* name = pulse().pa_utf8_filter(streamName.empty() ? kApplicationName : streamName.c_str());
+    pulse().pa_proplist_sets(props, PA_PROP_MEDIA_NAME, name != nullptr ? name : kApplicationName);
+    pulse().pa_xfree(name);
+    pulse().pa_proplist_sets(props, PA_PROP_MEDIA_ROLE, "music");
+    stream = pulse().pa_stream_new_with_proplist(context, nullptr, &spec, nullptr, props);
+    pulse().pa_proplist_free(props);
     streamMadeAt = std::chrono::steady_clock::now();
     if (stream == nullptr) {
-        Failed(pa_strerror(pa_context_errno(context)));
+        Failed(pulse().pa_strerror(pulse().pa_context_errno(context)));
         return;
     }
-    pa_stream_set_state_callback(stream, &OnStreamState, this);
-    pa_stream_set_write_callback(stream, &OnWriteRequest, this);
-    pa_stream_set_underflow_callback(stream, &OnUnderflow, this);
-    pa_stream_set_suspended_callback(stream, &OnSuspended, this);
+    pulse().pa_stream_set_state_callback(stream, &OnStreamState, this);
+    pulse().pa_stream_set_write_callback(stream, &OnWriteRequest, this);
+    pulse().pa_stream_set_underflow_callback(stream, &OnUnderflow, this);
+    pulse().pa_stream_set_suspended_callback(stream, &OnSuspended, this);
 
     pa_buffer_attr attr;
     attr.maxlength = static_cast<uint32_t>(-1);
-    attr.tlength = static_cast<uint32_t>(pa_usec_to_bytes(kBufferUs, &spec));
+    attr.tlength = static_cast<uint32_t>(pulse().pa_usec_to_bytes(kBufferUs, &spec));
     // Playing starts with the first frame written: a short last block must
     // play even though it never fills the buffer. After running dry the
     // stream waits for new frames rather than playing on into silence.
@@ -185,13 +187,13 @@ void PulseWaveOut::NewStream() {
     pa_stream_flags_t flags = PA_STREAM_ADJUST_LATENCY;
     if (paused) flags = static_cast<pa_stream_flags_t>(flags | PA_STREAM_START_CORKED);
     corked = paused;
-    if (pa_stream_connect_playback(stream, nullptr, &attr, flags, nullptr, nullptr) < 0)
-        Failed(pa_strerror(pa_context_errno(context)));
+    if (pulse().pa_stream_connect_playback(stream, nullptr, &attr, flags, nullptr, nullptr) < 0)
+        Failed(pulse().pa_strerror(pulse().pa_context_errno(context)));
 }
 
 void PulseWaveOut::OnStreamState(pa_stream* s, void* self) {
     auto* d = static_cast<PulseWaveOut*>(self);
-    switch (pa_stream_get_state(s)) {
+    switch (pulse().pa_stream_get_state(s)) {
     case PA_STREAM_READY:
         d->streamReady = true;
         d->streamBase = d->written;
@@ -212,8 +214,8 @@ void PulseWaveOut::OnStreamState(pa_stream* s, void* self) {
     case PA_STREAM_FAILED:
     case PA_STREAM_TERMINATED:
         d->streamReady = false;
-        if (pa_context* c = pa_stream_get_context(s)) {
-            d->Failed(pa_strerror(pa_context_errno(c)));
+        if (pa_context* c = pulse().pa_stream_get_context(s)) {
+            d->Failed(pulse().pa_strerror(pulse().pa_context_errno(c)));
         } else {
             d->Failed("the stream ended");
         }
@@ -255,7 +257,7 @@ void PulseWaveOut::Reconnect() {
         DropContext();
     }
     DropStream();
-    if (context != nullptr && pa_context_get_state(context) != PA_CONTEXT_READY) DropContext();
+    if (context != nullptr && pulse().pa_context_get_state(context) != PA_CONTEXT_READY) DropContext();
     if (context == nullptr) {
         Connect();
     } else {
@@ -264,21 +266,21 @@ void PulseWaveOut::Reconnect() {
 }
 
 bool PulseWaveOut::Making() const {
-    return stream != nullptr && pa_stream_get_state(stream) == PA_STREAM_CREATING && context != nullptr &&
-           pa_context_get_state(context) == PA_CONTEXT_READY;
+    return stream != nullptr && pulse().pa_stream_get_state(stream) == PA_STREAM_CREATING && context != nullptr &&
+           pulse().pa_context_get_state(context) == PA_CONTEXT_READY;
 }
 
 void PulseWaveOut::DropStream() {
     if (stream == nullptr) return;
     // (Setting callbacks is a no-op on a failed stream; disconnecting one is refused.)
-    pa_stream_set_state_callback(stream, nullptr, nullptr);
-    pa_stream_set_write_callback(stream, nullptr, nullptr);
-    pa_stream_set_underflow_callback(stream, nullptr, nullptr);
-    pa_stream_set_suspended_callback(stream, nullptr, nullptr);
-    if (pa_stream_get_state(stream) == PA_STREAM_READY && context != nullptr &&
-        pa_context_get_state(context) == PA_CONTEXT_READY)
-        pa_stream_disconnect(stream);
-    pa_stream_unref(stream);
+    pulse().pa_stream_set_state_callback(stream, nullptr, nullptr);
+    pulse().pa_stream_set_write_callback(stream, nullptr, nullptr);
+    pulse().pa_stream_set_underflow_callback(stream, nullptr, nullptr);
+    pulse().pa_stream_set_suspended_callback(stream, nullptr, nullptr);
+    if (pulse().pa_stream_get_state(stream) == PA_STREAM_READY && context != nullptr &&
+        pulse().pa_context_get_state(context) == PA_CONTEXT_READY)
+        pulse().pa_stream_disconnect(stream);
+    pulse().pa_stream_unref(stream);
     stream = nullptr;
     streamReady = false;
     underflowPending = false;
@@ -288,9 +290,9 @@ void PulseWaveOut::DropStream() {
 
 void PulseWaveOut::DropContext() {
     if (context == nullptr) return;
-    pa_context_set_state_callback(context, nullptr, nullptr);
-    pa_context_disconnect(context);
-    pa_context_unref(context);
+    pulse().pa_context_set_state_callback(context, nullptr, nullptr);
+    pulse().pa_context_disconnect(context);
+    pulse().pa_context_unref(context);
     context = nullptr;
 }
 
@@ -301,14 +303,14 @@ void PulseWaveOut::OnWriteRequest(pa_stream*, size_t, void* self) { static_cast<
 // data read here stays.
 void PulseWaveOut::Feed() {
     while (streamReady) {
-        const size_t room = pa_stream_writable_size(stream);
+        const size_t room = pulse().pa_stream_writable_size(stream);
         if (room == static_cast<size_t>(-1) || room < frameBytes) return;
         uint64_t offset = 0;
         WaveBlock* block = blocks.At(written, offset);
         if (block == nullptr) return;
         const uint64_t frames = std::min<uint64_t>(room / frameBytes, blocks.FramesOf(*block) - offset);
         // (A failure shows in the stream's state.)
-        if (pa_stream_write(stream, block->data + offset * frameBytes, frames * frameBytes, nullptr, 0,
+        if (pulse().pa_stream_write(stream, block->data + offset * frameBytes, frames * frameBytes, nullptr, 0,
                             PA_SEEK_RELATIVE) < 0)
             return;
         written += frames;
@@ -319,10 +321,10 @@ void PulseWaveOut::OnUnderflow(pa_stream* s, void* self) {
     auto* d = static_cast<PulseWaveOut*>(self);
     // Where the stream ran dry: everything before it is at the sink, and
     // heard once the sink has played what it holds.
-    const int64_t at = pa_stream_get_underflow_index(s);
+    const int64_t at = pulse().pa_stream_get_underflow_index(s);
     uint64_t position = d->written;
     if (at >= 0) position = std::min(position, d->streamBase + static_cast<uint64_t>(at) / d->frameBytes);
-    const pa_timing_info* timing = pa_stream_get_timing_info(s);
+    const pa_timing_info* timing = pulse().pa_stream_get_timing_info(s);
     const uint64_t sinkUs = std::min<uint64_t>(timing != nullptr ? timing->sink_usec : 0, kMaxSinkLatencyUs);
     d->underflowPending = true;
     d->underflowAt = position;
@@ -344,16 +346,16 @@ void PulseWaveOut::OnSuspended(pa_stream*, void* self) { static_cast<PulseWaveOu
 // while they wait for the stream to start, and at once after anything that
 // changes how the stream plays; an idle stream costs nothing.
 void PulseWaveOut::Measure() {
-    if (streamReady && pa_stream_is_suspended(stream) == 0) {
-        const pa_timing_info* t = pa_stream_get_timing_info(stream);
+    if (streamReady && pulse().pa_stream_is_suspended(stream) == 0) {
+        const pa_timing_info* t = pulse().pa_stream_get_timing_info(stream);
         const bool playing = t != nullptr && timingFresh && t->playing && !corked;
         if (t != nullptr && !t->read_index_corrupt && t->read_index >= 0) {
             int64_t heardUs = -static_cast<int64_t>(t->sink_usec);
             if (playing) {
                 struct timeval now;
-                pa_gettimeofday(&now);
-                if (pa_timeval_cmp(&now, &t->timestamp) > 0)
-                    heardUs += static_cast<int64_t>(std::min<uint64_t>(pa_timeval_diff(&now, &t->timestamp), kMaxInterpolationUs));
+                pulse().pa_gettimeofday(&now);
+                if (pulse().pa_timeval_cmp(&now, &t->timestamp) > 0)
+                    heardUs += static_cast<int64_t>(std::min<uint64_t>(pulse().pa_timeval_diff(&now, &t->timestamp), kMaxInterpolationUs));
             }
             const int64_t frames = t->read_index / frameBytes + heardUs * static_cast<int64_t>(rate) / 1000000;
             if (frames > 0) played = std::max(played, std::min(written, streamBase + static_cast<uint64_t>(frames)));
@@ -379,8 +381,8 @@ void PulseWaveOut::TimingChanged() {
 
 void PulseWaveOut::RequestTiming() {
     if (!streamReady || timingAsked) return;
-    if (pa_operation* op = pa_stream_update_timing_info(stream, &OnTiming, this)) {
-        pa_operation_unref(op);
+    if (pa_operation* op = pulse().pa_stream_update_timing_info(stream, &OnTiming, this)) {
+        pulse().pa_operation_unref(op);
         timingAsked = true;
         askedEpoch = timingEpoch;
     }
@@ -443,12 +445,12 @@ void PulseWaveOut::Schedule() {
 
 void PulseWaveOut::SetTimer(uint64_t delayUs) {
     if (context != nullptr) {
-        pa_context_rttime_restart(context, timer, pa_rtclock_now() + delayUs);
+        pulse().pa_context_rttime_restart(context, timer, pulse().pa_rtclock_now() + delayUs);
     } else {
         // (Only when no connection could even be made: the wall clock then.)
         struct timeval when;
-        pa_gettimeofday(&when);
-        pa_timeval_add(&when, delayUs);
+        pulse().pa_gettimeofday(&when);
+        pulse().pa_timeval_add(&when, delayUs);
         api->time_restart(timer, &when);
     }
 }
@@ -481,14 +483,14 @@ uint32_t PulseWaveOut::Prepare(WaveBlock& b, uint32_t headerSize) {
     std::lock_guard<std::mutex> g(apiLock);
     if (headerSize != kHeaderSize) return kInvalidParam;
     if (loop == nullptr) return kNotOpen;
-    pa_threaded_mainloop_lock(loop);
+    pulse().pa_threaded_mainloop_lock(loop);
     uint32_t result = kOk;
     if (b.flags & kFlagInQueue) {
         result = kStillPlaying;
     } else {
         b.flags |= kFlagPrepared;
     }
-    pa_threaded_mainloop_unlock(loop);
+    pulse().pa_threaded_mainloop_unlock(loop);
     return result;
 }
 
@@ -496,7 +498,7 @@ uint32_t PulseWaveOut::Write(WaveBlock& b, uint32_t headerSize) {
     std::lock_guard<std::mutex> g(apiLock);
     if (headerSize != kHeaderSize) return kInvalidParam;
     if (loop == nullptr) return kNotOpen;
-    pa_threaded_mainloop_lock(loop);
+    pulse().pa_threaded_mainloop_lock(loop);
     uint32_t result = kOk;
     if (!(b.flags & kFlagPrepared)) {
         result = kUnprepared;
@@ -512,7 +514,7 @@ uint32_t PulseWaveOut::Write(WaveBlock& b, uint32_t headerSize) {
         if (stream == nullptr && !lost) NewStream();
         Kick();
     }
-    pa_threaded_mainloop_unlock(loop);
+    pulse().pa_threaded_mainloop_unlock(loop);
     return result;
 }
 
@@ -524,7 +526,7 @@ uint32_t PulseWaveOut::Unprepare(WaveBlock& b, uint32_t headerSize) {
         b.flags &= ~kFlagPrepared;
         return kOk;
     }
-    pa_threaded_mainloop_lock(loop);
+    pulse().pa_threaded_mainloop_lock(loop);
     // The caller waits for this block: look at the stream's time now rather
     // than rely on the timer alone.
     if (b.flags & kFlagInQueue) Measure();
@@ -534,14 +536,14 @@ uint32_t PulseWaveOut::Unprepare(WaveBlock& b, uint32_t headerSize) {
     } else {
         b.flags &= ~kFlagPrepared;
     }
-    pa_threaded_mainloop_unlock(loop);
+    pulse().pa_threaded_mainloop_unlock(loop);
     return result;
 }
 
 uint32_t PulseWaveOut::Reset() {
     std::lock_guard<std::mutex> g(apiLock);
     if (loop == nullptr) return kNotOpen;
-    pa_threaded_mainloop_lock(loop);
+    pulse().pa_threaded_mainloop_lock(loop);
     Measure();
     // The stream goes with everything it holds, at once; the next block
     // gets a new one (while the server is lost, the next try makes it). A
@@ -549,18 +551,18 @@ uint32_t PulseWaveOut::Reset() {
     if (!Making()) DropStream();
     DropQueue();
     Kick();
-    pa_threaded_mainloop_unlock(loop);
+    pulse().pa_threaded_mainloop_unlock(loop);
     return kOk;
 }
 
 uint32_t PulseWaveOut::Pause() {
     std::lock_guard<std::mutex> g(apiLock);
     if (loop == nullptr) return kNotOpen;
-    pa_threaded_mainloop_lock(loop);
+    pulse().pa_threaded_mainloop_lock(loop);
     paused = true;
     Cork(true);
     Kick();
-    pa_threaded_mainloop_unlock(loop);
+    pulse().pa_threaded_mainloop_unlock(loop);
     return kOk;
 }
 
@@ -568,8 +570,8 @@ uint32_t PulseWaveOut::Pause() {
 // once, and a stream that is not ready yet is corked when it is.
 void PulseWaveOut::Cork(bool on) {
     if (!streamReady || corked == on) return;
-    if (pa_operation* op = pa_stream_cork(stream, on ? 1 : 0, nullptr, nullptr)) {
-        pa_operation_unref(op);
+    if (pa_operation* op = pulse().pa_stream_cork(stream, on ? 1 : 0, nullptr, nullptr)) {
+        pulse().pa_operation_unref(op);
         corked = on;
         TimingChanged();
     }
@@ -578,21 +580,21 @@ void PulseWaveOut::Cork(bool on) {
 uint32_t PulseWaveOut::Restart() {
     std::lock_guard<std::mutex> g(apiLock);
     if (loop == nullptr) return kNotOpen;
-    pa_threaded_mainloop_lock(loop);
+    pulse().pa_threaded_mainloop_lock(loop);
     paused = false;
     Cork(false);
     Kick();
-    pa_threaded_mainloop_unlock(loop);
+    pulse().pa_threaded_mainloop_unlock(loop);
     return kOk;
 }
 
 uint32_t PulseWaveOut::Close() {
     std::lock_guard<std::mutex> g(apiLock);
     if (loop == nullptr) return kNotOpen;
-    pa_threaded_mainloop_lock(loop);
+    pulse().pa_threaded_mainloop_lock(loop);
     const bool busy = blocks.Count() > 0;
     if (!busy) Measure();
-    pa_threaded_mainloop_unlock(loop);
+    pulse().pa_threaded_mainloop_unlock(loop);
     if (busy) return kStillPlaying;
     Shutdown();
     return kOk;
@@ -600,7 +602,7 @@ uint32_t PulseWaveOut::Close() {
 
 // With apiLock held.
 void PulseWaveOut::Shutdown() {
-    pa_threaded_mainloop_lock(loop);
+    pulse().pa_threaded_mainloop_lock(loop);
     closing = true;
     DropStream();
     DropContext();
@@ -608,9 +610,9 @@ void PulseWaveOut::Shutdown() {
     if (kick != nullptr) api->defer_free(kick);
     timer = nullptr;
     kick = nullptr;
-    pa_threaded_mainloop_unlock(loop);
-    pa_threaded_mainloop_stop(loop);
-    pa_threaded_mainloop_free(loop);
+    pulse().pa_threaded_mainloop_unlock(loop);
+    pulse().pa_threaded_mainloop_stop(loop);
+    pulse().pa_threaded_mainloop_free(loop);
     loop = nullptr;
     api = nullptr;
     {
@@ -637,10 +639,10 @@ uint64_t PulseWaveOut::PlayedFrames() {
     std::lock_guard<std::mutex> g(apiLock);
     // After Close the count stands as it was last measured.
     if (loop == nullptr) return heardBefore + played;
-    pa_threaded_mainloop_lock(loop);
+    pulse().pa_threaded_mainloop_lock(loop);
     Measure();
     const uint64_t frames = heardBefore + played;
-    pa_threaded_mainloop_unlock(loop);
+    pulse().pa_threaded_mainloop_unlock(loop);
     return frames;
 }
 

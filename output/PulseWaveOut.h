@@ -23,7 +23,9 @@ namespace zumo {
 // PipeWire through its PulseAudio service, spoken to with the PulseAudio
 // client library. The server lists the stream under the name it is given
 // (the track's title), as music, played by "Zumo mp3 player" with the
-// player's icon.
+// player's icon. The client library is loaded when a device is first opened
+// (PulseLibrary.h); where it is missing, Open fails as it does when no
+// server answers.
 //
 // The client library runs a thread of its own (its threaded main loop),
 // which does all the talking to the server; every call into the library is
@@ -67,7 +69,8 @@ public:
     PulseWaveOut(const PulseWaveOut&) = delete;
     PulseWaveOut& operator=(const PulseWaveOut&) = delete;
 
-    // Fails (kError) when no sound server answers within a few seconds.
+    // Fails (kError) when no sound server answers within a few seconds, or
+    // when the server's client library is not installed.
     uint32_t Open(const WaveFormat& format) override;
     // Whether the last Open failed on a server that was there but did not
     // answer (stopped or hung), rather than on no server at all.
