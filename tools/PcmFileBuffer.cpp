@@ -4,6 +4,10 @@
 #include <bit>
 #include <cstring>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace zumo {
 
 namespace {
@@ -44,7 +48,17 @@ PcmFileBuffer::PcmFileBuffer(const std::string& path, bool wavHeader, int channe
     if (path == "-") {
         file = stdout;
     } else {
-        file = std::fopen(path.c_str(), "wb");
+        // An existing file is written over in place and cut to its new
+        // length at Close, rather than emptied first: emptying a large file
+        // makes the kernel free all its pages at once, which costs this
+        // process more than the writes themselves.
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            struct stat st {};
+            cutAtClose = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+            file = ::fdopen(fd, "wb");
+            if (!file) ::close(fd);
+        }
         ownsFile = true;
     }
     if (file && wavHeader) {
@@ -145,6 +159,7 @@ bool PcmFileBuffer::Close() {
     if (!file) return ok;
     Flush();
     WriteChunk();
+    const off_t end = cutAtClose ? ::ftello(file) : -1;
     if (wavHeader && ok) {
         // A WAV file holds at most 4 GiB of samples; longer output keeps the largest size.
         const auto size = static_cast<uint32_t>(std::min<uint64_t>(dataBytes, 0xFFFFFFFFull - 36));
@@ -153,6 +168,8 @@ bool PcmFileBuffer::Close() {
         ok = std::fseek(file, 0, SEEK_SET) == 0 && std::fwrite(h, 1, sizeof h, file) == sizeof h;
     }
     if (std::fflush(file) != 0) ok = false;
+    // What an earlier, longer file held beyond the new output goes.
+    if (cutAtClose && (end < 0 || ::ftruncate(::fileno(file), end) != 0)) ok = false;
     if (ownsFile && std::fclose(file) != 0) ok = false;
     file = nullptr;
     return ok;

@@ -65,6 +65,7 @@ private:
 
     std::FILE* file = nullptr;
     bool ownsFile = false;
+    bool cutAtClose = false; // a regular file, written over in place
     bool wavHeader = false;
     bool ok = true;
     int fileChannels;       // the WAV file's (raw: the current frames')

@@ -25,6 +25,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+
 using namespace zumo;
 
 namespace {
@@ -183,11 +185,22 @@ bool OpenPlayer(MPEGPlayer& player, const std::string& path, uint8_t choice) {
     return true;
 }
 
+// Whether two paths name one file (writing the output would destroy the input).
+bool SameFile(const std::string& a, const std::string& b) {
+    struct stat sa {}, sb {};
+    return b != "-" && ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
 // Decodes through the player's own decode loop into a PCM file.
 int Decode(const std::string& path, const std::string& out, uint8_t choice, bool gapless) {
     MPEGPlayer player;
     if (!OpenPlayer(player, path, choice)) return 1;
     player.SetGapless(gapless);
+    if (SameFile(path, out)) {
+        std::fprintf(stderr, "zumo-decode: %s is the file being decoded\n", out.c_str());
+        return 1;
+    }
     const int channels = (player.Mode() == 3 || choice != kBothChannels) ? 1 : 2;
     const bool wav = out != "-" && EndsWithWav(out);
     auto buffer = std::make_unique<PcmFileBuffer>(out, wav, channels, player.Frequency());

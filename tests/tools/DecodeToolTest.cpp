@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <random>
 #include <sstream>
@@ -138,6 +139,11 @@ TEST(DecodeTool, WavOutputHasACorrectHeader) {
     for (int i = 0; i < 10; ++i) AppendFrame(file, frame);
     const std::string in = WriteTempFile("mono.mp2", file);
     const std::string out = TempPath("mono.WAV");
+    {
+        // Written over a longer file, the output is its own bytes and no more.
+        std::ofstream earlier(out, std::ios::binary);
+        earlier << std::string(100000, 'x');
+    }
     ASSERT_EQ(Tool(Quote(in) + " " + Quote(out)).status, 0);
     const auto wav = ReadFileBytes(out);
     std::filesystem::remove(out);
@@ -189,6 +195,12 @@ TEST(DecodeTool, ErrorsGiveAMessageAndAnExitStatus) {
     ToolRun unwritable = Tool(Quote(in) + " /nonexistent/dir/out.wav");
     EXPECT_EQ(unwritable.status, 1);
     EXPECT_NE(unwritable.err.find("cannot write"), std::string::npos);
+
+    // The output named as the input is refused, and the input kept.
+    ToolRun same = Tool(Quote(in) + " " + Quote(in));
+    EXPECT_EQ(same.status, 1);
+    EXPECT_NE(same.err.find("is the file being decoded"), std::string::npos);
+    EXPECT_EQ(ReadFileBytes(in), file);
 
     EXPECT_EQ(Tool("").status, 2);
     EXPECT_EQ(Tool("--help").status, 0);
