@@ -2,7 +2,7 @@
 #include "layer3/Layer3Decoder.h"
 #include "layer3/Layer3Tables.h"
 
-#include "synth/DecodePaths.h"
+#include "kernels/DecodePaths.h"
 
 #include <algorithm>
 #include <cmath>
@@ -61,7 +61,7 @@ __attribute__((target("avx2"))) void ScaleLinesAvx2(const int32_t* in, float* ou
 
 void ScaleLines(const int32_t* in, float* out, int32_t n, double scale) {
 #if defined(__x86_64__)
-    if (CurrentDecodePath() == DecodePath::Fastest && HaveAvx2()) {
+    if (CurrentVectorSet() >= VectorSet::Avx2) {
         ScaleLinesAvx2(in, out, n, scale);
         return;
     }

@@ -2,7 +2,7 @@
 #include "layer3/Layer3Decoder.h"
 #include "layer3/Layer3Tables.h"
 
-#include "synth/DecodePaths.h"
+#include "kernels/DecodePaths.h"
 
 #include <algorithm>
 #include <cmath>
@@ -270,7 +270,7 @@ void Layer3Decoder::Hybrid(int ch, int gr) {
     if (!direct && blockType != 2 && !mixedLow) {
         const auto& window = imdctLongWindow[blockType == 1 || blockType == 3 ? blockType : 0];
 #if defined(__x86_64__)
-        if (path == DecodePath::Fastest && HaveAvx2()) {
+        if (CurrentVectorSet() >= VectorSet::Avx2) {
             HybridLongAvx2(hybridOut, prev, window);
             return;
         }

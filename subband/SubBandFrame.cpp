@@ -1,6 +1,6 @@
 #include "subband/SubBandFrame.h"
 
-#include "synth/DecodePaths.h"
+#include "kernels/DecodePaths.h"
 
 #include <algorithm>
 #include <cstring>
@@ -86,7 +86,7 @@ __attribute__((target("avx2"))) void RequantiseBlocksAvx2(const SlotRow* left, c
 
 void RequantiseBlocks(const SlotRow* left, const SlotRow* right, float* out) {
 #if defined(__x86_64__)
-    if (CurrentDecodePath() == DecodePath::Fastest && HaveAvx2()) {
+    if (CurrentVectorSet() >= VectorSet::Avx2) {
         RequantiseBlocksAvx2(left, right, out);
         return;
     }

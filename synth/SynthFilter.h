@@ -1,7 +1,8 @@
 #pragma once
 
 #include "output/OBuffer.h"
-#include "synth/DecodePaths.h"
+#include "kernels/DecodePaths.h"
+#include "kernels/Rounding.h"
 
 #include <array>
 #include <cstdint>
@@ -29,7 +30,11 @@ public:
     // Subbands that get no sample before the next block count as 0.0.
     void SetSubbandSample(int32_t subband, float value) { pending[subband * pendingStride] = value; }
     // Synthesises the pending block: its 32 samples go to out in time order,
-    // in one AppendBlock call.
+    // in one AppendBlock call. The block-by-block form, the reference the
+    // tests hold the others to: the decoders hand a granule or a frame at a
+    // time to SynthesizeBlocks or SynthesizeQueued, which give exactly the
+    // same samples (SynthFilterTest, BlocksAtOnceGiveExactlyTheBlockByBlockOutput
+    // and ChannelPairsGiveExactlyWhatEachChannelGivesAlone).
     void SynthesizeBlock(OBuffer& out);
     // Synthesises count blocks whose subband samples are given at once:
     // subband sb of block t is samples[sb * stride + t]. The same output as
@@ -65,25 +70,23 @@ public:
 
 private:
     void ClearHistory();
-    void MatrixBlock(DecodePath path);
-    void StoreMatrixed(const float* x);
-    void NextSlot();
-    void EndQueue();
     // The cosine transforms of the next blocks (left of them remain), as
-    // many side by side as the decode path takes: subband sb of block l is
+    // many side by side as a kernel takes: subband sb of block l is
     // first[sb * stride + l], and block l's 32 values go to x[l * 32 ...].
     // Returns how many blocks were transformed.
     int32_t CosineBlocks(DecodePath path, const float* first, int32_t stride, int32_t left, float* x) const;
-    bool InStepWith(const SynthFilter& other) const;
+    void StoreMatrixed(const float* x);
     // The window sums of the current slot and their conversion to 16 bits,
-    // in the way the decode path takes, for one filter or for two filters
-    // at the same slot: stores, scales and pcm hold one entry per filter.
-    using WindowFn = void (*)(const double* const* stores, int32_t slot, const WindowByTap& window,
-                              const double* scales, int16_t* const* pcm);
-    template <int Channels>
-    static WindowFn WindowFor(DecodePath path);
-    void WindowBlock(OBuffer& out, WindowFn window);
-    static void WindowBlocks(SynthFilter& a, SynthFilter& b, OBuffer& out, WindowFn window);
+    // appended to out: by the window kernel given (kernels::WindowFn), or
+    // by the plain loop when it is null; for one filter, or for two filters
+    // at the same slot.
+    template <typename Window>
+    void WindowBlock(OBuffer& out, Window window);
+    template <typename Window>
+    static void WindowBlocks(SynthFilter& a, SynthFilter& b, OBuffer& out, Window window);
+    void NextSlot();
+    void EndQueue();
+    bool InStepWith(const SynthFilter& other) const;
 
     alignas(64) std::array<double, 512> historyA; // [slot * 32 + row]
     alignas(64) std::array<double, 512> historyB;
@@ -122,11 +125,9 @@ inline int16_t ToPcm16(float x) {
     // -32768); values beyond the range round to the limits either way.
     x = x >= -32768.0f ? x : -32768.0f;
     x = x > 32767.0f ? 32767.0f : x;
-    // Adding and taking away 1.5 * 2^23 leaves no fraction bits in single
-    // precision, so the sum is rounded to an integer, ties to even, by the
-    // addition itself. |x| <= 32768 keeps the trick exact.
-    constexpr float kRound = 12582912.0f;
-    const float rounded = (x + kRound) - kRound;
+    // Rounded to an integer, ties to even, by adding and taking away
+    // kRoundToInteger (exact, as |x| <= 32768).
+    const float rounded = (x + kernels::kRoundToInteger) - kernels::kRoundToInteger;
     return static_cast<int16_t>(static_cast<int32_t>(rounded));
 }
 

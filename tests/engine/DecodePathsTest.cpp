@@ -1,13 +1,13 @@
 // Every compliance stream decoded through the player three ways: with the
-// fastest vectors the processor has, with the portable ones, and with the
-// straightforward forms of the fast transforms (their defining sums). The
-// fast forms must give exactly the portable output and stay within one
-// LSB of the straightforward one, and each way must meet the accuracy
-// limits against the reference.
+// kernels on the fastest vectors the processor has, with the kernels on the
+// portable ones, and straightforwardly (every stage's plain loops, the fast
+// transforms by their defining sums). The fast forms must give exactly the
+// portable output and stay within one LSB of the straightforward one, and
+// each way must meet the accuracy limits against the reference.
 #include "engine/MPEGPlayer.h"
+#include "kernels/DecodePaths.h"
 #include "support/CaptureBuffer.h"
 #include "support/Conformance.h"
-#include "synth/DecodePaths.h"
 
 #include <gtest/gtest.h>
 

@@ -146,9 +146,10 @@ TEST(SynthFilter, TwoFiltersKeepSeparateHistories) {
 
 namespace {
 
-// The fast transform in its recursive form: the sums of mirrored inputs go
-// through a half-size transform for the even outputs, the scaled
-// differences through another for the odd ones.
+// The fast transform in its recursive form, written with sizes known only
+// at run time: the sums of mirrored inputs go through a half-size transform
+// for the even outputs, the scaled differences through another for the odd
+// ones.
 void RecursiveCosine(const float* x, float* out, int n, const float* scales) {
     if (n == 1) {
         out[0] = x[0];
@@ -173,15 +174,15 @@ void RecursiveCosine(const float* x, float* out, int n, const float* scales) {
 
 } // namespace
 
-TEST(SynthFilter, StagedCosineGivesTheRecursiveFormExactly) {
+TEST(SynthFilter, FastCosineGivesTheRecursiveFormExactly) {
     std::mt19937 rng(13);
     std::uniform_real_distribution<float> dist(-1.0f, 1.0f);
     for (int trial = 0; trial < 500; ++trial) {
-        float in[32], staged[32], recursive[32];
+        float in[32], fast[32], recursive[32];
         for (float& v : in) v = dist(rng) * (trial % 7 == 0 ? 1.0e4f : 1.0f);
-        FastCosine32(in, staged);
+        FastCosine32(in, fast);
         RecursiveCosine(in, recursive, 32, DctScale().data());
-        for (int k = 0; k < 32; ++k) ASSERT_EQ(staged[k], recursive[k]) << "trial " << trial << " k " << k;
+        for (int k = 0; k < 32; ++k) ASSERT_EQ(fast[k], recursive[k]) << "trial " << trial << " k " << k;
     }
 }
 
