@@ -2,13 +2,10 @@
 #include "layer3/Layer3Decoder.h"
 #include "layer3/Layer3Tables.h"
 
-#include "kernels/DecodePaths.h"
+#include "kernels/DequantizeKernels.h"
 
 #include <algorithm>
 #include <cmath>
-#if defined(__x86_64__)
-#include <immintrin.h>
-#endif
 
 namespace zumo {
 
@@ -24,49 +21,17 @@ float Pow43(int32_t v) {
 // bitstream and is clamped to the table.
 double BandScale(double gain, int32_t e) { return gain * pow2HalfTable[std::clamp(e, 0, kPow2HalfSize - 1)]; }
 
-// out[j] = sign(v) * |v|^(4/3) * scale for the n values v = in[j]. No
-// branch per line: a zero gives 0 * scale = +0, and the sign is applied
-// after the product as a select.
-void ScaleLinesPlain(const int32_t* in, float* out, int32_t n, double scale) {
-    for (int32_t j = 0; j < n; ++j) {
+// out[j] = sign(v) * |v|^(4/3) * scale for the n values v = in[j]. A kernel
+// takes as many lines as it can; the loop does the rest. No branch per
+// line: a zero gives 0 * scale = +0, and the sign is applied after the
+// product as a select.
+void ScaleLines(const int32_t* in, float* out, int32_t n, double scale) {
+    int32_t j = kernels::ScaleLines(in, out, n, scale, pow43Table.data(), kPow43Size);
+    for (; j < n; ++j) {
         const int32_t v = in[j];
         const double magnitude = scale * Pow43(v);
         out[j] = static_cast<float>(v < 0 ? -magnitude : magnitude);
     }
-}
-
-#if defined(__x86_64__)
-// The same eight lines at a time: eight table lookups in one gather, the
-// products in double precision as above, the sign put on after rounding
-// (rounding to nearest is symmetric, so the results are the same).
-__attribute__((target("avx2"))) void ScaleLinesAvx2(const int32_t* in, float* out, int32_t n, double scale) {
-    const __m256i last = _mm256_set1_epi32(kPow43Size - 1);
-    const __m256i signBit = _mm256_set1_epi32(static_cast<int32_t>(0x80000000u));
-    const __m256d factor = _mm256_set1_pd(scale);
-    int32_t j = 0;
-    for (; j + 8 <= n; j += 8) {
-        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + j));
-        // |INT_MIN| stays 0x80000000, which the unsigned minimum clamps too.
-        const __m256i index = _mm256_min_epu32(_mm256_abs_epi32(v), last);
-        const __m256 p = _mm256_i32gather_ps(pow43Table.data(), index, 4);
-        const __m256d lo = _mm256_mul_pd(_mm256_cvtps_pd(_mm256_castps256_ps128(p)), factor);
-        const __m256d hi = _mm256_mul_pd(_mm256_cvtps_pd(_mm256_extractf128_ps(p, 1)), factor);
-        const __m256 magnitude = _mm256_set_m128(_mm256_cvtpd_ps(hi), _mm256_cvtpd_ps(lo));
-        const __m256 sign = _mm256_castsi256_ps(_mm256_and_si256(v, signBit));
-        _mm256_storeu_ps(out + j, _mm256_xor_ps(magnitude, sign));
-    }
-    ScaleLinesPlain(in + j, out + j, n - j, scale);
-}
-#endif
-
-void ScaleLines(const int32_t* in, float* out, int32_t n, double scale) {
-#if defined(__x86_64__)
-    if (CurrentVectorSet() >= VectorSet::Avx2) {
-        ScaleLinesAvx2(in, out, n, scale);
-        return;
-    }
-#endif
-    ScaleLinesPlain(in, out, n, scale);
 }
 
 } // namespace
