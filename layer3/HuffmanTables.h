@@ -145,6 +145,11 @@ inline int32_t DecodeHuffmanCode(const HuffCodeTable& table, int32_t& x, int32_t
 // within 32 bits, x and y keep the values they had (signs and escapes are
 // still read, as after a successful lookup). The empty tables give x = y =
 // 0 and read nothing.
+// One code word at a time, straight from the reservoir: the form the tests
+// read every code word of every table through (HuffmanTest). The decoder
+// does not call it: Layer3Decoder::DecodeSamples reads a granule's codes
+// through one cursor with DecodeHuffmanCode, the same reading underneath,
+// and the Samples cases of HuffmanTest check that reading of whole granules.
 int32_t HuffmanDecode(const HuffCodeTable& table, int32_t& x, int32_t& y, int32_t& v, int32_t& w,
                       BitReserve& reservoir, int32_t limit);
 
