@@ -1,9 +1,9 @@
 #include "subband/SubBandFrame.h"
 
-#include "kernels/DecodePaths.h"
+#include "kernels/SubbandKernels.h"
+#include "subband/FrameRows.h"
 
 #include <algorithm>
-#include <cstring>
 #include <type_traits>
 
 namespace zumo {
@@ -33,120 +33,19 @@ void ForEachBand(Mono* mono, Stereo* stereo, Intensity* intensity, bool single, 
     for (int32_t sb = bound; sb < count; ++sb) f(intensity[sb]);
 }
 
-// One row of a Layer I frame's codes (a channel of a subband) with what
-// requantises it.
-struct SlotRow {
-    const int32_t* codes; // 12 codes, one per slot
-    // In double precision, as the arithmetic takes them (and so that
-    // storing samples cannot be taken to change them).
-    double factor;
-    double offset;
-    double scale;
-};
-
-typedef double Double4 __attribute__((vector_size(32)));
-typedef float Float4 __attribute__((vector_size(16)));
-typedef int32_t Int4 __attribute__((vector_size(16)));
-
-// The requantised codes of a row, four from slot `first` on.
-[[gnu::always_inline]] inline void RowValues(const SlotRow& row, int32_t first, Double4& out) {
-    Int4 codes;
-    std::memcpy(&codes, row.codes + first, sizeof codes);
-    SubBand1Mono::RequantiseInto(__builtin_convertvector(codes, Double4), row.factor, row.offset, row.scale, out);
-}
-
-// The blocks of one filter, [subband][slot], from the 32 rows at `left`,
-// or the average of those and the 32 at `right` when given; four slots at
-// a time, each lane with the arithmetic of the per-sample steps.
-[[gnu::always_inline]] inline void RequantiseBlocksBy(const SlotRow* left, const SlotRow* right, float* out) {
-    for (int32_t sb = 0; sb < SubBandFrame::kMaxSubbands; ++sb) {
-        for (int32_t first = 0; first < 12; first += 4) {
-            Double4 v;
-            RowValues(left[sb], first, v);
-            if (right) {
-                Double4 r;
-                RowValues(right[sb], first, r);
-                v = 0.5 * (v + r);
-            }
-            const Float4 f = __builtin_convertvector(v, Float4);
-            std::memcpy(out + sb * 12 + first, &f, sizeof f);
-        }
-    }
-}
-
-void RequantiseBlocksPlain(const SlotRow* left, const SlotRow* right, float* out) {
-    RequantiseBlocksBy(left, right, out);
-}
-
-#if defined(__x86_64__)
-__attribute__((target("avx2"))) void RequantiseBlocksAvx2(const SlotRow* left, const SlotRow* right, float* out) {
-    RequantiseBlocksBy(left, right, out);
-}
-#endif
-
+// Each filter's blocks from a Layer I frame's rows (FrameRows.h): by a
+// kernel where one runs, by the plain loop otherwise.
 void RequantiseBlocks(const SlotRow* left, const SlotRow* right, float* out) {
-#if defined(__x86_64__)
-    if (CurrentVectorSet() >= VectorSet::Avx2) {
-        RequantiseBlocksAvx2(left, right, out);
-        return;
-    }
-#endif
-    RequantiseBlocksPlain(left, right, out);
+    if (!kernels::RequantiseBlocks(left, right, out)) RequantiseBlocksPlain(left, right, out);
 }
 
-// One row of a Layer II frame's samples (a channel of a subband): its 36
-// requantised values and the scale factor of each third of the frame, in
-// double precision as the arithmetic takes them.
-struct GroupRow {
-    const float* values;
-    double scale[3];
-};
-
-// The blocks of one filter, [subband][sample], from the 32 rows at `left`,
-// or (Mix) the average of those and the 32 at `right`: each value times its
-// third's scale factor, with the arithmetic of the per-sample steps.
-template <bool Mix>
-[[gnu::always_inline]] inline void ScaleBlocksBy(const GroupRow* left, const GroupRow* right, float* __restrict out) {
-    for (int32_t sb = 0; sb < SubBandFrame::kMaxSubbands; ++sb) {
-        for (int32_t part = 0; part < 3; ++part) {
-            const float* __restrict l = left[sb].values + part * 12;
-            const double ls = left[sb].scale[part];
-            float* o = out + sb * 36 + part * 12;
-            if constexpr (Mix) {
-                const float* __restrict r = right[sb].values + part * 12;
-                const double rs = right[sb].scale[part];
-                for (int32_t i = 0; i < 12; ++i) o[i] = static_cast<float>(0.5 * (l[i] * ls + r[i] * rs));
-            } else {
-                for (int32_t i = 0; i < 12; ++i) o[i] = static_cast<float>(l[i] * ls);
-            }
-        }
-    }
-}
-
-void ScaleBlocksPlain(const GroupRow* left, const GroupRow* right, float* out) {
-    if (right)
-        ScaleBlocksBy<true>(left, right, out);
-    else
-        ScaleBlocksBy<false>(left, right, out);
-}
-
-#if defined(__x86_64__)
-__attribute__((target("avx2"))) void ScaleBlocksAvx2(const GroupRow* left, const GroupRow* right, float* out) {
-    if (right)
-        ScaleBlocksBy<true>(left, right, out);
-    else
-        ScaleBlocksBy<false>(left, right, out);
-}
-#endif
-
+// The same from a Layer II frame's rows.
 void ScaleBlocks(const GroupRow* left, const GroupRow* right, float* out) {
-#if defined(__x86_64__)
-    if (CurrentDecodePath() == DecodePath::Fastest && HaveAvx2()) {
-        ScaleBlocksAvx2(left, right, out);
-        return;
-    }
-#endif
-    ScaleBlocksPlain(left, right, out);
+    if (kernels::ScaleBlocks(left, right, out)) return;
+    if (right)
+        ScaleBlocksBy<true>(left, right, out);
+    else
+        ScaleBlocksBy<false>(left, right, out);
 }
 
 // Makes each filter's blocks from a frame's rows ([channel * 32 + subband])
@@ -157,11 +56,11 @@ void ScaleBlocks(const GroupRow* left, const GroupRow* right, float* out) {
 template <typename Row, void (*blocks)(const Row*, const Row*, float*)>
 void SynthesizeByChoice(const Row* rows, int32_t perSubband, uint8_t choice, bool single, float* blocks0,
                         float* blocks1, SynthFilter& filter0, SynthFilter& filter1, OBuffer& output) {
-    constexpr int32_t kRight = SubBandFrame::kMaxSubbands;
+    constexpr int32_t kRight = kFrameSubbands;
     if (choice == kChoiceMix && !single)
         blocks(rows, rows + kRight, blocks0);
     else if (choice == kChoiceRight && single)
-        std::fill_n(blocks0, SubBandFrame::kMaxSubbands * perSubband, 0.0f);
+        std::fill_n(blocks0, kFrameSubbands * perSubband, 0.0f);
     else
         blocks(rows + (choice == kChoiceRight ? kRight : 0), nullptr, blocks0);
     if (choice == kChoiceBoth && !single) {
@@ -175,7 +74,7 @@ void SynthesizeByChoice(const Row* rows, int32_t perSubband, uint8_t choice, boo
 } // namespace
 
 int32_t SubBandFrame::PrepareLayer1(const Header& header) {
-    const int32_t count = kMaxSubbands;
+    const int32_t count = kFrameSubbands;
     const int32_t bound = StereoBound(header, count);
     for (int32_t sb = 0; sb < count; ++sb) {
         if (header.mode == kSingleChannel)
@@ -191,7 +90,7 @@ int32_t SubBandFrame::PrepareLayer1(const Header& header) {
 int32_t SubBandFrame::PrepareLayer2(const Header& header) {
     // MPEG-2 lower-sampling-frequency streams carry data in 30 subbands
     // whatever the bit rate; MPEG-1 streams in the header's count.
-    const int32_t count = header.version != 1 ? 30 : std::clamp(header.numberOfSubbands, 0, kMaxSubbands);
+    const int32_t count = header.version != 1 ? 30 : std::clamp(header.numberOfSubbands, 0, kFrameSubbands);
     const int32_t bound = StereoBound(header, count);
     for (int32_t sb = 0; sb < count; ++sb) {
         if (header.mode == kSingleChannel)
@@ -213,7 +112,7 @@ int32_t SubBandFrame::PrepareLayer2(const Header& header) {
 void SubBandFrame::DecodeLayer1Slots(Bitstream& stream, bool single, int32_t bound, uint8_t choice,
                                      SynthFilter& filter0, SynthFilter& filter1, OBuffer& output) {
     using Coding = SubBand1Mono::SlotCoding;
-    constexpr int32_t kRows = 2 * kMaxSubbands; // row = channel * 32 + subband
+    constexpr int32_t kRows = 2 * kFrameSubbands; // row = channel * 32 + subband
     std::array<SlotRow, kRows> rows;
     struct Read {
         int32_t* codes; // the row's 12 codes
@@ -230,8 +129,8 @@ void SubBandFrame::DecodeLayer1Slots(Bitstream& stream, bool single, int32_t bou
         reads[readCount++] = {codes1.data() + row * 12, c.bits};
         slotBits += c.bits;
     };
-    for (int32_t sb = 0; sb < kMaxSubbands; ++sb) {
-        const int32_t right = kMaxSubbands + sb;
+    for (int32_t sb = 0; sb < kFrameSubbands; ++sb) {
+        const int32_t right = kFrameSubbands + sb;
         if (single) {
             addRow(sb, mono1[sb].Coding(), sb);
             addRow(right, Coding{}, right);
@@ -274,7 +173,7 @@ void SubBandFrame::DecodeLayer1Slots(Bitstream& stream, bool single, int32_t bou
 // channel takes the left one's values with its own scale factors.
 void SubBandFrame::DecodeLayer2Groups(Bitstream& stream, bool single, int32_t bound, int32_t count, uint8_t choice,
                                       SynthFilter& filter0, SynthFilter& filter1, OBuffer& output) {
-    constexpr int32_t kRows = 2 * kMaxSubbands; // row = channel * 32 + subband
+    constexpr int32_t kRows = 2 * kFrameSubbands; // row = channel * 32 + subband
     std::array<GroupRow, kRows> rows;
     struct Read {
         float* values; // the row's 36 values
@@ -294,8 +193,8 @@ void SubBandFrame::DecodeLayer2Groups(Bitstream& stream, bool single, int32_t bo
         reads[readCount++] = {values, &q};
         groupBits += q.groupTable ? q.codeBits : 3 * q.codeBits;
     };
-    for (int32_t sb = 0; sb < kMaxSubbands; ++sb) {
-        const int32_t right = kMaxSubbands + sb;
+    for (int32_t sb = 0; sb < kFrameSubbands; ++sb) {
+        const int32_t right = kFrameSubbands + sb;
         if (sb >= count) {
             addRow(sb, 0, QuantClass{}, nullptr, sb);
             addRow(right, 0, QuantClass{}, nullptr, right);

@@ -4,6 +4,7 @@
 #include "stream/Bitstream.h"
 #include "stream/Crc16.h"
 #include "stream/Header.h"
+#include "subband/FrameRows.h"
 #include "subband/SubBand1Intensity.h"
 #include "subband/SubBand1Mono.h"
 #include "subband/SubBand1Stereo.h"
@@ -25,8 +26,6 @@ namespace zumo {
 // allocates nothing.
 class SubBandFrame {
 public:
-    static constexpr int32_t kMaxSubbands = 32;
-
     // Returns false when the frame's CRC did not match: then nothing past
     // the allocations was read and nothing reached the filters or the output.
     bool Decode(Bitstream& stream, Header& header, Crc16* crc, SynthFilter& filter0, SynthFilter& filter1,
@@ -40,21 +39,21 @@ private:
     void DecodeLayer2Groups(Bitstream& stream, bool single, int32_t bound, int32_t count, uint8_t choice,
                             SynthFilter& filter0, SynthFilter& filter1, OBuffer& output);
 
-    std::array<SubBand1Mono, kMaxSubbands> mono1;
-    std::array<SubBand1Stereo, kMaxSubbands> stereo1;
-    std::array<SubBand1Intensity, kMaxSubbands> intensity1;
-    std::array<SubBand2Mono, kMaxSubbands> mono2;
-    std::array<SubBand2Stereo, kMaxSubbands> stereo2;
-    std::array<SubBand2Intensity, kMaxSubbands> intensity2;
+    std::array<SubBand1Mono, kFrameSubbands> mono1;
+    std::array<SubBand1Stereo, kFrameSubbands> stereo1;
+    std::array<SubBand1Intensity, kFrameSubbands> intensity1;
+    std::array<SubBand2Mono, kFrameSubbands> mono2;
+    std::array<SubBand2Stereo, kFrameSubbands> stereo2;
+    std::array<SubBand2Intensity, kFrameSubbands> intensity2;
     // A Layer I frame's codes, [channel * 32 + subband][slot]; a Layer II
     // frame's requantised samples, [channel * 32 + subband][sample], and a
     // row of silence; the blocks of each filter, [subband][slot or sample]
     // (12 a subband for Layer I, 36 for Layer II).
-    alignas(16) std::array<int32_t, 2 * kMaxSubbands * 12> codes1{};
-    alignas(64) std::array<float, 2 * kMaxSubbands * 36> values2{};
+    alignas(16) std::array<int32_t, 2 * kFrameSubbands * 12> codes1{};
+    alignas(64) std::array<float, 2 * kFrameSubbands * 36> values2{};
     alignas(64) std::array<float, 36> silence{};
-    alignas(64) std::array<float, kMaxSubbands * 36> blocks0{};
-    alignas(64) std::array<float, kMaxSubbands * 36> blocks1{};
+    alignas(64) std::array<float, kFrameSubbands * 36> blocks0{};
+    alignas(64) std::array<float, kFrameSubbands * 36> blocks1{};
 };
 
 } // namespace zumo
