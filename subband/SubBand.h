@@ -17,9 +17,9 @@ constexpr uint8_t kChoiceRight = 2; // right only, into filter0
 constexpr uint8_t kChoiceMix = 3;   // both channels averaged, into filter0
 
 // The decoder of one subband of a Layer I or Layer II frame. One object per
-// subband lives for one frame; the frame decoder calls each section
-// operation on all objects in subband order, so that every object reads its
-// own fields of each section of the frame body in turn.
+// subband lives for one frame; the frame decoder (SubBandFrame) calls each
+// section operation on all objects in subband order, so that every object
+// reads its own fields of each section of the frame body in turn.
 class SubBand {
 public:
     explicit SubBand(int32_t subband) : subband(subband) {}
@@ -37,6 +37,14 @@ public:
     // Hands the next dequantised, scaled sample of each channel to the
     // filters; true when nothing of the current slot or group is left.
     virtual bool EmitSample(uint8_t choice, SynthFilter& filter0, SynthFilter& filter1) = 0;
+    // ParseSamples and EmitSample are the per-sample form of the decoding,
+    // the reference the tests hold the frame decoder to. The frame decoder
+    // does not call them: it reads a whole frame's samples at once
+    // (SubBandFrame::DecodeLayer1Slots and DecodeLayer2Groups) with the same
+    // arithmetic, and Layer1Frame and Layer2Frame,
+    // WholeFrameDecodingMatchesThePerSampleSteps, check that both give
+    // exactly the same samples. The other operations it calls, each
+    // subband's directly by its kind.
 
     int32_t Subband() const { return subband; }
 

@@ -21,7 +21,8 @@ protected:
     float scaleFactor2 = 0.0f;
 };
 
-// Every step, here so that the frame decoder's direct calls inline them.
+// Every step, here so that the frame decoder's direct calls inline them
+// (ParseSamples and EmitSample are the per-sample reference, see SubBand).
 inline void SubBand1Intensity::ParseScaleFactors(Bitstream& stream, const Header&) {
     if (allocation == 0) return;
     scaleFactor = ScaleFactor(stream.GetBits(6));

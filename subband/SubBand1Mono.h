@@ -67,7 +67,8 @@ protected:
     float offset = 0.0f;
 };
 
-// Every step, here so that the frame decoder's direct calls inline them.
+// Every step, here so that the frame decoder's direct calls inline them
+// (ParseSamples and EmitSample are the per-sample reference, see SubBand).
 inline int32_t SubBand1Mono::ReadAllocation(Bitstream& stream, Crc16* crc) {
     const auto code = static_cast<int32_t>(stream.GetBits(4));
     if (crc) crc->AddBits(static_cast<uint32_t>(code), 4);

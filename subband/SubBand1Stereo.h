@@ -28,7 +28,8 @@ protected:
     float offset2 = 0.0f;
 };
 
-// Every step, here so that the frame decoder's direct calls inline them.
+// Every step, here so that the frame decoder's direct calls inline them
+// (ParseSamples and EmitSample are the per-sample reference, see SubBand).
 inline void SubBand1Stereo::ParseAllocation(Bitstream& stream, const Header&, Crc16* crc) {
     allocation = ReadAllocation(stream, crc);
     allocation2 = ReadAllocation(stream, crc);

@@ -86,7 +86,8 @@ inline void SubBand2Mono::ReadGroup(const QuantClass& q, Bits&& bits, float* out
 
 // The per-sample steps, one subband at a time through the common
 // interface. The frame decoder reads and scales a whole frame at once
-// (SubBandFrame::DecodeLayer2Groups), with the same arithmetic.
+// (SubBandFrame::DecodeLayer2Groups), with the same arithmetic; the
+// per-sample steps are the reference the tests hold it to (see SubBand).
 inline void SubBand2Mono::ReadTriple(Bitstream& stream, const QuantClass& q, float* out) {
     ReadGroup(q, [&](int n) { return stream.GetBits(n); }, out);
 }

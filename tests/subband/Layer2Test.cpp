@@ -299,6 +299,77 @@ TEST(Layer2Frame, CrcCoversAllocationsAndScfsi) {
     EXPECT_EQ(damaged->pcm.frames, 0);
 }
 
+namespace {
+
+// The frame decoded one group at a time through the subband decoders'
+// common interface, each block synthesised as soon as it is complete.
+std::unique_ptr<CaptureBuffer> DecodeGroupByGroup(const std::vector<uint8_t>& bytes, uint8_t choice, int channels) {
+    OpenFrame frame(bytes);
+    const Header& h = frame.header;
+    auto out = std::make_unique<CaptureBuffer>(channels);
+    SynthFilter filter0(0, 32768.0f);
+    SynthFilter filter1(1, 32768.0f);
+    const int count = h.version != 1 ? 30 : h.numberOfSubbands;
+    const int bound = h.mode == 1 ? std::min(4 * h.modeExtension + 4, count) : count;
+    std::vector<std::unique_ptr<SubBand2Mono>> bands;
+    for (int sb = 0; sb < count; ++sb) {
+        if (h.mode == 3)
+            bands.push_back(std::make_unique<SubBand2Mono>(sb));
+        else if (sb < bound)
+            bands.push_back(std::make_unique<SubBand2Stereo>(sb));
+        else
+            bands.push_back(std::make_unique<SubBand2Intensity>(sb));
+    }
+    for (auto& band : bands) band->ParseAllocation(frame.stream, h, nullptr);
+    for (auto& band : bands) band->ParseScfsi(frame.stream, nullptr);
+    for (auto& band : bands) band->ParseScaleFactors(frame.stream, h);
+    for (int group = 0; group < 12; ++group) {
+        for (auto& band : bands) band->ParseSamples(frame.stream);
+        for (int sample = 0; sample < 3; ++sample) {
+            for (auto& band : bands) band->EmitSample(choice, filter0, filter1);
+            filter0.SynthesizeBlock(*out);
+            if (choice == kChoiceBoth && h.mode != 3) filter1.SynthesizeBlock(*out);
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+// The frame decoder reads a Layer II frame's groups all at once and scales
+// them a subband at a time; frames of arbitrary bits in every mode, bound,
+// version and rate must give, for every channel choice, exactly what the
+// per-sample steps of the subband decoders give.
+TEST(Layer2Frame, WholeFrameDecodingMatchesThePerSampleSteps) {
+    uint32_t seed = 2024;
+    auto next = [&seed] {
+        seed = seed * 1664525u + 1013904223u;
+        return seed >> 8;
+    };
+    for (int version : {1, 0})
+        for (int mode = 0; mode < 4; ++mode)
+            for (int trial = 0; trial < 4; ++trial) {
+                FrameFields fields = Layer2(mode, 1 + static_cast<int>(next() % 14));
+                fields.version = version;
+                fields.modeExtension = trial;
+                BitWriter w;
+                for (int k = 0; k < FrameBodySize(fields); ++k) w.Put(next() & 0xFF, 8);
+                const std::vector<uint8_t> bytes = OneFrame(fields, w);
+                for (uint8_t choice = kChoiceBoth; choice <= kChoiceMix; ++choice) {
+                    SCOPED_TRACE(testing::Message() << "version " << version << " mode " << mode << " trial "
+                                                    << trial << " choice " << int(choice));
+                    const int channels = (mode == 3 || choice != kChoiceBoth) ? 1 : 2;
+                    const auto whole = DecodeBytes(bytes, channels, choice);
+                    const auto steps = DecodeGroupByGroup(bytes, choice, channels);
+                    ASSERT_EQ(whole->accepted, std::vector<bool>{true});
+                    for (int c = 0; c < channels; ++c) {
+                        EXPECT_EQ(Channel(whole->pcm, c), Channel(*steps, c));
+                        EXPECT_EQ(Channel(whole->pcm, c).size(), 1152u);
+                    }
+                }
+            }
+}
+
 TEST(SubBandFrame, RandomBodiesDecodeToWholeFrames) {
     // Arbitrary bits in every field: every frame still gives whole blocks,
     // whatever the layer, mode, rate and version.
