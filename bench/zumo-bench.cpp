@@ -112,9 +112,10 @@ int Check(const std::string& path, const std::vector<uint8_t>& bytes) {
     while (header.ReadHeader(stream, crc)) {
         ++frames;
         if (header.layer == 3) {
-            if (!layer3) layer3 = std::make_unique<Layer3Decoder>(stream, header, filter0, filter1, level, 0);
+            if (!layer3)
+                layer3 = std::make_unique<Layer3Decoder>(stream, header, filter0, filter1, level, ChannelChoice::Both);
             layer3->DecodeFrame();
-        } else if (!subbands.Decode(stream, header, crc, filter0, filter1, level, 0)) {
+        } else if (!subbands.Decode(stream, header, crc, filter0, filter1, level, ChannelChoice::Both)) {
             ++crcFailures;
         }
     }

@@ -73,7 +73,7 @@ int64_t MPEGPlayer::HeardMs() {
 
 int64_t MPEGPlayer::TotalSeconds() { return totalSeconds.load(); }
 uint8_t MPEGPlayer::Mode() { return mode.load(); }
-uint8_t MPEGPlayer::WhichChannels() { return args.channelChoice; }
+ChannelChoice MPEGPlayer::WhichChannels() { return args.channelChoice; }
 uint8_t MPEGPlayer::Version() { return version.load(); }
 int32_t MPEGPlayer::Layer() { return layer.load(); }
 int32_t MPEGPlayer::Frequency() { return frequency.load(); }
@@ -86,7 +86,7 @@ void MPEGPlayer::Open(const std::string& name) { OpenStream(std::make_unique<Fil
 
 void MPEGPlayer::OpenStream(std::unique_ptr<Stream> source, const std::string& name) {
     fileName = name;
-    args.channelChoice = kBothChannels;
+    args.channelChoice = ChannelChoice::Both;
     try {
         args.stream = std::make_unique<Bitstream>(std::move(source));
         headerOk = NextHeader();
@@ -165,7 +165,7 @@ void MPEGPlayer::DecodeLoop() {
             sink = trim ? static_cast<OBuffer*>(trim.get()) : output.get();
             // The caller made the output for the first frame's format.
             const Header& h = *args.header;
-            outChannels = (h.mode == 3 || args.channelChoice != kBothChannels) ? 1 : 2;
+            outChannels = OutputChannels(h.mode, args.channelChoice);
             outFrequency = h.Frequency();
         }
         bool ok = headerOk && output && args.stream;
@@ -245,7 +245,7 @@ void MPEGPlayer::FollowFormat() {
                           (h.mode == 3 ? 1u : 0u);
     if (kind == followedKind) return;
     followedKind = kind;
-    const int32_t channels = (h.mode == 3 || args.channelChoice != kBothChannels) ? 1 : 2;
+    const int32_t channels = OutputChannels(h.mode, args.channelChoice);
     const int32_t frequency = h.Frequency();
     if (channels != outChannels || frequency != outFrequency) {
         sink->NewFormat(channels, frequency);

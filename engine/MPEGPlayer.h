@@ -33,7 +33,7 @@ public:
     virtual uint32_t ElapsedSeconds();
     virtual int64_t TotalSeconds();
     virtual uint8_t Mode();
-    virtual uint8_t WhichChannels();
+    virtual ChannelChoice WhichChannels();
     virtual uint8_t Version();
     virtual int32_t Layer();
     virtual int32_t Frequency();
@@ -55,7 +55,7 @@ public:
     // a Stop from another thread.
     void PlayHere();
     // Sets the channel choice; honoured when set before Play.
-    void SetChannelChoice(uint8_t choice) { args.channelChoice = choice; }
+    void SetChannelChoice(ChannelChoice choice) { args.channelChoice = choice; }
     // Gapless playback, on by default: where the file's LAME tag gives the
     // encoder's delay and padding, those samples are left out. Off, every
     // sample of the audio frames is kept. Honoured when set before Play.

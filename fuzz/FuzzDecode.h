@@ -46,12 +46,12 @@ public:
 // calling thread, into a CheckingBuffer. The low bits of `options` pick the
 // channel choice, bit 2 turns gapless trimming off.
 inline void PlayInMemory(const uint8_t* bytes, size_t size, uint8_t options) {
-    const uint8_t choice = options & 3;
+    const auto choice = static_cast<ChannelChoice>(options & 3);
     MPEGPlayer player;
     player.OpenStream(std::make_unique<MemoryStream>(bytes, size), "fuzz.mp3");
     player.SetChannelChoice(choice);
     player.SetGapless((options & 4) == 0);
-    const int channels = (player.Mode() == 3 || choice != 0) ? 1 : 2;
+    const int channels = OutputChannels(player.Mode(), choice);
     player.SetOutput(std::make_unique<CheckingBuffer>(channels));
     player.PlayHere();
 }

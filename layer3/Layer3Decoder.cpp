@@ -8,7 +8,7 @@
 namespace zumo {
 
 Layer3Decoder::Layer3Decoder(Bitstream& stream, Header& header, SynthFilter& filter0, SynthFilter& filter1,
-                             OBuffer& output, uint8_t channelChoice)
+                             OBuffer& output, ChannelChoice channelChoice)
     : stream(&stream), header(&header), filter0(&filter0), filter1(&filter1), output(&output),
       channelChoice(channelChoice) {
     // These header fields stay the same for the whole stream: the locked
@@ -21,12 +21,7 @@ Layer3Decoder::Layer3Decoder(Bitstream& stream, Header& header, SynthFilter& fil
     else
         frequencyIndex = rate + (header.version == 1 ? 3 : 0);
 
-    firstChannel = 0;
-    lastChannel = channelCount - 1;
-    if (channelCount == 2) {
-        if (channelChoice == 1 || channelChoice == 3) lastChannel = 0;
-        if (channelChoice == 2) firstChannel = 1;
-    }
+    ChooseChannels();
     HuffTables(); // build the code tables now rather than inside the first frame
 }
 
@@ -95,7 +90,7 @@ void Layer3Decoder::DecodeFrame() {
 
         ProcessStereo(gr);
 
-        if (channelChoice == 3 && channelCount > 1) {
+        if (channelChoice == ChannelChoice::Mix && channelCount > 1) {
             for (int i = 0; i < 576; ++i) stereoSamples[0][i] = (stereoSamples[0][i] + stereoSamples[1][i]) * 0.5f;
         }
 
@@ -109,7 +104,7 @@ void Layer3Decoder::DecodeFrame() {
             Hybrid(ch, gr);
             FrequencyInversion();
             if (!paired)
-                HandOff(ch == 0 || channelChoice == 2 ? *filter0 : *filter1);
+                HandOff(ch == 0 || channelChoice == ChannelChoice::Right ? *filter0 : *filter1);
             else if (ch == firstChannel)
                 std::copy(hybridOut, hybridOut + 576, firstChannelOut);
             else
@@ -192,11 +187,18 @@ void Layer3Decoder::FollowChannelMode() {
     if (count == channelCount) return;
     if (count == 2) std::fill(overlap[1], overlap[1] + 576, 0.0f);
     channelCount = count;
+    ChooseChannels();
+}
+
+// Two channels: both, or the left one alone (also for the mix, which
+// DecodeFrame averages into it after the stereo processing), or the right
+// one alone. A single channel is decoded whatever the choice.
+void Layer3Decoder::ChooseChannels() {
     firstChannel = 0;
     lastChannel = channelCount - 1;
     if (channelCount == 2) {
-        if (channelChoice == 1 || channelChoice == 3) lastChannel = 0;
-        if (channelChoice == 2) firstChannel = 1;
+        if (channelChoice == ChannelChoice::Left || channelChoice == ChannelChoice::Mix) lastChannel = 0;
+        if (channelChoice == ChannelChoice::Right) firstChannel = 1;
     }
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "output/ChannelChoice.h"
 #include "output/OBuffer.h"
 #include "stream/BitReserve.h"
 #include "stream/Bitstream.h"
@@ -58,7 +59,7 @@ struct ScaleFactors {
 class Layer3Decoder {
 public:
     Layer3Decoder(Bitstream& stream, Header& header, SynthFilter& filter0, SynthFilter& filter1, OBuffer& output,
-                  uint8_t channelChoice);
+                  ChannelChoice channelChoice);
 
     // Decodes the frame whose header has just been read.
     void DecodeFrame();
@@ -117,7 +118,7 @@ public:
     SynthFilter* filter0;
     SynthFilter* filter1;
     OBuffer* output;
-    uint8_t channelChoice;
+    ChannelChoice channelChoice;
 
     BitReserve reservoir;
     SideInfo sideInfo;
@@ -126,8 +127,10 @@ public:
     int32_t frameStart = 0;
     int32_t part2Start = 0;
     int32_t channelCount = 2;
+    // The channels decoded, by the channel choice (ChooseChannels).
     int32_t firstChannel = 0;
     int32_t lastChannel = 1;
+    void ChooseChannels();
     // Row of the band tables (BandTable.h): 0..2 MPEG-2, 3..5 MPEG-1,
     // 6..8 MPEG-2.5, each in the header's sampling-frequency order.
     int32_t frequencyIndex = 0;

@@ -39,8 +39,8 @@ void Layer3Decoder::ComputeLsfIntensityFactors(int32_t position, int32_t scaleBi
 // Stereo processing (ISO/IEC 11172-3, 2.4.3.4; LSF intensity ISO/IEC 13818-3).
 // Combines the two dequantised channels of a granule into left and right:
 // intensity positions from channel 1's scale factors above its last nonzero
-// line, MS or a plain copy everywhere else. The downmix of channel choice 3
-// follows in DecodeFrame.
+// line, MS or a plain copy everywhere else. The mix of the channel choice
+// (ChannelChoice::Mix) follows in DecodeFrame.
 void Layer3Decoder::ProcessStereo(int gr) {
     if (channelCount < 2) {
         std::copy(dequantSamples[0], dequantSamples[0] + 576, stereoSamples[0]);

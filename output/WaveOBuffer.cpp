@@ -338,10 +338,10 @@ void WaveOBuffer::ResetWritePositions() {
     writePos[1] = 2;
 }
 
-std::unique_ptr<OBuffer> NewWaveOBuffer(uint8_t mode, uint8_t whichChannels, int32_t frequency,
+std::unique_ptr<OBuffer> NewWaveOBuffer(uint8_t mode, ChannelChoice whichChannels, int32_t frequency,
                                         int32_t layer, uint8_t version,
                                         std::unique_ptr<WaveOutDevice> device) {
-    const int32_t channels = (mode == 3 || whichChannels != 0) ? 1 : 2;
+    const int32_t channels = OutputChannels(mode, whichChannels);
     if (!device) device = std::make_unique<SystemWaveOut>("");
     try {
         return std::make_unique<WaveOBuffer>(channels, frequency, layer, version, std::move(device));

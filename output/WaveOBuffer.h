@@ -1,5 +1,6 @@
 #pragma once
 
+#include "output/ChannelChoice.h"
 #include "output/OBuffer.h"
 #include "output/WaveOutDevice.h"
 
@@ -101,7 +102,7 @@ private:
 // (single channel) or a single channel was chosen, else two. A null device
 // means the system's sound output (SystemWaveOut) with a stream of no name
 // of its own. Gives nullptr when the device cannot be opened.
-std::unique_ptr<OBuffer> NewWaveOBuffer(uint8_t mode, uint8_t whichChannels, int32_t frequency,
+std::unique_ptr<OBuffer> NewWaveOBuffer(uint8_t mode, ChannelChoice whichChannels, int32_t frequency,
                                         int32_t layer, uint8_t version,
                                         std::unique_ptr<WaveOutDevice> device = nullptr);
 

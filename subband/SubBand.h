@@ -2,19 +2,13 @@
 
 #include "stream/Bitstream.h"
 #include "stream/Crc16.h"
+#include "output/ChannelChoice.h"
 #include "stream/Header.h"
 #include "synth/SynthFilter.h"
 
 #include <cstdint>
 
 namespace zumo {
-
-// Channel-choice codes as the subband decoders read them (the same byte the
-// player shares with every decoder).
-constexpr uint8_t kChoiceBoth = 0;  // left to filter0, right to filter1
-constexpr uint8_t kChoiceLeft = 1;  // left only, into filter0
-constexpr uint8_t kChoiceRight = 2; // right only, into filter0
-constexpr uint8_t kChoiceMix = 3;   // both channels averaged, into filter0
 
 // The decoder of one subband of a Layer I or Layer II frame. One object per
 // subband lives for one frame; the frame decoder (SubBandFrame) calls each
@@ -36,7 +30,7 @@ public:
     virtual bool ParseSamples(Bitstream& stream) = 0;
     // Hands the next dequantised, scaled sample of each channel to the
     // filters; true when nothing of the current slot or group is left.
-    virtual bool EmitSample(uint8_t choice, SynthFilter& filter0, SynthFilter& filter1) = 0;
+    virtual bool EmitSample(ChannelChoice choice, SynthFilter& filter0, SynthFilter& filter1) = 0;
     // ParseSamples and EmitSample are the per-sample form of the decoding,
     // the reference the tests hold the frame decoder to. The frame decoder
     // does not call them: it reads a whole frame's samples at once
@@ -56,20 +50,20 @@ protected:
 // channel without samples passes has = false and delivers nothing; the mix
 // averages the two channels (a silent channel counts as 0.0). Inline: it
 // runs for every subband sample.
-inline void DeliverPair(int32_t subband, uint8_t choice, bool hasLeft, double left, bool hasRight, double right,
+inline void DeliverPair(int32_t subband, ChannelChoice choice, bool hasLeft, double left, bool hasRight, double right,
                         SynthFilter& filter0, SynthFilter& filter1) {
     switch (choice) {
-    case kChoiceBoth:
+    case ChannelChoice::Both:
         if (hasLeft) filter0.SetSubbandSample(subband, static_cast<float>(left));
         if (hasRight) filter1.SetSubbandSample(subband, static_cast<float>(right));
         break;
-    case kChoiceLeft:
+    case ChannelChoice::Left:
         if (hasLeft) filter0.SetSubbandSample(subband, static_cast<float>(left));
         break;
-    case kChoiceRight:
+    case ChannelChoice::Right:
         if (hasRight) filter0.SetSubbandSample(subband, static_cast<float>(right));
         break;
-    default: // kChoiceMix
+    default: // ChannelChoice::Mix
         if (hasLeft || hasRight) {
             const double sum = (hasLeft ? left : 0.0) + (hasRight ? right : 0.0);
             filter0.SetSubbandSample(subband, static_cast<float>(0.5 * sum));

@@ -11,7 +11,7 @@ public:
     explicit SubBand1Intensity(int32_t subband = 0) : SubBand1Mono(subband) {}
 
     void ParseScaleFactors(Bitstream& stream, const Header& header) override;
-    bool EmitSample(uint8_t choice, SynthFilter& filter0, SynthFilter& filter1) override;
+    bool EmitSample(ChannelChoice choice, SynthFilter& filter0, SynthFilter& filter1) override;
 
     // The right channel's coding: the left channel's code, with the right
     // channel's scale factor.
@@ -29,7 +29,7 @@ inline void SubBand1Intensity::ParseScaleFactors(Bitstream& stream, const Header
     scaleFactor2 = ScaleFactor(stream.GetBits(6));
 }
 
-inline bool SubBand1Intensity::EmitSample(uint8_t choice, SynthFilter& filter0, SynthFilter& filter1) {
+inline bool SubBand1Intensity::EmitSample(ChannelChoice choice, SynthFilter& filter0, SynthFilter& filter1) {
     if (allocation == 0) return true;
     const double r = static_cast<double>(sampleValue) * factor + offset;
     DeliverPair(subband, choice, true, r * scaleFactor, true, r * scaleFactor2, filter0, filter1);

@@ -15,7 +15,7 @@ public:
     void ParseAllocation(Bitstream& stream, const Header& header, Crc16* crc) override;
     void ParseScaleFactors(Bitstream& stream, const Header& header) override;
     bool ParseSamples(Bitstream& stream) override;
-    bool EmitSample(uint8_t choice, SynthFilter& filter0, SynthFilter& filter1) override;
+    bool EmitSample(ChannelChoice choice, SynthFilter& filter0, SynthFilter& filter1) override;
 
     int32_t Allocation() const { return allocation; }
     float ScaleFactorValue() const { return scaleFactor; }
@@ -101,9 +101,9 @@ inline bool SubBand1Mono::ParseSamples(Bitstream& stream) {
     return CountSample();
 }
 
-inline bool SubBand1Mono::EmitSample(uint8_t choice, SynthFilter& filter0, SynthFilter&) {
+inline bool SubBand1Mono::EmitSample(ChannelChoice choice, SynthFilter& filter0, SynthFilter&) {
     // A single channel has no right channel to choose: only "right only" silences it.
-    if (allocation != 0 && choice != kChoiceRight)
+    if (allocation != 0 && choice != ChannelChoice::Right)
         filter0.SetSubbandSample(subband, static_cast<float>(Requantise(sampleValue, factor, offset, scaleFactor)));
     return true;
 }

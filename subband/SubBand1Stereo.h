@@ -13,7 +13,7 @@ public:
     void ParseAllocation(Bitstream& stream, const Header& header, Crc16* crc) override;
     void ParseScaleFactors(Bitstream& stream, const Header& header) override;
     bool ParseSamples(Bitstream& stream) override;
-    bool EmitSample(uint8_t choice, SynthFilter& filter0, SynthFilter& filter1) override;
+    bool EmitSample(ChannelChoice choice, SynthFilter& filter0, SynthFilter& filter1) override;
 
     int32_t Allocation2() const { return allocation2; }
     // The right channel's coding.
@@ -48,7 +48,7 @@ inline bool SubBand1Stereo::ParseSamples(Bitstream& stream) {
     return CountSample();
 }
 
-inline bool SubBand1Stereo::EmitSample(uint8_t choice, SynthFilter& filter0, SynthFilter& filter1) {
+inline bool SubBand1Stereo::EmitSample(ChannelChoice choice, SynthFilter& filter0, SynthFilter& filter1) {
     const double left = allocation != 0 ? Requantise(sampleValue, factor, offset, scaleFactor) : 0.0;
     const double right = allocation2 != 0 ? Requantise(sampleValue2, factor2, offset2, scaleFactor2) : 0.0;
     DeliverPair(subband, choice, allocation != 0, left, allocation2 != 0, right, filter0, filter1);

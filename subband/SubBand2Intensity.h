@@ -12,7 +12,7 @@ public:
     explicit SubBand2Intensity(int32_t subband = 0) : SubBand2Mono(subband) {}
 
     void ParseScaleFactors(Bitstream& stream, const Header& header) override;
-    bool EmitSample(uint8_t choice, SynthFilter& filter0, SynthFilter& filter1) override;
+    bool EmitSample(ChannelChoice choice, SynthFilter& filter0, SynthFilter& filter1) override;
     void ParseScfsi(Bitstream& stream, Crc16* crc) override;
 
     const float* Scale2() const { return scale2; }
@@ -23,7 +23,7 @@ protected:
 };
 
 // The per-sample steps (the frame decoder reads whole frames, see SubBand2Mono).
-inline bool SubBand2Intensity::EmitSample(uint8_t choice, SynthFilter& filter0, SynthFilter& filter1) {
+inline bool SubBand2Intensity::EmitSample(ChannelChoice choice, SynthFilter& filter0, SynthFilter& filter1) {
     if (allocation != 0) {
         const int32_t p = Part();
         const double s = Value(triple[Position()], 1.0f);

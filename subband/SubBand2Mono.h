@@ -14,7 +14,7 @@ public:
     void ParseAllocation(Bitstream& stream, const Header& header, Crc16* crc) override;
     void ParseScaleFactors(Bitstream& stream, const Header& header) override;
     bool ParseSamples(Bitstream& stream) override;
-    bool EmitSample(uint8_t choice, SynthFilter& filter0, SynthFilter& filter1) override;
+    bool EmitSample(ChannelChoice choice, SynthFilter& filter0, SynthFilter& filter1) override;
 
     // Bits of this subband's allocation field.
     virtual int32_t AllocationWidth(const Header& header) const;
@@ -102,9 +102,9 @@ inline bool SubBand2Mono::ParseSamples(Bitstream& stream) {
     return CountGroup();
 }
 
-inline bool SubBand2Mono::EmitSample(uint8_t choice, SynthFilter& filter0, SynthFilter&) {
+inline bool SubBand2Mono::EmitSample(ChannelChoice choice, SynthFilter& filter0, SynthFilter&) {
     // A single channel has no right channel to choose: only "right only" silences it.
-    if (allocation != 0 && choice != kChoiceRight)
+    if (allocation != 0 && choice != ChannelChoice::Right)
         filter0.SetSubbandSample(subband, static_cast<float>(Value(triple[Position()], scale[Part()])));
     return NextPosition();
 }

@@ -13,7 +13,7 @@ public:
     void ParseAllocation(Bitstream& stream, const Header& header, Crc16* crc) override;
     void ParseScaleFactors(Bitstream& stream, const Header& header) override;
     bool ParseSamples(Bitstream& stream) override;
-    bool EmitSample(uint8_t choice, SynthFilter& filter0, SynthFilter& filter1) override;
+    bool EmitSample(ChannelChoice choice, SynthFilter& filter0, SynthFilter& filter1) override;
     void ParseScfsi(Bitstream& stream, Crc16* crc) override;
 
     int32_t Allocation2() const { return allocation2; }
@@ -35,7 +35,7 @@ inline bool SubBand2Stereo::ParseSamples(Bitstream& stream) {
     return CountGroup();
 }
 
-inline bool SubBand2Stereo::EmitSample(uint8_t choice, SynthFilter& filter0, SynthFilter& filter1) {
+inline bool SubBand2Stereo::EmitSample(ChannelChoice choice, SynthFilter& filter0, SynthFilter& filter1) {
     const int32_t i = Position();
     const int32_t p = Part();
     const double left = allocation != 0 ? Value(triple[i], scale[p]) : 0.0;

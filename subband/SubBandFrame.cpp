@@ -54,16 +54,16 @@ void ScaleBlocks(const GroupRow* left, const GroupRow* right, float* out) {
 // channel has no right channel to mix or to choose.
 // (A template argument, so that each call of blocks is direct.)
 template <typename Row, void (*blocks)(const Row*, const Row*, float*)>
-void SynthesizeByChoice(const Row* rows, int32_t perSubband, uint8_t choice, bool single, float* blocks0,
+void SynthesizeByChoice(const Row* rows, int32_t perSubband, ChannelChoice choice, bool single, float* blocks0,
                         float* blocks1, SynthFilter& filter0, SynthFilter& filter1, OBuffer& output) {
     constexpr int32_t kRight = kFrameSubbands;
-    if (choice == kChoiceMix && !single)
+    if (choice == ChannelChoice::Mix && !single)
         blocks(rows, rows + kRight, blocks0);
-    else if (choice == kChoiceRight && single)
+    else if (choice == ChannelChoice::Right && single)
         std::fill_n(blocks0, kFrameSubbands * perSubband, 0.0f);
     else
-        blocks(rows + (choice == kChoiceRight ? kRight : 0), nullptr, blocks0);
-    if (choice == kChoiceBoth && !single) {
+        blocks(rows + (choice == ChannelChoice::Right ? kRight : 0), nullptr, blocks0);
+    if (choice == ChannelChoice::Both && !single) {
         blocks(rows + kRight, nullptr, blocks1);
         SynthFilter::SynthesizeBlocks(filter0, blocks0, filter1, blocks1, perSubband, perSubband, output);
     } else {
@@ -109,7 +109,7 @@ int32_t SubBandFrame::PrepareLayer2(const Header& header) {
 // a time into each filter's blocks, with the same arithmetic as the
 // per-sample steps. A channel without codes has factors of zero and gives
 // 0.0, as a subband without a sample does.
-void SubBandFrame::DecodeLayer1Slots(Bitstream& stream, bool single, int32_t bound, uint8_t choice,
+void SubBandFrame::DecodeLayer1Slots(Bitstream& stream, bool single, int32_t bound, ChannelChoice choice,
                                      SynthFilter& filter0, SynthFilter& filter1, OBuffer& output) {
     using Coding = SubBand1Mono::SlotCoding;
     constexpr int32_t kRows = 2 * kFrameSubbands; // row = channel * 32 + subband
@@ -171,8 +171,9 @@ void SubBandFrame::DecodeLayer1Slots(Bitstream& stream, bool single, int32_t bou
 // (no allocation, an allocation code without a class, a subband past the
 // frame's count) is a row of silence. Above the joint-stereo bound the right
 // channel takes the left one's values with its own scale factors.
-void SubBandFrame::DecodeLayer2Groups(Bitstream& stream, bool single, int32_t bound, int32_t count, uint8_t choice,
-                                      SynthFilter& filter0, SynthFilter& filter1, OBuffer& output) {
+void SubBandFrame::DecodeLayer2Groups(Bitstream& stream, bool single, int32_t bound, int32_t count,
+                                      ChannelChoice choice, SynthFilter& filter0, SynthFilter& filter1,
+                                      OBuffer& output) {
     constexpr int32_t kRows = 2 * kFrameSubbands; // row = channel * 32 + subband
     std::array<GroupRow, kRows> rows;
     struct Read {
@@ -231,10 +232,10 @@ void SubBandFrame::DecodeLayer2Groups(Bitstream& stream, bool single, int32_t bo
 }
 
 bool SubBandFrame::Decode(Bitstream& stream, Header& header, Crc16* crc, SynthFilter& filter0,
-                          SynthFilter& filter1, OBuffer& output, uint8_t channelChoice) {
+                          SynthFilter& filter1, OBuffer& output, ChannelChoice channelChoice) {
     // Unknown choices count as "left only": the output then has one channel,
     // so nothing may go to filter1.
-    const uint8_t choice = channelChoice <= kChoiceMix ? channelChoice : kChoiceLeft;
+    const ChannelChoice choice = channelChoice <= ChannelChoice::Mix ? channelChoice : ChannelChoice::Left;
     const bool layer1 = header.layer == 1;
     const int32_t count = layer1 ? PrepareLayer1(header) : PrepareLayer2(header);
     const bool single = header.mode == kSingleChannel;

@@ -29,14 +29,14 @@ public:
     // Returns false when the frame's CRC did not match: then nothing past
     // the allocations was read and nothing reached the filters or the output.
     bool Decode(Bitstream& stream, Header& header, Crc16* crc, SynthFilter& filter0, SynthFilter& filter1,
-                OBuffer& output, uint8_t channelChoice);
+                OBuffer& output, ChannelChoice channelChoice);
 
 private:
     int32_t PrepareLayer1(const Header& header);
     int32_t PrepareLayer2(const Header& header);
-    void DecodeLayer1Slots(Bitstream& stream, bool single, int32_t bound, uint8_t choice, SynthFilter& filter0,
+    void DecodeLayer1Slots(Bitstream& stream, bool single, int32_t bound, ChannelChoice choice, SynthFilter& filter0,
                            SynthFilter& filter1, OBuffer& output);
-    void DecodeLayer2Groups(Bitstream& stream, bool single, int32_t bound, int32_t count, uint8_t choice,
+    void DecodeLayer2Groups(Bitstream& stream, bool single, int32_t bound, int32_t count, ChannelChoice choice,
                             SynthFilter& filter0, SynthFilter& filter1, OBuffer& output);
 
     std::array<SubBand1Mono, kFrameSubbands> mono1;

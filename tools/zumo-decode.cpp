@@ -159,19 +159,19 @@ bool EndsWithWav(const std::string& name) {
     return ext == ".wav";
 }
 
-bool ParseChannels(const char* text, uint8_t& choice) {
+bool ParseChannels(const char* text, ChannelChoice& choice) {
     const std::string s = text;
-    if (s == "both") choice = kBothChannels;
-    else if (s == "left") choice = kLeftOnly;
-    else if (s == "right") choice = kRightOnly;
-    else if (s == "mix") choice = kMixedDown;
+    if (s == "both") choice = ChannelChoice::Both;
+    else if (s == "left") choice = ChannelChoice::Left;
+    else if (s == "right") choice = ChannelChoice::Right;
+    else if (s == "mix") choice = ChannelChoice::Mix;
     else return false;
     return true;
 }
 
 // Opens the file in the player and reads its first frame; says why not on
 // stderr when that fails.
-bool OpenPlayer(MPEGPlayer& player, const std::string& path, uint8_t choice) {
+bool OpenPlayer(MPEGPlayer& player, const std::string& path, ChannelChoice choice) {
     if (!FileStream(path).IsOpen()) {
         std::fprintf(stderr, "zumo-decode: cannot open %s\n", path.c_str());
         return false;
@@ -193,7 +193,7 @@ bool SameFile(const std::string& a, const std::string& b) {
 }
 
 // Decodes through the player's own decode loop into a PCM file.
-int Decode(const std::string& path, const std::string& out, uint8_t choice, bool gapless) {
+int Decode(const std::string& path, const std::string& out, ChannelChoice choice, bool gapless) {
     MPEGPlayer player;
     if (!OpenPlayer(player, path, choice)) return 1;
     player.SetGapless(gapless);
@@ -201,7 +201,7 @@ int Decode(const std::string& path, const std::string& out, uint8_t choice, bool
         std::fprintf(stderr, "zumo-decode: %s is the file being decoded\n", out.c_str());
         return 1;
     }
-    const int channels = (player.Mode() == 3 || choice != kBothChannels) ? 1 : 2;
+    const int channels = OutputChannels(player.Mode(), choice);
     const bool wav = out != "-" && EndsWithWav(out);
     auto buffer = std::make_unique<PcmFileBuffer>(out, wav, channels, player.Frequency());
     if (!buffer->IsOpen() || !buffer->Ok()) {
@@ -250,7 +250,7 @@ std::string Clock(int64_t seconds) {
 }
 
 // Plays through the sound device with the player's real output buffer.
-int Play(const std::string& path, uint8_t choice, bool gapless) {
+int Play(const std::string& path, ChannelChoice choice, bool gapless) {
     MPEGPlayer player;
     if (!OpenPlayer(player, path, choice)) return 1;
     player.SetGapless(gapless);
@@ -289,7 +289,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (argc == 3 && std::strcmp(argv[1], "--info") == 0) return Info(argv[2]);
-    uint8_t choice = kBothChannels;
+    ChannelChoice choice = ChannelChoice::Both;
     bool gapless = true;
     int first = 1;
     for (bool option = true; option && first < argc;) {

@@ -73,10 +73,13 @@ private:
     int64_t inFrame[2] = {0, 0};
 };
 
-Outcome Play(MPEGPlayer& player, uint8_t choice) {
+constexpr ChannelChoice kEveryChoice[] = {ChannelChoice::Both, ChannelChoice::Left, ChannelChoice::Right,
+                                          ChannelChoice::Mix};
+
+Outcome Play(MPEGPlayer& player, ChannelChoice choice) {
     Outcome out;
     player.SetChannelChoice(choice);
-    const int channels = (player.Mode() == 3 || choice != 0) ? 1 : 2;
+    const int channels = OutputChannels(player.Mode(), choice);
     player.SetOutput(std::make_unique<DigestBuffer>(out, channels));
     player.Play();
     player.WaitForEnd();
@@ -84,7 +87,7 @@ Outcome Play(MPEGPlayer& player, uint8_t choice) {
     return out;
 }
 
-Outcome Decode(const std::vector<uint8_t>& bytes, uint8_t choice = 0) {
+Outcome Decode(const std::vector<uint8_t>& bytes, ChannelChoice choice = ChannelChoice::Both) {
     MPEGPlayer player;
     player.OpenStream(std::make_unique<MemoryStream>(bytes), "damaged.mp3");
     return Play(player, choice);
@@ -93,7 +96,7 @@ Outcome Decode(const std::vector<uint8_t>& bytes, uint8_t choice = 0) {
 Outcome DecodeFile(const std::string& path) {
     MPEGPlayer player;
     player.Open(path);
-    return Play(player, 0);
+    return Play(player, ChannelChoice::Both);
 }
 
 // The checks every damaged input must pass: the track ended, no sample went
@@ -135,7 +138,7 @@ TEST(DamagedInput, TinyAndFeaturelessFilesEndAtOnce) {
          }()},
     };
     for (const auto& [what, bytes] : cases) {
-        for (uint8_t choice = 0; choice < 4; ++choice) {
+        for (ChannelChoice choice : kEveryChoice) {
             const Outcome out = Decode(bytes, choice);
             ExpectClean(out, what);
             EXPECT_EQ(out.frames, 0) << what;
@@ -165,7 +168,7 @@ TEST(DamagedInput, BodiesOfAllOnesAtEveryLayerVersionAndMode) {
                     for (int i = 0; i < 12; ++i) AppendFrame(file, frame, ones);
                     const std::string what = "version " + std::to_string(version) + " layer " + std::to_string(layer) +
                                              " mode " + std::to_string(mode) + " protection " + std::to_string(protection);
-                    for (uint8_t choice = 0; choice < 4; ++choice) ExpectClean(Decode(file, choice), what);
+                    for (ChannelChoice choice : kEveryChoice) ExpectClean(Decode(file, choice), what);
                 }
 }
 
@@ -199,7 +202,7 @@ TEST(DamagedInput, RandomBytesAndRandomBodiesBehindValidHeaders) {
     for (int round = 0; round < 16; ++round) {
         std::vector<uint8_t> noise(30000);
         for (auto& b : noise) b = static_cast<uint8_t>(rng());
-        ExpectClean(Decode(noise, static_cast<uint8_t>(round & 3)), "random bytes " + std::to_string(round));
+        ExpectClean(Decode(noise, static_cast<ChannelChoice>(round & 3)), "random bytes " + std::to_string(round));
     }
     // Valid, consistent headers get the frame search past its checks, so the
     // random bodies reach deep into every layer's decoder.
@@ -219,7 +222,7 @@ TEST(DamagedInput, RandomBytesAndRandomBodiesBehindValidHeaders) {
             for (auto& b : body) b = static_cast<uint8_t>(rng());
             AppendFrame(file, frame, body);
         }
-        const Outcome out = Decode(file, static_cast<uint8_t>(round & 3));
+        const Outcome out = Decode(file, static_cast<ChannelChoice>(round & 3));
         ExpectClean(out, "random bodies " + std::to_string(round));
         if (frame.protection == 1 && frame.layer != 3) {
             EXPECT_EQ(out.frames, 30) << "random bodies " << round; // unchecked bodies still play
@@ -244,7 +247,8 @@ TEST(DamagedInput, FlippedBitsInRealStreams) {
             auto flipped = bytes;
             for (size_t i = 0; i < flipped.size() / 300; ++i)
                 flipped[rng() % flipped.size()] ^= static_cast<uint8_t>(1u << (rng() % 8));
-            ExpectClean(Decode(flipped, static_cast<uint8_t>(round & 3)), name + " round " + std::to_string(round));
+            ExpectClean(Decode(flipped, static_cast<ChannelChoice>(round & 3)),
+                        name + " round " + std::to_string(round));
         }
     }
 }
@@ -349,7 +353,7 @@ TEST(DamagedInput, LayerOneStartThenLayerTwoFramesStayInsideTheSoundBlocks) {
     ASSERT_EQ(player.Layer(), 1);
     auto log = std::make_shared<RecordingWaveOut::Log>();
     log->SetAutoPlay(true);
-    auto buffer = NewWaveOBuffer(player.Mode(), 0, player.Frequency(), player.Layer(), 1,
+    auto buffer = NewWaveOBuffer(player.Mode(), ChannelChoice::Both, player.Frequency(), player.Layer(), 1,
                                  std::make_unique<RecordingWaveOut>(log));
     ASSERT_NE(buffer, nullptr);
     const uint32_t blockSize = static_cast<uint32_t>(static_cast<WaveOBuffer*>(buffer.get())->BlockSize());

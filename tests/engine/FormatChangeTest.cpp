@@ -51,11 +51,11 @@ struct Played {
     bool mpeg25 = false;
 };
 
-Played PlayHere(const std::vector<uint8_t>& file, uint8_t choice = 0) {
+Played PlayHere(const std::vector<uint8_t>& file, ChannelChoice choice = ChannelChoice::Both) {
     MPEGPlayer player;
     player.OpenStream(std::make_unique<MemoryStream>(file), "changes.mp3");
     player.SetChannelChoice(choice);
-    auto buffer = std::make_unique<EventBuffer>((player.Mode() == 3 || choice != 0) ? 1 : 2);
+    auto buffer = std::make_unique<EventBuffer>(OutputChannels(player.Mode(), choice));
     EventBuffer* seen = buffer.get();
     Played played;
     played.frequency = player.Frequency();
@@ -140,7 +140,7 @@ TEST(PlayerFormatChange, EachNewFormatIsAnnouncedBeforeItsFirstSample) {
     std::vector<std::string> left = Repeat("frame 384/0", 6);
     left.push_back("format 1@48000");
     for (const auto& e : Repeat("frame 384/0", 6)) left.push_back(e);
-    EXPECT_EQ(PlayHere(file, 1).events, left);
+    EXPECT_EQ(PlayHere(file, ChannelChoice::Left).events, left);
 }
 
 // MPEG-2.5 frames (11 sync bits, version bits 00) are found, read with the

@@ -266,7 +266,7 @@ TEST(MPEGPlayerLifeCycle, ElapsedSecondsCountsPlayingTimeAndStandsAfterTheEnd) {
 TEST(MPEGPlayerLifeCycle, ElapsedTimeIsTheTimeHeardAndTheDeviceIsLetGoAtTheEnd) {
     Rig rig(Frames(200), 0ms, /*withOutput=*/false);
     auto log = std::make_shared<RecordingWaveOut::Log>();  // plays only when told
-    rig.player->SetOutput(NewWaveOBuffer(0, 0, 44100, 1, 1, std::make_unique<RecordingWaveOut>(log)));
+    rig.player->SetOutput(NewWaveOBuffer(0, ChannelChoice::Both, 44100, 1, 1, std::make_unique<RecordingWaveOut>(log)));
     rig.player->Play();
     ASSERT_TRUE(log->WaitForWritten(2));
     std::this_thread::sleep_for(1100ms);

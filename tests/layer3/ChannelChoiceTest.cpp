@@ -15,7 +15,7 @@ namespace zumo {
 namespace {
 
 // Decodes l3-hecommon (stereo, joint stereo frames) with the given choice.
-test::CaptureBuffer DecodeWithChoice(uint8_t choice) {
+test::CaptureBuffer DecodeWithChoice(ChannelChoice choice) {
     Bitstream stream(test::StreamPath("l3-hecommon"));
     Header header;
     SynthFilter filter0(0, 32768.0f);
@@ -33,9 +33,9 @@ test::CaptureBuffer DecodeWithChoice(uint8_t choice) {
 
 TEST(Layer3ChannelChoice, RightOnlyAndDownmixFeedTheFirstFilter) {
     ZUMO_SKIP_WITHOUT_CONFORMANCE();
-    const test::CaptureBuffer both = DecodeWithChoice(0);
-    const test::CaptureBuffer right = DecodeWithChoice(2);
-    const test::CaptureBuffer mixed = DecodeWithChoice(3);
+    const test::CaptureBuffer both = DecodeWithChoice(ChannelChoice::Both);
+    const test::CaptureBuffer right = DecodeWithChoice(ChannelChoice::Right);
+    const test::CaptureBuffer mixed = DecodeWithChoice(ChannelChoice::Mix);
     ASSERT_GT(both.written[0], 10000u);
     for (const auto* one : {&right, &mixed}) {
         EXPECT_EQ(one->written[0], both.written[0]);

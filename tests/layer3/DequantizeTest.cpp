@@ -233,7 +233,8 @@ TEST(Dequantize, Mpeg25FramesUseTheirOwnBands) {
         Crc16* crc = nullptr;
         ASSERT_TRUE(f.header.ReadHeader(f.stream, crc));
         f.header.mpeg25 = true;
-        f.decoder = std::make_unique<Layer3Decoder>(f.stream, f.header, f.filter0, f.filter1, f.out, 0);
+        f.decoder = std::make_unique<Layer3Decoder>(f.stream, f.header, f.filter0, f.filter1, f.out,
+                                                    ChannelChoice::Both);
         f.decoder->DecodeFrame();
         ASSERT_EQ(f.decoder->decodedFrames, 1);
         EXPECT_EQ(f.decoder->overrunGranules, 0);

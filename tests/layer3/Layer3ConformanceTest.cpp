@@ -35,7 +35,8 @@ Decoded DecodeStream(const std::string& path, int channels) {
     while (header.ReadHeader(stream, crc)) {
         ++result.frames;
         if (header.layer != 3) continue;
-        if (!decoder) decoder = std::make_unique<Layer3Decoder>(stream, header, filter0, filter1, out, 0);
+        if (!decoder)
+            decoder = std::make_unique<Layer3Decoder>(stream, header, filter0, filter1, out, ChannelChoice::Both);
         decoder->FollowChannelMode();
         decoder->DecodeFrame();
     }

@@ -14,7 +14,7 @@ namespace zumo::test {
 // A decoder over an empty stream, for driving single stages: the tests set
 // the header fields, the side information and the working arrays directly.
 struct Layer3Fixture {
-    explicit Layer3Fixture(int frequencyIndex = 3, int channels = 2, uint8_t choice = 0)
+    explicit Layer3Fixture(int frequencyIndex = 3, int channels = 2, ChannelChoice choice = ChannelChoice::Both)
         : stream(std::make_unique<MemoryStream>(std::vector<uint8_t>{})), filter0(0, 32768.0f),
           filter1(1, 32768.0f), out(2) {
         header.version = frequencyIndex >= 3 ? 1 : 0;

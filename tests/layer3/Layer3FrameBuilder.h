@@ -75,7 +75,7 @@ inline void PutQuadruples(BitWriter& bits, const int* values, int lines) {
 
 // A decoder over a file of frames made in memory.
 struct FrameFile {
-    FrameFile(const std::vector<uint8_t>& bytes, int channels, uint8_t choice = 0)
+    FrameFile(const std::vector<uint8_t>& bytes, int channels, ChannelChoice choice = ChannelChoice::Both)
         : stream(std::make_unique<MemoryStream>(bytes)), filter0(0, 32768.0f), filter1(1, 32768.0f),
           out(channels), choice(choice) {}
 
@@ -93,7 +93,7 @@ struct FrameFile {
     SynthFilter filter0;
     SynthFilter filter1;
     CaptureBuffer out;
-    uint8_t choice;
+    ChannelChoice choice;
     std::unique_ptr<Layer3Decoder> decoder;
 };
 

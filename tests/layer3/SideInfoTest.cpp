@@ -170,11 +170,12 @@ TEST(SideInfo, ChannelChoiceSelectsChannelsAndFilters) {
     std::vector<uint8_t> stereo;
     test::AppendFrame(stereo, test::FrameFields{}, bits.Bytes());
     struct Case {
-        uint8_t choice;
+        ChannelChoice choice;
         size_t left, right;
     };
-    for (const Case c : {Case{0, 1152, 1152}, Case{1, 1152, 0}, Case{2, 1152, 0}, Case{3, 1152, 0},
-                         Case{200, 1152, 1152}}) {
+    for (const Case c : {Case{ChannelChoice::Both, 1152, 1152}, Case{ChannelChoice::Left, 1152, 0},
+                         Case{ChannelChoice::Right, 1152, 0}, Case{ChannelChoice::Mix, 1152, 0},
+                         Case{static_cast<ChannelChoice>(200), 1152, 1152}}) {
         SCOPED_TRACE(int(c.choice));
         FrameFile f(stereo, 2, c.choice);
         ASSERT_TRUE(f.Next());
@@ -189,7 +190,7 @@ TEST(SideInfo, ChannelChoiceSelectsChannelsAndFilters) {
     frame.mode = 3;
     std::vector<uint8_t> file;
     test::AppendFrame(file, frame, monoBits.Bytes());
-    FrameFile f(file, 2, 2);
+    FrameFile f(file, 2, ChannelChoice::Right);
     ASSERT_TRUE(f.Next());
     EXPECT_EQ(f.decoder->firstChannel, 0);
     EXPECT_EQ(f.decoder->lastChannel, 0);

@@ -21,7 +21,8 @@ using zumo::test::Layer3Fixture;
 namespace {
 
 struct StereoCase : Layer3Fixture {
-    StereoCase(int frequencyIndex, int modeExtension, uint8_t choice = 0) : Layer3Fixture(frequencyIndex, 2, choice) {
+    StereoCase(int frequencyIndex, int modeExtension, ChannelChoice choice = ChannelChoice::Both)
+        : Layer3Fixture(frequencyIndex, 2, choice) {
         header.mode = 1;
         header.modeExtension = modeExtension;
         for (int i = 0; i < 576; ++i) {

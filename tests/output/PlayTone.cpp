@@ -9,7 +9,7 @@
 int main() {
     using namespace zumo;
     const int rate = 44100;
-    auto buffer = NewWaveOBuffer(0, 0, rate, 3, 1);
+    auto buffer = NewWaveOBuffer(0, ChannelChoice::Both, rate, 3, 1);
     if (!buffer) {
         std::fprintf(stderr, "Output device failure\n");
         return 1;

@@ -56,25 +56,26 @@ TEST(WaveOBuffer, BlockSizesAndFormatFollowTheStream) {
 
     // A stereo stream with a single channel chosen, and a single-channel stream.
     auto log = std::make_shared<Log>();
-    auto chosen = NewWaveOBuffer(0, 1, 44100, 3, 1, std::make_unique<RecordingWaveOut>(log));
+    auto chosen = NewWaveOBuffer(0, ChannelChoice::Left, 44100, 3, 1, std::make_unique<RecordingWaveOut>(log));
     ASSERT_NE(chosen, nullptr);
     EXPECT_EQ(static_cast<WaveOBuffer*>(chosen.get())->Channels(), 1);
-    auto mono = NewWaveOBuffer(3, 0, 44100, 3, 1, std::make_unique<RecordingWaveOut>());
+    auto mono = NewWaveOBuffer(3, ChannelChoice::Both, 44100, 3, 1, std::make_unique<RecordingWaveOut>());
     EXPECT_EQ(static_cast<WaveOBuffer*>(mono.get())->Channels(), 1);
-    auto stereo = NewWaveOBuffer(1, 0, 44100, 3, 1, std::make_unique<RecordingWaveOut>());
+    auto stereo = NewWaveOBuffer(1, ChannelChoice::Both, 44100, 3, 1, std::make_unique<RecordingWaveOut>());
     EXPECT_EQ(static_cast<WaveOBuffer*>(stereo.get())->Channels(), 2);
 }
 
 TEST(WaveOBuffer, DeviceFailureGivesNoBuffer) {
     auto log = std::make_shared<Log>();
     log->SetFailOpen(true);
-    EXPECT_EQ(NewWaveOBuffer(0, 0, 44100, 3, 1, std::make_unique<RecordingWaveOut>(log)), nullptr);
+    EXPECT_EQ(NewWaveOBuffer(0, ChannelChoice::Both, 44100, 3, 1, std::make_unique<RecordingWaveOut>(log)), nullptr);
 }
 
 // The ALSA layer refuses what it cannot play without touching a sound
 // server: a device name ALSA does not know, and formats it does not take.
 TEST(WaveOBuffer, AlsaDeviceThatCannotOpenGivesNoBuffer) {
-    EXPECT_EQ(NewWaveOBuffer(0, 0, 44100, 3, 1, std::make_unique<AlsaWaveOut>("zumo_no_such_device")), nullptr);
+    EXPECT_EQ(NewWaveOBuffer(0, ChannelChoice::Both, 44100, 3, 1, std::make_unique<AlsaWaveOut>("zumo_no_such_device")),
+              nullptr);
     AlsaWaveOut device("zumo_no_such_device");
     WaveFormat format;
     format.channels = 3;

@@ -125,22 +125,22 @@ TEST(Layer1Frame, ChannelChoices) {
     for (int slot = 0; slot < 12; ++slot) w.Put(0x8, 4); // left 2, right 0
     const auto bytes = OneFrame(Layer1(0), w);
     const float left = 0.6666667f, right = -0.33333334f;
-    auto leftOnly = DecodeBytes(bytes, 1, kChoiceLeft);
+    auto leftOnly = DecodeBytes(bytes, 1, ChannelChoice::Left);
     EXPECT_EQ(leftOnly->pcm.samples, Reference(2, std::vector<float>(12, left)));
     EXPECT_EQ(leftOnly->filter1.WriteSlot(), 15);
-    auto rightOnly = DecodeBytes(bytes, 1, kChoiceRight);
+    auto rightOnly = DecodeBytes(bytes, 1, ChannelChoice::Right);
     EXPECT_EQ(rightOnly->pcm.samples, Reference(2, std::vector<float>(12, right)));
-    auto mixed = DecodeBytes(bytes, 1, kChoiceMix);
+    auto mixed = DecodeBytes(bytes, 1, ChannelChoice::Mix);
     EXPECT_EQ(mixed->pcm.samples, Reference(2, std::vector<float>(12, (left + right) / 2)));
     EXPECT_EQ(mixed->filter1.WriteSlot(), 15);
     EXPECT_EQ(mixed->pcm.strayAppends, 0);
 
     // A single channel: "right only" has nothing to deliver, the mix is the channel itself.
     const auto mono = OneFrame(Layer1(3), MonoBody(2, 1, 3, 2));
-    auto monoRight = DecodeBytes(mono, 1, kChoiceRight);
+    auto monoRight = DecodeBytes(mono, 1, ChannelChoice::Right);
     EXPECT_EQ(monoRight->pcm.written[0], 384u);
     for (int16_t s : monoRight->pcm.samples) EXPECT_EQ(s, 0);
-    EXPECT_EQ(DecodeBytes(mono, 1, kChoiceMix)->pcm.samples, Reference(2, std::vector<float>(12, left)));
+    EXPECT_EQ(DecodeBytes(mono, 1, ChannelChoice::Mix)->pcm.samples, Reference(2, std::vector<float>(12, left)));
 }
 
 TEST(Layer1Frame, CrcMismatchDropsExactlyThatFrame) {
@@ -206,7 +206,7 @@ std::vector<uint8_t> RandomLayer1Frame(uint32_t seed, int mode, int modeExtensio
 // The frame decoded one slot at a time through the subband decoders'
 // common interface, each block synthesised as soon as it is complete.
 std::unique_ptr<CaptureBuffer> DecodeSampleBySample(const std::vector<uint8_t>& bytes, int mode, int bound,
-                                                    uint8_t choice, int channels) {
+                                                    ChannelChoice choice, int channels) {
     OpenFrame frame(bytes);
     auto out = std::make_unique<CaptureBuffer>(channels);
     SynthFilter filter0(0, 32768.0f);
@@ -226,7 +226,7 @@ std::unique_ptr<CaptureBuffer> DecodeSampleBySample(const std::vector<uint8_t>& 
         for (auto& band : bands) band->ParseSamples(frame.stream);
         for (auto& band : bands) band->EmitSample(choice, filter0, filter1);
         filter0.SynthesizeBlock(*out);
-        if (choice == kChoiceBoth && mode != 3) filter1.SynthesizeBlock(*out);
+        if (choice == ChannelChoice::Both && mode != 3) filter1.SynthesizeBlock(*out);
     }
     return out;
 }
@@ -244,8 +244,8 @@ TEST(Layer1Frame, WholeFrameDecodingMatchesThePerSampleSteps) {
     };
     for (const Mode m : {Mode{0, 0}, Mode{1, 0}, Mode{1, 1}, Mode{1, 2}, Mode{1, 3}, Mode{2, 0}, Mode{3, 0}}) {
         const int bound = m.mode == 1 ? 4 * m.extension + 4 : 32;
-        for (uint8_t choice = kChoiceBoth; choice <= kChoiceMix; ++choice) {
-            const int channels = (m.mode == 3 || choice != kChoiceBoth) ? 1 : 2;
+        for (ChannelChoice choice : kEveryChoice) {
+            const int channels = OutputChannels(static_cast<uint8_t>(m.mode), choice);
             for (uint32_t seed = 1; seed <= 3; ++seed) {
                 SCOPED_TRACE(testing::Message() << "mode " << m.mode << " bound " << bound << " choice "
                                                 << int(choice) << " seed " << seed);

@@ -303,7 +303,8 @@ namespace {
 
 // The frame decoded one group at a time through the subband decoders'
 // common interface, each block synthesised as soon as it is complete.
-std::unique_ptr<CaptureBuffer> DecodeGroupByGroup(const std::vector<uint8_t>& bytes, uint8_t choice, int channels) {
+std::unique_ptr<CaptureBuffer> DecodeGroupByGroup(const std::vector<uint8_t>& bytes, ChannelChoice choice,
+                                                  int channels) {
     OpenFrame frame(bytes);
     const Header& h = frame.header;
     auto out = std::make_unique<CaptureBuffer>(channels);
@@ -328,7 +329,7 @@ std::unique_ptr<CaptureBuffer> DecodeGroupByGroup(const std::vector<uint8_t>& by
         for (int sample = 0; sample < 3; ++sample) {
             for (auto& band : bands) band->EmitSample(choice, filter0, filter1);
             filter0.SynthesizeBlock(*out);
-            if (choice == kChoiceBoth && h.mode != 3) filter1.SynthesizeBlock(*out);
+            if (choice == ChannelChoice::Both && h.mode != 3) filter1.SynthesizeBlock(*out);
         }
     }
     return out;
@@ -355,10 +356,10 @@ TEST(Layer2Frame, WholeFrameDecodingMatchesThePerSampleSteps) {
                 BitWriter w;
                 for (int k = 0; k < FrameBodySize(fields); ++k) w.Put(next() & 0xFF, 8);
                 const std::vector<uint8_t> bytes = OneFrame(fields, w);
-                for (uint8_t choice = kChoiceBoth; choice <= kChoiceMix; ++choice) {
+                for (ChannelChoice choice : kEveryChoice) {
                     SCOPED_TRACE(testing::Message() << "version " << version << " mode " << mode << " trial "
                                                     << trial << " choice " << int(choice));
-                    const int channels = (mode == 3 || choice != kChoiceBoth) ? 1 : 2;
+                    const int channels = OutputChannels(static_cast<uint8_t>(mode), choice);
                     const auto whole = DecodeBytes(bytes, channels, choice);
                     const auto steps = DecodeGroupByGroup(bytes, choice, channels);
                     ASSERT_EQ(whole->accepted, std::vector<bool>{true});
@@ -396,10 +397,11 @@ TEST(SubBandFrame, RandomBodiesDecodeToWholeFrames) {
                     AppendFrame(stream, frame, w.Bytes());
                     expected += layer == 1 ? 384 : 1152;
                 }
-                for (uint8_t choice = 0; choice < 5; ++choice) {
-                    auto run = DecodeBytes(stream, 2, choice);
-                    EXPECT_EQ(run->pcm.written[0], expected) << version << layer << mode << int{choice};
-                    const bool two = mode != 3 && choice == 0;
+                // 4 is no choice at all: it counts as the left channel alone.
+                for (uint8_t code = 0; code < 5; ++code) {
+                    auto run = DecodeBytes(stream, 2, static_cast<ChannelChoice>(code));
+                    EXPECT_EQ(run->pcm.written[0], expected) << version << layer << mode << int{code};
+                    const bool two = mode != 3 && code == 0;
                     EXPECT_EQ(run->pcm.written[1], two ? expected : 0u) << version << layer << mode;
                 }
             }

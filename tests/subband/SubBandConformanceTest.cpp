@@ -23,7 +23,7 @@ struct Decoded {
     std::unique_ptr<CaptureBuffer> pcm;
 };
 
-Decoded DecodeFile(const std::string& path, uint8_t choice = 0, int frameLimit = 100000) {
+Decoded DecodeFile(const std::string& path, ChannelChoice choice = ChannelChoice::Both, int frameLimit = 100000) {
     Bitstream stream(path);
     Header header;
     Crc16* crc = nullptr;
@@ -34,7 +34,7 @@ Decoded DecodeFile(const std::string& path, uint8_t choice = 0, int frameLimit =
     bool first = true;
     while (result.frames < frameLimit && header.ReadHeader(stream, crc)) {
         if (first) {
-            result.channels = header.mode == 3 || choice != 0 ? 1 : 2;
+            result.channels = OutputChannels(header.mode, choice);
             result.pcm->channels = result.channels;
             first = false;
         }
@@ -80,7 +80,7 @@ TEST(SubBandConformance, MixedDownStereoIsTheAverageOfBothChannels) {
     // matches the average of the two decoded channels within rounding.
     for (const char* name : {"l1-fl2", "l2-fl11"}) {
         const Decoded both = DecodeFile(StreamPath(name));
-        const Decoded mix = DecodeFile(StreamPath(name), 3);
+        const Decoded mix = DecodeFile(StreamPath(name), ChannelChoice::Mix);
         ASSERT_EQ(mix.channels, 1);
         ASSERT_EQ(mix.pcm->written[0], both.pcm->written[0]) << name;
         int worst = 0;
@@ -97,10 +97,10 @@ TEST(SubBandConformance, DamagedStreamsDecodeToTheEnd) {
     const auto files = DamagedStreams();
     ASSERT_FALSE(files.empty());
     for (const auto& path : files) {
-        for (uint8_t choice : {0, 3}) {
+        for (ChannelChoice choice : {ChannelChoice::Both, ChannelChoice::Mix}) {
             const Decoded d = DecodeFile(path, choice, 20000);
             EXPECT_EQ(d.pcm->strayAppends, 0) << path;
-            std::printf("%-60s choice %d frames %5d samples/ch %zu\n", path.c_str(), choice, d.frames,
+            std::printf("%-60s choice %d frames %5d samples/ch %zu\n", path.c_str(), static_cast<int>(choice), d.frames,
                         d.pcm->SamplesPerChannel());
         }
     }

@@ -12,6 +12,9 @@
 
 namespace zumo::test {
 
+inline constexpr ChannelChoice kEveryChoice[] = {ChannelChoice::Both, ChannelChoice::Left, ChannelChoice::Right,
+                                                 ChannelChoice::Mix};
+
 // A whole stream of synthetic frames decoded through the frame decoder.
 struct FrameRun {
     explicit FrameRun(int channels) : pcm(channels) {}
@@ -21,7 +24,8 @@ struct FrameRun {
     std::vector<bool> accepted; // Decode's answer per frame
 };
 
-inline std::unique_ptr<FrameRun> DecodeBytes(const std::vector<uint8_t>& bytes, int channels, uint8_t choice = 0) {
+inline std::unique_ptr<FrameRun> DecodeBytes(const std::vector<uint8_t>& bytes, int channels,
+                                             ChannelChoice choice = ChannelChoice::Both) {
     auto run = std::make_unique<FrameRun>(channels);
     Bitstream stream(std::make_unique<MemoryStream>(bytes));
     Header header;
