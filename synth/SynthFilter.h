@@ -1,8 +1,8 @@
 #pragma once
 
-#include "output/OBuffer.h"
 #include "kernels/DecodePaths.h"
 #include "kernels/Rounding.h"
+#include "output/OBuffer.h"
 
 #include <array>
 #include <cstdint>
