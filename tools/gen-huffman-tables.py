@@ -35,6 +35,7 @@ def main():
     print("// (ISO/IEC 11172-3 Table B.7). Do not edit by hand.")
     print("// {table, x, y, length, code}: the code's bits are the low `length` bits")
     print("// of `code`, first bit most significant.")
+    print("// clang-format off")
     for r in sorted(rows):
         print("{%d, %d, %d, %d, 0x%x}," % r)
 
