@@ -165,8 +165,8 @@ __attribute__((target("avx512f"))) void WindowToPcmAvx512(const double* const* s
 // The cosine transforms (FastCosine<32>) of the next blocks, as many side
 // by side as the vectors take: subband sb of block l is
 // first[sb * stride + l] and block l's 32 values go to x[l * 32 ...].
-// Returns how many blocks it transformed: 16, 8 or 4, or 0 when fewer than
-// four are left or no kernels run (the filter then transforms one block
+// Returns how many blocks it transformed (16, 8, 4, or the one to three
+// left), or 0 when no kernels run (the filter then transforms one block
 // itself).
 inline int32_t CosineBlocks(const float* first, int32_t stride, int32_t left, float* x, const float* scales) {
 #if defined(__x86_64__)
@@ -182,6 +182,18 @@ inline int32_t CosineBlocks(const float* first, int32_t stride, int32_t left, fl
     if (set >= VectorSet::Sse2 && left >= 4) {
         synth::CosineBlocks4(first, stride, x, scales);
         return 4;
+    }
+    if (set >= VectorSet::Sse2 && left > 0) {
+        // One to three blocks left: they take the first lanes of one
+        // four-lane transform (the others repeat the last block), which
+        // costs about what two blocks one at a time would.
+        alignas(16) float lanes[32 * 4];
+        for (int sb = 0; sb < 32; ++sb)
+            for (int l = 0; l < 4; ++l) lanes[sb * 4 + l] = first[sb * stride + (l < left ? l : left - 1)];
+        alignas(16) float out[4 * 32];
+        synth::CosineBlocks4(lanes, 4, out, scales);
+        std::memcpy(x, out, sizeof(float) * 32 * static_cast<size_t>(left));
+        return left;
     }
 #endif
     (void)first, (void)stride, (void)left, (void)x, (void)scales;

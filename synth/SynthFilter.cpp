@@ -101,8 +101,8 @@ void SynthFilter::ClearHistory() {
 }
 
 // The cosine transforms of the next blocks: by the defining sums on the
-// straightforward path, otherwise several side by side where a kernel
-// takes them, and one by the fast factorisation where none does.
+// straightforward path, otherwise side by side by a kernel, and one by the
+// fast factorisation where no kernels run.
 int32_t SynthFilter::CosineBlocks(DecodePath path, const float* first, int32_t stride, int32_t left,
                                   float* x) const {
     if (path != DecodePath::Straightforward) {
@@ -140,46 +140,47 @@ namespace {
 // The window sums of the current slot and their conversion to 16 bits:
 // output j adds the products of its 16 taps with row j of the blocks 0..15
 // back (slot (slot - m) mod 16 of the store holds the block m back), in tap
-// order and in double precision, then is scaled and rounded.
-void WindowToPcmPlain(const double* store, int32_t slot, const WindowByTap& window, double scale, int16_t* pcm) {
-    for (int j = 0; j < 32; ++j) {
-        double sum = 0.0;
-        for (int m = 0; m < 16; ++m) sum += store[32 * ((slot - m) & 15) + j] * window.taps[m][j];
-        pcm[j] = ToPcm16(static_cast<float>(sum * scale));
+// order and in double precision, then is scaled and rounded. For one
+// filter, or for two filters at the same slot: stores, scales and pcm hold
+// one entry per filter, taps the window by tap ([tap][output]).
+template <int Channels>
+void WindowToPcmPlain(const double* const* stores, int32_t slot, const double (*taps)[32], const double* scales,
+                      int16_t* const* pcm) {
+    for (int c = 0; c < Channels; ++c) {
+        for (int j = 0; j < 32; ++j) {
+            double sum = 0.0;
+            for (int m = 0; m < 16; ++m) sum += stores[c][32 * ((slot - m) & 15) + j] * taps[m][j];
+            pcm[c][j] = ToPcm16(static_cast<float>(sum * scales[c]));
+        }
     }
+}
+
+// The window sums by a kernel where one runs, by the plain loop otherwise.
+template <int Channels>
+kernels::WindowFn WindowToPcm() {
+    const kernels::WindowFn kernel = kernels::WindowToPcm<Channels>();
+    return kernel ? kernel : WindowToPcmPlain<Channels>;
 }
 
 } // namespace
 
-// One filter's block, by the window kernel given, or by the plain loop
-// where there is none.
 template <typename Window>
 void SynthFilter::WindowBlock(OBuffer& out, Window window) {
     alignas(32) int16_t pcm[32];
-    if (window) {
-        int16_t* const pcms[1] = {pcm};
-        const double scales[1] = {static_cast<double>(scale)};
-        window(&currentStore, writeSlot, windowTaps->taps, scales, pcms);
-    } else {
-        WindowToPcmPlain(currentStore, writeSlot, *windowTaps, scale, pcm);
-    }
+    int16_t* const pcms[1] = {pcm};
+    const double scales[1] = {static_cast<double>(scale)};
+    window(&currentStore, writeSlot, windowTaps->taps, scales, pcms);
     out.AppendBlock(channel, pcm, 32);
 }
 
-// Two filters at the same slot: one kernel call makes both blocks.
 template <typename Window>
 void SynthFilter::WindowBlocks(SynthFilter& a, SynthFilter& b, OBuffer& out, Window window) {
     alignas(32) int16_t pcmA[32];
     alignas(32) int16_t pcmB[32];
-    if (window) {
-        int16_t* const pcms[2] = {pcmA, pcmB};
-        const double* const stores[2] = {a.currentStore, b.currentStore};
-        const double scales[2] = {static_cast<double>(a.scale), static_cast<double>(b.scale)};
-        window(stores, a.writeSlot, a.windowTaps->taps, scales, pcms);
-    } else {
-        WindowToPcmPlain(a.currentStore, a.writeSlot, *a.windowTaps, a.scale, pcmA);
-        WindowToPcmPlain(b.currentStore, b.writeSlot, *b.windowTaps, b.scale, pcmB);
-    }
+    int16_t* const pcms[2] = {pcmA, pcmB};
+    const double* const stores[2] = {a.currentStore, b.currentStore};
+    const double scales[2] = {static_cast<double>(a.scale), static_cast<double>(b.scale)};
+    window(stores, a.writeSlot, a.windowTaps->taps, scales, pcms);
     out.AppendBlock(a.channel, pcmA, 32);
     out.AppendBlock(b.channel, pcmB, 32);
 }
@@ -193,14 +194,14 @@ void SynthFilter::SynthesizeBlock(OBuffer& out) {
     float x[32];
     CosineBlocks(CurrentDecodePath(), subbandIn.data(), 1, 1, x);
     StoreMatrixed(x);
-    WindowBlock(out, kernels::WindowToPcm<1>());
+    WindowBlock(out, WindowToPcm<1>());
     NextSlot();
     subbandIn.fill(0.0f);
 }
 
 void SynthFilter::SynthesizeBlocks(const float* samples, int32_t stride, int32_t count, OBuffer& out) {
     const DecodePath path = CurrentDecodePath();
-    const kernels::WindowFn window = kernels::WindowToPcm<1>();
+    const kernels::WindowFn window = WindowToPcm<1>();
     alignas(64) float x[16 * 32];
     int32_t done = 0;
     while (done < count) {
@@ -227,7 +228,7 @@ void SynthFilter::SynthesizeBlocks(SynthFilter& a, const float* samplesA, SynthF
         return;
     }
     const DecodePath path = CurrentDecodePath();
-    const kernels::WindowFn window = kernels::WindowToPcm<2>();
+    const kernels::WindowFn window = WindowToPcm<2>();
     alignas(64) float xa[16 * 32];
     alignas(64) float xb[16 * 32];
     int32_t done = 0;

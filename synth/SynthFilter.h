@@ -77,9 +77,9 @@ private:
     int32_t CosineBlocks(DecodePath path, const float* first, int32_t stride, int32_t left, float* x) const;
     void StoreMatrixed(const float* x);
     // The window sums of the current slot and their conversion to 16 bits,
-    // appended to out: by the window kernel given (kernels::WindowFn), or
-    // by the plain loop when it is null; for one filter, or for two filters
-    // at the same slot.
+    // appended to out, by the function given (a kernels::WindowFn: a
+    // kernel, or the plain loop); for one filter, or for two filters at the
+    // same slot.
     template <typename Window>
     void WindowBlock(OBuffer& out, Window window);
     template <typename Window>
@@ -107,7 +107,11 @@ private:
 };
 
 // The 32-point cosine transform X[k] = sum over n of in[n] * cos((2n + 1) k pi / 64),
-// k = 0..31, by the fast even/odd factorisation in single precision.
+// k = 0..31, by the fast even/odd factorisation in single precision
+// (FastCosine.h), one block. The filter runs it so only where no kernels
+// run; the kernels run the same template on vectors, a block a lane, and
+// give exactly its results (SynthFilterTest,
+// MatchesTheTextbookFilterBankExactly, builds its expected output with it).
 void FastCosine32(const float* in, float* out);
 // The same transform by its defining sums, in double precision, rounded to
 // single precision at the end.
