@@ -18,6 +18,7 @@ struct BandRow {
 
 inline constexpr int32_t kBandRows = 9;
 
+// clang-format off
 // 16 kHz, and the MPEG-2.5 rates 11.025 and 12 kHz.
 inline constexpr BandRow kBands16k = {
     {0, 6, 12, 18, 24, 30, 36, 44, 54, 66, 80, 96, 116, 140, 168, 200, 238, 284, 336, 396, 464, 522, 576},
@@ -43,6 +44,7 @@ inline constexpr BandRow bandTable[kBandRows] = {
     {{0, 12, 24, 36, 48, 60, 72, 88, 108, 132, 160, 192, 232, 280, 336, 400, 476, 566, 568, 570, 572, 574, 576},
      {0, 8, 16, 24, 36, 52, 72, 96, 124, 160, 162, 164, 166, 192}},
 };
+// clang-format on
 
 // The line where short band 3 begins in a granule's three windows: line 36
 // at every rate but 8 kHz, where it is line 72. The long part of a mixed

@@ -2,6 +2,7 @@
 
 namespace zumo {
 
+// clang-format off
 const std::array<float, 64> scaleFactorTable = {
     2.0f,            1.58740103f,     1.25992107f,     1.0f,            0.793700516f,    0.629960537f,
     0.5f,            0.396850258f,    0.314980268f,    0.25f,           0.198425129f,    0.157490134f,
@@ -15,5 +16,6 @@ const std::array<float, 64> scaleFactorTable = {
     7.62939453e-06f, 6.05545438e-06f, 4.80621748e-06f, 3.81469727e-06f, 3.02772719e-06f, 2.40310874e-06f,
     1.90734863e-06f, 1.51386359e-06f, 1.20155437e-06f, 0.0f,
 };
+// clang-format on
 
 } // namespace zumo
