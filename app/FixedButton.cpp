@@ -20,8 +20,8 @@ static void PaintButton(QWidget* button, const QImage* glyphs, bool second, char
 
 FixedButton::FixedButton(QWidget* parent, const QImage* glyphs, char caption, QColor captionColour,
                          std::atomic<bool>* flag, int repeatMs)
-    : QWidget(parent), glyphs(glyphs), caption(caption), captionColour(captionColour),
-      flag(flag ? flag : &ownFlag), repeatMs(repeatMs) {
+    : QWidget(parent), glyphs(glyphs), caption(caption), captionColour(captionColour), flag(flag ? flag : &ownFlag),
+      repeatMs(repeatMs) {
     setFocusPolicy(Qt::StrongFocus);
     QObject::connect(&repeatTimer, &QTimer::timeout, this, [this] { Repeat(); });
 }

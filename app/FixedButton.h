@@ -29,8 +29,8 @@ public:
     // well after that.
     static constexpr int kFirstRepeatMs = 500;
 
-    FixedButton(QWidget* parent, const QImage* glyphs, char caption, QColor captionColour,
-                std::atomic<bool>* flag, int repeatMs);
+    FixedButton(QWidget* parent, const QImage* glyphs, char caption, QColor captionColour, std::atomic<bool>* flag,
+                int repeatMs);
 
     bool Checked() const { return flag->load(); }
     void SetChecked(bool on);
@@ -65,8 +65,8 @@ private:
     int repeatMs;
     QTimer repeatTimer;
     std::function<void(FixedButton*)> clickAction;
-    bool held = false;          // a press of the left button is under way
-    bool pointerOn = false;     // and the pointer was last seen on the button
+    bool held = false;      // a press of the left button is under way
+    bool pointerOn = false; // and the pointer was last seen on the button
     bool repeating = false;
 };
 

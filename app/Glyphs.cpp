@@ -19,7 +19,8 @@ void DrawCaption(QPainter& painter, const QRect& area, char symbol, QColor colou
         painter.drawPolygon(QPolygonF({QPointF(left, y0 + 1), QPointF(left + width, y0 + 6), QPointF(left, y0 + 11)}));
     };
     auto triangleLeft = [&](double left, double width) {
-        painter.drawPolygon(QPolygonF({QPointF(left + width, y0 + 1), QPointF(left, y0 + 6), QPointF(left + width, y0 + 11)}));
+        painter.drawPolygon(
+            QPolygonF({QPointF(left + width, y0 + 1), QPointF(left, y0 + 6), QPointF(left + width, y0 + 11)}));
     };
     switch (symbol) {
     case ';': // pause: two bars
@@ -48,8 +49,10 @@ void DrawCaption(QPainter& painter, const QRect& area, char symbol, QColor colou
         painter.drawArc(ring, 210 * 16, 140 * 16);
         painter.setPen(Qt::NoPen);
         painter.setBrush(colour);
-        painter.drawPolygon(QPolygonF({QPointF(x0 + 0.0, y0 + 3.5), QPointF(x0 + 4.0, y0 + 3.5), QPointF(x0 + 2.0, y0 + 6.5)}));
-        painter.drawPolygon(QPolygonF({QPointF(x0 + 12.0, y0 + 8.5), QPointF(x0 + 8.0, y0 + 8.5), QPointF(x0 + 10.0, y0 + 5.5)}));
+        painter.drawPolygon(
+            QPolygonF({QPointF(x0 + 0.0, y0 + 3.5), QPointF(x0 + 4.0, y0 + 3.5), QPointF(x0 + 2.0, y0 + 6.5)}));
+        painter.drawPolygon(
+            QPolygonF({QPointF(x0 + 12.0, y0 + 8.5), QPointF(x0 + 8.0, y0 + 8.5), QPointF(x0 + 10.0, y0 + 5.5)}));
         break;
     }
     case '6': // list: a down-pointing triangle
@@ -64,8 +67,7 @@ void DrawCaption(QPainter& painter, const QRect& area, char symbol, QColor colou
         painter.drawText(area, Qt::AlignCenter, QStringLiteral("i"));
         break;
     }
-    default:
-        break;
+    default: break;
     }
     painter.restore();
 }

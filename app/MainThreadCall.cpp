@@ -66,8 +66,8 @@ bool MainThreadCall::Run(std::function<void()> call, std::shared_ptr<std::atomic
 bool MainThreadCall::Post(std::function<void()> call, std::shared_ptr<std::atomic<bool>> terminated) {
     std::lock_guard<std::mutex> guard(lock);
     if (!target) return false;
-    QCoreApplication::postEvent(target, new CallEvent(std::move(call), std::move(terminated),
-                                                      std::make_shared<Completion>()));
+    QCoreApplication::postEvent(target,
+                                new CallEvent(std::move(call), std::move(terminated), std::make_shared<Completion>()));
     return true;
 }
 

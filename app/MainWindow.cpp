@@ -54,7 +54,8 @@ MainWindow::MainWindow(WindowServices s) : services(std::move(s)) {
     auto post = [bridge = bridge](std::function<void()> call) { bridge->Post(std::move(call), nullptr); };
     // Tags that came in: the list shows them where it shows their files.
     tagCache = std::make_shared<TagCache>(post, [this] { model->TitlesChanged(); });
-    expander = std::make_unique<PathExpander>(post, [this](std::vector<std::string> files) { AddFiles(std::move(files)); });
+    expander = std::make_unique<PathExpander>(post,
+                                              [this](std::vector<std::string> files) { AddFiles(std::move(files)); });
     controls = std::make_unique<WindowMediaControls>(this);
     if (!services.moveRequest)
         services.moveRequest = [this] {
@@ -65,12 +66,9 @@ MainWindow::MainWindow(WindowServices s) : services(std::move(s)) {
             // The desktop's own dialog where the session offers one.
             std::vector<std::string> chosen;
             switch (PortalFileDialog::Run(this, chosen)) {
-            case PortalFileDialog::Outcome::Chosen:
-                return chosen;
-            case PortalFileDialog::Outcome::Cancelled:
-                return std::nullopt;
-            case PortalFileDialog::Outcome::Unavailable:
-                break;
+            case PortalFileDialog::Outcome::Chosen: return chosen;
+            case PortalFileDialog::Outcome::Cancelled: return std::nullopt;
+            case PortalFileDialog::Outcome::Unavailable: break;
             }
             // Qt's own, then. (Qt keeps its history in a settings file,
             // which main() sends nowhere.)
@@ -83,7 +81,8 @@ MainWindow::MainWindow(WindowServices s) : services(std::move(s)) {
             for (const QString& path : dialog.selectedFiles()) chosen.push_back(PathBytes(path));
             return chosen;
         };
-    if (!services.openHelp) services.openHelp = [](const QString& path) { QDesktopServices::openUrl(QUrl::fromLocalFile(path)); };
+    if (!services.openHelp)
+        services.openHelp = [](const QString& path) { QDesktopServices::openUrl(QUrl::fromLocalFile(path)); };
     if (!services.showAbout)
         services.showAbout = [](const QString& title, const QString& text) {
             QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok);
@@ -154,13 +153,11 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
         }
         return true;
     }
-    case QEvent::MouseButtonDblClick:
-        return true; // swallowed: a double click on the window does nothing
+    case QEvent::MouseButtonDblClick: return true; // swallowed: a double click on the window does nothing
     case QEvent::MouseButtonRelease:
         if (QWidget::mouseGrabber() == this) releaseMouse();
         return true;
-    default:
-        return false;
+    default: return false;
     }
 }
 
@@ -193,7 +190,8 @@ void MainWindow::Animate(bool hiding, std::function<void()> done) {
             right = w - left;
         }
         if (flags & 4) bottom = static_cast<int>(h * t);
-        setMask(RoundedRegion(size()).intersected(QRegion(left, top, std::max(0, right - left), std::max(0, bottom - top))));
+        setMask(RoundedRegion(size()).intersected(
+            QRegion(left, top, std::max(0, right - left), std::max(0, bottom - top))));
     });
     QObject::connect(animation, &QVariantAnimation::finished, this, [this, done = std::move(done)] {
         Reshape();
@@ -278,7 +276,8 @@ bool MainWindow::WorkerRunning() const { return worker && !worker->Finished() &&
 std::shared_ptr<PlaylistWorker> MainWindow::NewWorker() {
     auto terminated = std::make_shared<std::atomic<bool>>(false);
     auto display = std::make_shared<WindowDisplay>(bridge, this, terminated, tagCache);
-    return PlaylistWorker::Create(shared, display, services.playerFactory, terminated, &TrimWorkingSet, services.timing);
+    return PlaylistWorker::Create(shared, display, services.playerFactory, terminated, &TrimWorkingSet,
+                                  services.timing);
 }
 
 void MainWindow::AddFiles(std::vector<std::string> files) {
@@ -290,7 +289,8 @@ void MainWindow::AddFiles(std::vector<std::string> files) {
         needWorker = !WorkerRunning();
         list.entries.insert(list.entries.end(), files.begin(), files.end());
         for (size_t i = list.entries.size(); i-- > 0;)
-            if (!HasMp3Extension(list.entries[i])) list.entries.erase(list.entries.begin() + static_cast<std::ptrdiff_t>(i));
+            if (!HasMp3Extension(list.entries[i]))
+                list.entries.erase(list.entries.begin() + static_cast<std::ptrdiff_t>(i));
         count = list.entries.size();
     }
     if (needWorker) {
@@ -346,8 +346,8 @@ void MainWindow::SelectRow(int32_t row) {
 }
 
 void MainWindow::StartTrack(const std::string& path, const TrackTags& tags) {
-    currentTrack = MediaTrack{currentTrack.number + 1, path, tags.title.empty() ? TitleOf(path) : tags.title,
-                              tags.artist, tags.album, 0};
+    currentTrack = MediaTrack{
+        currentTrack.number + 1, path, tags.title.empty() ? TitleOf(path) : tags.title, tags.artist, tags.album, 0};
     elapsedSeconds = 0;
     // The file name when the tags name no title: as bytes, which need not be UTF-8.
     trackTitle = tags.title.empty() ? PathText(TitleOf(path)) : QString::fromStdString(DisplayTitle(tags, path));
@@ -442,7 +442,8 @@ void MainWindow::OnButtonClick(QWidget* sender) {
     }
     if (sender == closeButton) {
         if (worker) worker->Terminate();
-        QMetaObject::invokeMethod(this, [this] { close(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { close(); }, Qt::QueuedConnection);
     }
     if (sender == infoButton) HelpOrAbout();
     shared->uiEvent.Set();
@@ -474,8 +475,11 @@ void MainWindow::HelpOrAbout() {
     const QFileInfo info(path);
     if (info.exists() && !info.isDir()) services.openHelp(path);
     else
-        services.showAbout(windowTitle(),
-                           QStringLiteral("Zumo mp3 player\nA small player of MPEG audio files, with a decoder of its own. Version " ZUMO_VERSION "."));
+        services.showAbout(
+            windowTitle(),
+            QStringLiteral(
+                "Zumo mp3 player\nA small player of MPEG audio files, with a decoder of its own. Version " ZUMO_VERSION
+                "."));
 }
 
 } // namespace zumo

@@ -32,19 +32,30 @@ class TagCache;
 // How the window reaches the world outside it. The defaults are the real
 // ones; tests put recorders in their place.
 struct WindowServices {
-    std::vector<std::string> commandLineArgs;           // every argument, as the system gave its bytes
-    PlayerFactory playerFactory;                        // none: entries cannot be played
-    std::function<void()> moveRequest;                  // default: the window system's own move
+    std::vector<std::string> commandLineArgs;                            // every argument, as the system gave its bytes
+    PlayerFactory playerFactory;                                         // none: entries cannot be played
+    std::function<void()> moveRequest;                                   // default: the window system's own move
     std::function<std::optional<std::vector<std::string>>()> openDialog; // default: the file dialog
-    std::function<void(const QString& path)> openHelp;      // default: the desktop's handler
+    std::function<void(const QString& path)> openHelp;                   // default: the desktop's handler
     std::function<void(const QString& title, const QString& text)> showAbout; // default: a message box
-    QString helpDir;                                    // default: the executable's real directory
+    QString helpDir; // default: the executable's real directory
     WorkerTiming timing;
-    bool animate = true;                                // show and close animations where possible
+    bool animate = true; // show and close animations where possible
 };
 
 // The tray menu's items by index.
-enum TrayItem { ItemAbout = 0, ItemShow, ItemOnTop, ItemSep1, ItemNext, ItemPrev, ItemRepeat, ItemPause, ItemSep2, ItemExit };
+enum TrayItem {
+    ItemAbout = 0,
+    ItemShow,
+    ItemOnTop,
+    ItemSep1,
+    ItemNext,
+    ItemPrev,
+    ItemRepeat,
+    ItemPause,
+    ItemSep2,
+    ItemExit
+};
 // The tray icon's mouse messages.
 enum class TrayMouse { LeftUp, LeftDouble, RightUp, Other };
 

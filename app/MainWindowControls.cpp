@@ -99,9 +99,9 @@ void MainWindow::BuildControls() {
     currentTitle = titleLabel->text();
     currentTitleWidth = titleLabel->fontMetrics().horizontalAdvance(currentTitle);
 
-    for (QWidget* surface : {static_cast<QWidget*>(infoPanel), static_cast<QWidget*>(elapsedLabel),
-                             static_cast<QWidget*>(totalLabel), static_cast<QWidget*>(bitrateLabel),
-                             static_cast<QWidget*>(titleClip), static_cast<QWidget*>(titleLabel)})
+    for (QWidget* surface :
+         {static_cast<QWidget*>(infoPanel), static_cast<QWidget*>(elapsedLabel), static_cast<QWidget*>(totalLabel),
+          static_cast<QWidget*>(bitrateLabel), static_cast<QWidget*>(titleClip), static_cast<QWidget*>(titleLabel)})
         surface->installEventFilter(this);
 
     buttonStrip = new Panel(this, 2, &backgroundBitmap);

@@ -11,7 +11,8 @@ namespace zumo {
 
 void MainWindow::BuildTray() {
     trayMenu = new QMenu(this);
-    const char* texts[10] = {"Zumo mp3", "Show", "Always on top", "-", "Next", "Previous", "Repeat All", "Pause", "-", "Exit"};
+    const char* texts[10] = {"Zumo mp3", "Show",       "Always on top", "-", "Next",
+                             "Previous", "Repeat All", "Pause",         "-", "Exit"};
     for (int i = 0; i < 10; ++i) {
         if (texts[i][0] == '-') {
             menuItems[i] = trayMenu->addSeparator();
@@ -70,20 +71,15 @@ void MainWindow::OnTrayMouse(TrayMouse message) {
         setVisible(!isVisible());
         menuItems[ItemShow]->setChecked(!menuItems[ItemShow]->isChecked());
         break;
-    case TrayMouse::RightUp:
-        trayMenu->popup(QCursor::pos());
-        break;
-    case TrayMouse::Other:
-        break;
+    case TrayMouse::RightUp: trayMenu->popup(QCursor::pos()); break;
+    case TrayMouse::Other: break;
     }
 }
 
 void MainWindow::OnMenuItem(int index) {
     const bool listEmpty = shared->playlist.Count() == 0;
     switch (index) {
-    case ItemAbout:
-        OnButtonClick(infoButton);
-        break;
+    case ItemAbout: OnButtonClick(infoButton); break;
     case ItemShow:
         // The item's own mark decides (the action may have flipped it already).
         if (isVisible()) {
@@ -125,10 +121,10 @@ void MainWindow::OnMenuItem(int index) {
         SyncMenuMarks();
         break;
     case ItemExit:
-        QMetaObject::invokeMethod(this, [this] { close(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { close(); }, Qt::QueuedConnection);
         break;
-    default:
-        break;
+    default: break;
     }
     Refresh();
 }

@@ -83,12 +83,9 @@ QString MprisService::introspect(const QString&) const { return QString::fromLat
 
 QString MprisService::StatusText() {
     switch (controls ? controls->Status() : PlaybackStatus::Stopped) {
-    case PlaybackStatus::Playing:
-        return QStringLiteral("Playing");
-    case PlaybackStatus::Paused:
-        return QStringLiteral("Paused");
-    case PlaybackStatus::Stopped:
-        break;
+    case PlaybackStatus::Playing: return QStringLiteral("Playing");
+    case PlaybackStatus::Paused: return QStringLiteral("Paused");
+    case PlaybackStatus::Stopped: break;
     }
     return QStringLiteral("Stopped");
 }
@@ -106,7 +103,8 @@ QVariantMap MprisService::Metadata() {
         return metadata;
     }
     metadata.insert(QStringLiteral("mpris:trackid"),
-                    QVariant::fromValue(QDBusObjectPath(QStringLiteral("/org/zumo/player/track/%1").arg(track.number))));
+                    QVariant::fromValue(
+                        QDBusObjectPath(QStringLiteral("/org/zumo/player/track/%1").arg(track.number))));
     if (track.lengthSeconds > 0)
         metadata.insert(QStringLiteral("mpris:length"), QVariant::fromValue<qlonglong>(track.lengthSeconds * 1000000));
     metadata.insert(QStringLiteral("xesam:title"), Text(track.title));
@@ -138,23 +136,26 @@ QVariant MprisService::Property(const QString& interface, const QString& name) {
         name == QLatin1String("Volume"))
         return 1.0;
     if (name == QLatin1String("CanSeek")) return false;
-    if (name == QLatin1String("CanGoNext") || name == QLatin1String("CanGoPrevious") || name == QLatin1String("CanPlay") ||
-        name == QLatin1String("CanPause") || name == QLatin1String("CanControl"))
+    if (name == QLatin1String("CanGoNext") || name == QLatin1String("CanGoPrevious") ||
+        name == QLatin1String("CanPlay") || name == QLatin1String("CanPause") || name == QLatin1String("CanControl"))
         return true;
     return {};
 }
 
 QVariantMap MprisService::Properties(const QString& interface) {
-    static const char* rootNames[] = {"CanQuit", "CanRaise", "HasTrackList", "Identity", "DesktopEntry",
-                                      "SupportedUriSchemes", "SupportedMimeTypes"};
-    static const char* playerNames[] = {"PlaybackStatus", "LoopStatus", "Rate", "Metadata", "Volume", "Position",
-                                        "MinimumRate", "MaximumRate", "CanGoNext", "CanGoPrevious", "CanPlay",
-                                        "CanPause", "CanSeek", "CanControl"};
+    static const char* rootNames[] = {"CanQuit",           "CanRaise",     "HasTrackList",
+                                      "Identity",          "DesktopEntry", "SupportedUriSchemes",
+                                      "SupportedMimeTypes"};
+    static const char* playerNames[] = {"PlaybackStatus", "LoopStatus",  "Rate",        "Metadata",  "Volume",
+                                        "Position",       "MinimumRate", "MaximumRate", "CanGoNext", "CanGoPrevious",
+                                        "CanPlay",        "CanPause",    "CanSeek",     "CanControl"};
     QVariantMap values;
     if (interface == kRoot)
-        for (const char* name : rootNames) values.insert(QString::fromLatin1(name), Property(interface, QString::fromLatin1(name)));
+        for (const char* name : rootNames)
+            values.insert(QString::fromLatin1(name), Property(interface, QString::fromLatin1(name)));
     if (interface == kPlayer)
-        for (const char* name : playerNames) values.insert(QString::fromLatin1(name), Property(interface, QString::fromLatin1(name)));
+        for (const char* name : playerNames)
+            values.insert(QString::fromLatin1(name), Property(interface, QString::fromLatin1(name)));
     return values;
 }
 
@@ -167,14 +168,15 @@ void MprisService::Refresh() {
     const QVariantMap metadata = Metadata();
     if (metadata != shownMetadata) changed.insert(QStringLiteral("Metadata"), shownMetadata = metadata);
     if (changed.isEmpty() || !registered) return;
-    QDBusMessage signal =
-        QDBusMessage::createSignal(QString::fromLatin1(kObjectPath), kProperties, QStringLiteral("PropertiesChanged"));
+    QDBusMessage signal = QDBusMessage::createSignal(QString::fromLatin1(kObjectPath), kProperties,
+                                                     QStringLiteral("PropertiesChanged"));
     signal << kPlayer << changed << QStringList();
     bus.send(signal);
 }
 
 // The methods of the two interfaces; false when there is no such method.
-bool MprisService::Call(const QString& interface, const QString& member, const QDBusMessage& message, QDBusMessage& reply) {
+bool MprisService::Call(const QString& interface, const QString& member, const QDBusMessage& message,
+                        QDBusMessage& reply) {
     reply = message.createReply();
     if (interface == kRoot || interface.isEmpty()) {
         if (member == QLatin1String("Raise")) {
@@ -188,20 +190,23 @@ bool MprisService::Call(const QString& interface, const QString& member, const Q
         if (!interface.isEmpty()) return false;
     }
     if (interface != kPlayer && !interface.isEmpty()) return false;
-    if (member == QLatin1String("Seek") || member == QLatin1String("SetPosition")) return true; // the player cannot seek
+    if (member == QLatin1String("Seek") || member == QLatin1String("SetPosition"))
+        return true; // the player cannot seek
     if (member == QLatin1String("OpenUri")) {
         const QString uri = message.arguments().value(0).toString();
         const std::string path = PathOfFileUrl(uri.toStdString());
         if (path.empty()) {
-            reply = Error(message, "org.freedesktop.DBus.Error.InvalidArgs", QStringLiteral("Only local file:// URIs can be opened"));
+            reply = Error(message, "org.freedesktop.DBus.Error.InvalidArgs",
+                          QStringLiteral("Only local file:// URIs can be opened"));
             return true;
         }
         if (controls) controls->Open({path});
         return true;
     }
-    if (!controls) return member == QLatin1String("PlayPause") || member == QLatin1String("Play") ||
-                          member == QLatin1String("Pause") || member == QLatin1String("Stop") ||
-                          member == QLatin1String("Next") || member == QLatin1String("Previous");
+    if (!controls)
+        return member == QLatin1String("PlayPause") || member == QLatin1String("Play") ||
+               member == QLatin1String("Pause") || member == QLatin1String("Stop") || member == QLatin1String("Next") ||
+               member == QLatin1String("Previous");
     if (member == QLatin1String("PlayPause")) controls->PlayPause();
     else if (member == QLatin1String("Play")) controls->Play();
     else if (member == QLatin1String("Pause")) controls->Pause();
@@ -233,7 +238,8 @@ bool MprisService::handleMessage(const QDBusMessage& message, const QDBusConnect
             const QVariant value = args.value(2).value<QDBusVariant>().variant();
             if (on == kPlayer && name == QLatin1String("LoopStatus")) {
                 const QString loop = value.toString();
-                if (loop != QLatin1String("None") && loop != QLatin1String("Track") && loop != QLatin1String("Playlist")) {
+                if (loop != QLatin1String("None") && loop != QLatin1String("Track") &&
+                    loop != QLatin1String("Playlist")) {
                     reply = Error(message, "org.freedesktop.DBus.Error.InvalidArgs", loop);
                 } else {
                     // (No single-track repeat: "Track" repeats the list, as the button does.)

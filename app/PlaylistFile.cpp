@@ -123,8 +123,7 @@ std::vector<std::string> PlsEntries(const std::string& text) {
         if (digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos) continue;
         numbered.emplace_back(std::stol(digits), Trim(line.substr(equals + 1)));
     }
-    std::stable_sort(numbered.begin(), numbered.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::stable_sort(numbered.begin(), numbered.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     std::vector<std::string> entries;
     for (auto& [number, entry] : numbered) entries.push_back(std::move(entry));
     return entries;
@@ -157,8 +156,8 @@ std::string FileUrlOf(const std::string& path) {
     std::string url = "file://";
     for (const char c : path) {
         const auto b = static_cast<unsigned char>(c);
-        const bool plain = (b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z') || (b >= '0' && b <= '9') ||
-                           b == '-' || b == '.' || b == '_' || b == '~' || b == '/';
+        const bool plain = (b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z') || (b >= '0' && b <= '9') || b == '-' ||
+                           b == '.' || b == '_' || b == '~' || b == '/';
         if (plain) {
             url += c;
         } else {

@@ -9,8 +9,7 @@
 namespace zumo {
 
 std::shared_ptr<PlaylistWorker> PlaylistWorker::Create(std::shared_ptr<PlaybackShared> shared,
-                                                       std::shared_ptr<WorkerDisplay> display,
-                                                       PlayerFactory factory,
+                                                       std::shared_ptr<WorkerDisplay> display, PlayerFactory factory,
                                                        std::shared_ptr<std::atomic<bool>> terminated,
                                                        std::function<void()> trimWorkingSet, WorkerTiming timing) {
     std::shared_ptr<PlaylistWorker> worker(new PlaylistWorker());
@@ -43,9 +42,7 @@ void PlaylistWorker::Terminate() {
         std::lock_guard<std::mutex> guard(shared->playerLock);
         terminated->store(true);
     }
-    {
-        std::lock_guard<std::mutex> guard(doneLock);
-    }
+    { std::lock_guard<std::mutex> guard(doneLock); }
     doneChanged.notify_all();
     shared->uiEvent.Set();
 }
@@ -211,7 +208,7 @@ bool PlaylistWorker::TrackLoop(const std::shared_ptr<TrackPlayer>& player, bool 
     Playlist& list = shared->playlist;
     CommandFlags& flags = shared->flags;
     bool waiting = waitForDevice;
-    bool stopped = false;  // stopped while waiting: nothing will play
+    bool stopped = false; // stopped while waiting: nothing will play
     auto nextTry = std::chrono::steady_clock::now() + timing.deviceRetry;
     // Each track shows its time afresh, even when it starts with the text
     // the last one ended on.
@@ -234,10 +231,8 @@ bool PlaylistWorker::TrackLoop(const std::shared_ptr<TrackPlayer>& player, bool 
             {
                 std::lock_guard<std::mutex> guard(list.lock);
                 const auto count = static_cast<int32_t>(list.entries.size());
-                if (prev)
-                    list.currentIndex = list.currentIndex > 0 ? list.currentIndex - 2 : count - 2;
-                else if (list.currentIndex == count - 1)
-                    list.currentIndex = -1;
+                if (prev) list.currentIndex = list.currentIndex > 0 ? list.currentIndex - 2 : count - 2;
+                else if (list.currentIndex == count - 1) list.currentIndex = -1;
             }
             (prev ? flags.prev : flags.next).store(false);
             if (!Show([](WorkerDisplay& d) { d.RefreshButtons(); })) return false;

@@ -109,8 +109,7 @@ inline constexpr const char* kNoOutputReason = "no sound output";
 class PlaylistWorker : public std::enable_shared_from_this<PlaylistWorker> {
 public:
     static std::shared_ptr<PlaylistWorker> Create(std::shared_ptr<PlaybackShared> shared,
-                                                  std::shared_ptr<WorkerDisplay> display,
-                                                  PlayerFactory factory,
+                                                  std::shared_ptr<WorkerDisplay> display, PlayerFactory factory,
                                                   std::shared_ptr<std::atomic<bool>> terminated,
                                                   std::function<void()> trimWorkingSet = {},
                                                   WorkerTiming timing = WorkerTiming());

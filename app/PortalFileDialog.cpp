@@ -101,8 +101,10 @@ PortalFileDialog::Outcome PortalFileDialog::Run(QWidget* parent, std::vector<std
     options.insert(QStringLiteral("handle_token"), token);
     options.insert(QStringLiteral("multiple"), true);
     options.insert(QStringLiteral("modal"), true);
-    const PortalFilter mp3{QStringLiteral("mp3 files"), {{0, QStringLiteral("*.mp3")}, {0, QStringLiteral("*.MP3")},
-                                                          {1, QStringLiteral("audio/mpeg")}}};
+    const PortalFilter mp3{QStringLiteral("mp3 files"),
+                           {{0, QStringLiteral("*.mp3")},
+                            {0, QStringLiteral("*.MP3")},
+                            {1, QStringLiteral("audio/mpeg")}}};
     options.insert(QStringLiteral("filters"), QVariant::fromValue(QList<PortalFilter>{mp3}));
     QDBusMessage call = QDBusMessage::createMethodCall(kPortal, QStringLiteral("/org/freedesktop/portal/desktop"),
                                                        QStringLiteral("org.freedesktop.portal.FileChooser"),

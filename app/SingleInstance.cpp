@@ -24,7 +24,8 @@ std::string Absolute(const std::string& path) {
 
 bool Send(QDBusConnection& bus, const QString& interface, const QString& member, const QList<QVariant>& args) {
     QDBusMessage call = QDBusMessage::createMethodCall(QString::fromLatin1(MprisService::kBusName),
-                                                       QString::fromLatin1(MprisService::kObjectPath), interface, member);
+                                                       QString::fromLatin1(MprisService::kObjectPath), interface,
+                                                       member);
     call.setArguments(args);
     return bus.call(call, QDBus::Block, kAnswerMs).type() == QDBusMessage::ReplyMessage;
 }

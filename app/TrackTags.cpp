@@ -89,7 +89,8 @@ uint32_t LittleEndian32(const uint8_t* b) {
 
 // Four bytes of seven bits each, as ID3v2 stores its sizes.
 uint32_t Syncsafe(const uint8_t* b) {
-    return static_cast<uint32_t>(b[0]) << 21 | static_cast<uint32_t>(b[1]) << 14 | static_cast<uint32_t>(b[2]) << 7 | b[3];
+    return static_cast<uint32_t>(b[0]) << 21 | static_cast<uint32_t>(b[1]) << 14 | static_cast<uint32_t>(b[2]) << 7 |
+           b[3];
 }
 
 bool HasTopBits(const uint8_t* b) { return ((b[0] | b[1] | b[2] | b[3]) & 0x80) != 0; }
@@ -239,7 +240,8 @@ std::string DecodeStrings(const uint8_t* p, size_t n, Encoding encoding) {
         if (!last && !(p[i] == 0 && p[i + 1] == 0)) continue;
         const uint8_t* s = p + start;
         size_t length = i - start;
-        if (encoding == Encoding::Utf16WithBom && length >= 2 && ((s[0] == 0xFF && s[1] == 0xFE) || (s[0] == 0xFE && s[1] == 0xFF))) {
+        if (encoding == Encoding::Utf16WithBom && length >= 2 &&
+            ((s[0] == 0xFF && s[1] == 0xFE) || (s[0] == 0xFE && s[1] == 0xFF))) {
             bigEndian = s[0] == 0xFE;
             orderKnown = true;
             s += 2;
@@ -509,10 +511,10 @@ void ReadApe(Source& source, TrackTags& tags) {
         const uint64_t valueStart = pos + 8 + keyLength + 1;
         if (valueSize > itemsEnd - valueStart) return;
         const std::string key(reinterpret_cast<const char*>(head + 8), keyLength);
-        std::string* field = SameKey(key, "title") ? &tags.title
+        std::string* field = SameKey(key, "title")    ? &tags.title
                              : SameKey(key, "artist") ? &tags.artist
-                             : SameKey(key, "album") ? &tags.album
-                                                     : nullptr;
+                             : SameKey(key, "album")  ? &tags.album
+                                                      : nullptr;
         const bool text = ((itemFlags >> 1) & 3) == 0;
         if (field && field->empty() && text && valueSize <= kMaxTextBytes) {
             std::vector<uint8_t> value(valueSize);

@@ -13,13 +13,9 @@ PlaybackStatus WindowMediaControls::Status() {
 
 bool WindowMediaControls::Repeat() { return w->shared->flags.repeat; }
 
-MediaTrack WindowMediaControls::Track() {
-    return Status() == PlaybackStatus::Stopped ? MediaTrack() : w->currentTrack;
-}
+MediaTrack WindowMediaControls::Track() { return Status() == PlaybackStatus::Stopped ? MediaTrack() : w->currentTrack; }
 
-int64_t WindowMediaControls::PositionSeconds() {
-    return Status() == PlaybackStatus::Stopped ? 0 : w->elapsedSeconds;
-}
+int64_t WindowMediaControls::PositionSeconds() { return Status() == PlaybackStatus::Stopped ? 0 : w->elapsedSeconds; }
 
 void WindowMediaControls::PlayPause() {
     if (Status() == PlaybackStatus::Stopped) Play();
@@ -61,7 +57,8 @@ void WindowMediaControls::Raise() {
 }
 
 void WindowMediaControls::Quit() {
-    QMetaObject::invokeMethod(w, [w = w] { w->close(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        w, [w = w] { w->close(); }, Qt::QueuedConnection);
 }
 
 void WindowMediaControls::Open(std::vector<std::string> paths) { w->Intake(std::move(paths)); }

@@ -90,7 +90,7 @@ private:
     Args args;
     SynthFilter filter0;
     SynthFilter filter1;
-    Crc16* frameCrc = nullptr;        // borrowed from the header
+    Crc16* frameCrc = nullptr; // borrowed from the header
     std::unique_ptr<OBuffer> output;
     // Where the decoders put their samples: the output, or the gapless trim in front of it.
     std::unique_ptr<GaplessTrim> trim;
@@ -106,7 +106,7 @@ private:
     uint8_t layer3Version = 0;
     bool layer3Mpeg25 = false;
     uint8_t layer3Frequency = 0;
-    SubBandFrame subbands;            // storage for the Layer I and II per-frame objects
+    SubBandFrame subbands; // storage for the Layer I and II per-frame objects
     std::atomic<bool> repeatMode{false};
     std::atomic<bool> playing{false};
     std::atomic<bool> stopRequested{false};
@@ -127,14 +127,14 @@ private:
     // Elapsed time: milliseconds of a monotonic clock.
     std::atomic<bool> started{false};
     std::atomic<uint64_t> startTick{0};
-    std::atomic<uint64_t> pausedMs{0};    // time spent paused, accumulated
-    uint64_t pauseBegan = 0;              // under pauseLock
+    std::atomic<uint64_t> pausedMs{0};     // time spent paused, accumulated
+    uint64_t pauseBegan = 0;               // under pauseLock
     std::atomic<uint64_t> repeatBaseMs{0}; // time heard when repeat mode last started the file again
 
-    std::mutex pauseLock;                 // guards paused and pauseBegan; never taken by the decode loop per frame
+    std::mutex pauseLock; // guards paused and pauseBegan; never taken by the decode loop per frame
     std::condition_variable pauseChanged;
     std::atomic<bool> paused{false};
-    std::mutex threadLock;                // guards the thread object against Stop/WaitForEnd/destroy races
+    std::mutex threadLock; // guards the thread object against Stop/WaitForEnd/destroy races
     std::thread decodeThread;
 };
 

@@ -48,14 +48,14 @@ void Put32(std::vector<uint8_t>& out, uint32_t v, bool bigEndian) {
 void AppendFrames(std::vector<uint8_t>& file, Recipe& r) {
     const uint8_t a = r.Next(), b = r.Next();
     const int count = 1 + r.Next() % 4;
-    const int version = a & 3;                     // 0: MPEG-2.5, 2: MPEG-2, 3 and 1: MPEG-1
+    const int version = a & 3; // 0: MPEG-2.5, 2: MPEG-2, 3 and 1: MPEG-1
     const int layerBits = version == 0 ? 1 : 1 + (a >> 2) % 3;
     uint32_t h = 0xFFE00000u | (uint32_t(version == 1 ? 3 : version) << 19) | (uint32_t(layerBits) << 17);
-    h |= uint32_t((b >> 4) & 1) << 16;             // protection
-    h |= uint32_t(b % 15) << 12;                   // bit-rate index, 0 free format
-    h |= uint32_t((a >> 4) % 3) << 10;             // sampling frequency
-    h |= uint32_t(a >> 6) << 6;                    // mode
-    h |= uint32_t((b >> 5) & 3) << 4;              // mode extension
+    h |= uint32_t((b >> 4) & 1) << 16; // protection
+    h |= uint32_t(b % 15) << 12;       // bit-rate index, 0 free format
+    h |= uint32_t((a >> 4) % 3) << 10; // sampling frequency
+    h |= uint32_t(a >> 6) << 6;        // mode
+    h |= uint32_t((b >> 5) & 3) << 4;  // mode extension
     const int32_t freeBytes = 96 + 4 * (r.Next() % 200);
     for (int i = 0; i < count; ++i) {
         const uint32_t frame = h | (uint32_t((b >> 7) & (i & 1)) << 9); // padding every other frame
@@ -74,9 +74,16 @@ void AppendTag(std::vector<uint8_t>& file, Recipe& r, int kind) {
     case 0: { // ID3v2, footer when asked
         const bool footer = r.Next() & 1;
         const auto n = static_cast<uint32_t>(body.size());
-        const uint8_t head[10] = {'I', 'D', '3', 4, 0, static_cast<uint8_t>(footer ? 0x10 : 0),
-                                  static_cast<uint8_t>((n >> 21) & 0x7F), static_cast<uint8_t>((n >> 14) & 0x7F),
-                                  static_cast<uint8_t>((n >> 7) & 0x7F), static_cast<uint8_t>(n & 0x7F)};
+        const uint8_t head[10] = {'I',
+                                  'D',
+                                  '3',
+                                  4,
+                                  0,
+                                  static_cast<uint8_t>(footer ? 0x10 : 0),
+                                  static_cast<uint8_t>((n >> 21) & 0x7F),
+                                  static_cast<uint8_t>((n >> 14) & 0x7F),
+                                  static_cast<uint8_t>((n >> 7) & 0x7F),
+                                  static_cast<uint8_t>(n & 0x7F)};
         file.insert(file.end(), head, head + 10);
         file.insert(file.end(), body.begin(), body.end());
         if (footer) {

@@ -39,7 +39,7 @@ inline void ScaleToPcm16Sse2(const double* sum, double scale, int16_t* pcm) {
 }
 
 __attribute__((target("avx2"), always_inline)) inline void ScaleToPcm16Avx2(const double* sum, double scale,
-                                                                          int16_t* pcm) {
+                                                                            int16_t* pcm) {
     const __m256d factor = _mm256_set1_pd(scale);
     const __m256 low = _mm256_set1_ps(-32768.0f);
     const __m256 high = _mm256_set1_ps(32767.0f);
@@ -50,8 +50,7 @@ __attribute__((target("avx2"), always_inline)) inline void ScaleToPcm16Avx2(cons
         const __m256 v = _mm256_insertf128_ps(_mm256_castps128_ps256(a), b, 1);
         const __m256 clamped = _mm256_min_ps(_mm256_max_ps(v, low), high);
         const __m256i whole = _mm256_cvttps_epi32(_mm256_sub_ps(_mm256_add_ps(clamped, round), round));
-        const __m128i packed =
-            _mm_packs_epi32(_mm256_castsi256_si128(whole), _mm256_extractf128_si256(whole, 1));
+        const __m128i packed = _mm_packs_epi32(_mm256_castsi256_si128(whole), _mm256_extractf128_si256(whole, 1));
         _mm_store_si128(reinterpret_cast<__m128i*>(pcm + j), packed);
     }
 }
@@ -61,7 +60,7 @@ __attribute__((target("avx2"), always_inline)) inline void ScaleToPcm16Avx2(cons
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wuninitialized"
 __attribute__((target("avx512f"), always_inline)) inline void ScaleToPcm16Avx512(const double* sum, double scale,
-                                                                               int16_t* pcm) {
+                                                                                 int16_t* pcm) {
     const __m512d factor = _mm512_set1_pd(scale);
     const __m512 low = _mm512_set1_ps(-32768.0f);
     const __m512 high = _mm512_set1_ps(32767.0f);

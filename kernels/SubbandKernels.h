@@ -48,12 +48,9 @@ __attribute__((target("avx2"))) inline void RequantiseBlocksAvx2(const SlotRow* 
 }
 
 // The stage's own loop for Layer II compiled for AVX2.
-__attribute__((target("avx2"))) inline void ScaleBlocksAvx2(const GroupRow* left, const GroupRow* right,
-                                                            float* out) {
-    if (right)
-        ScaleBlocksBy<true>(left, right, out);
-    else
-        ScaleBlocksBy<false>(left, right, out);
+__attribute__((target("avx2"))) inline void ScaleBlocksAvx2(const GroupRow* left, const GroupRow* right, float* out) {
+    if (right) ScaleBlocksBy<true>(left, right, out);
+    else ScaleBlocksBy<false>(left, right, out);
 }
 #endif
 

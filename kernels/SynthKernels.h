@@ -47,8 +47,8 @@ template <typename V, int L>
 // lanes comes from samples and the upper half from second (blocks of two
 // channels transformed together).
 template <typename V>
-[[gnu::always_inline]] inline void CosineBlocksBy(const float* samples, int32_t stride, float* x,
-                                                  const float* scales, const float* second = nullptr) {
+[[gnu::always_inline]] inline void CosineBlocksBy(const float* samples, int32_t stride, float* x, const float* scales,
+                                                  const float* second = nullptr) {
     constexpr int kLanes = kLanesOf<V, float>;
     V in[32];
     for (int sb = 0; sb < 32; ++sb) {
@@ -77,8 +77,8 @@ __attribute__((target("avx2"))) inline void CosineBlocks8(const float* samples, 
     CosineBlocksBy<Float8>(samples, stride, x, scales);
 }
 
-__attribute__((target("avx2"))) inline void CosineBlocks4And4(const float* first, const float* second,
-                                                              int32_t stride, float* x, const float* scales) {
+__attribute__((target("avx2"))) inline void CosineBlocks4And4(const float* first, const float* second, int32_t stride,
+                                                              float* x, const float* scales) {
     CosineBlocksBy<Float8>(first, stride, x, scales, second);
 }
 
@@ -152,8 +152,8 @@ __attribute__((target("avx2"))) void WindowToPcmAvx2(const double* const* stores
 
 template <int Channels>
 __attribute__((target("avx512f"))) void WindowToPcmAvx512(const double* const* stores, int32_t slot,
-                                                         const double (*taps)[32], const double* scales,
-                                                         int16_t* const* pcm) {
+                                                          const double (*taps)[32], const double* scales,
+                                                          int16_t* const* pcm) {
     alignas(64) double sums[Channels][32];
     WindowSumsBy<Double8, 4, Channels>(stores, slot, taps, sums);
     for (int c = 0; c < Channels; ++c) ScaleToPcm16Avx512(sums[c], scales[c], pcm[c]);

@@ -31,8 +31,8 @@ uint32_t BuildLevel(std::vector<uint32_t>& out, const std::vector<HuffCodeWord>&
             const uint32_t suffix = word.code & ((1u << rest) - 1u);
             const uint32_t first = suffix << (width - rest);
             const uint32_t last = (suffix + 1) << (width - rest);
-            const uint32_t entry = huff::kLeaf | static_cast<uint32_t>(rest) << 8 |
-                                   static_cast<uint32_t>(word.x) << 4 | word.y;
+            const uint32_t entry = huff::kLeaf | static_cast<uint32_t>(rest) << 8 | static_cast<uint32_t>(word.x) << 4 |
+                                   word.y;
             for (uint32_t i = first; i < last; ++i) out[offset + i] = entry;
         } else {
             longer[(word.code >> (rest - width)) & ((1u << width) - 1u)].push_back(word);
@@ -58,13 +58,12 @@ struct TableSet {
             int xLen, yLen, linBits, codes; // codes: table whose code words are used; -1 none
         };
         static constexpr Row rows[34] = {
-            {0, 0, 0, -1},   {2, 2, 0, 1},    {3, 3, 0, 2},    {3, 3, 0, 3},    {0, 0, 0, -1},
-            {4, 4, 0, 5},    {4, 4, 0, 6},    {6, 6, 0, 7},    {6, 6, 0, 8},    {6, 6, 0, 9},
-            {8, 8, 0, 10},   {8, 8, 0, 11},   {8, 8, 0, 12},   {16, 16, 0, 13}, {0, 0, 0, -1},
-            {16, 16, 0, 15}, {16, 16, 1, 16}, {16, 16, 2, 16}, {16, 16, 3, 16}, {16, 16, 4, 16},
-            {16, 16, 6, 16}, {16, 16, 8, 16}, {16, 16, 10, 16}, {16, 16, 13, 16}, {16, 16, 4, 24},
-            {16, 16, 5, 24}, {16, 16, 6, 24}, {16, 16, 7, 24}, {16, 16, 8, 24}, {16, 16, 9, 24},
-            {16, 16, 11, 24}, {16, 16, 13, 24}, {1, 16, 0, 32}, {1, 16, 0, 33},
+            {0, 0, 0, -1},    {2, 2, 0, 1},     {3, 3, 0, 2},    {3, 3, 0, 3},    {0, 0, 0, -1},    {4, 4, 0, 5},
+            {4, 4, 0, 6},     {6, 6, 0, 7},     {6, 6, 0, 8},    {6, 6, 0, 9},    {8, 8, 0, 10},    {8, 8, 0, 11},
+            {8, 8, 0, 12},    {16, 16, 0, 13},  {0, 0, 0, -1},   {16, 16, 0, 15}, {16, 16, 1, 16},  {16, 16, 2, 16},
+            {16, 16, 3, 16},  {16, 16, 4, 16},  {16, 16, 6, 16}, {16, 16, 8, 16}, {16, 16, 10, 16}, {16, 16, 13, 16},
+            {16, 16, 4, 24},  {16, 16, 5, 24},  {16, 16, 6, 24}, {16, 16, 7, 24}, {16, 16, 8, 24},  {16, 16, 9, 24},
+            {16, 16, 11, 24}, {16, 16, 13, 24}, {1, 16, 0, 32},  {1, 16, 0, 33},
         };
         std::array<int, 34> rootBits{};
         for (int t = 0; t < 34; ++t) {
@@ -108,8 +107,8 @@ const HuffCodeTable* HuffTables() {
     return set.tables.data();
 }
 
-int32_t HuffmanDecode(const HuffCodeTable& table, int32_t& x, int32_t& y, int32_t& v, int32_t& w,
-                      BitReserve& reservoir, int32_t limit) {
+int32_t HuffmanDecode(const HuffCodeTable& table, int32_t& x, int32_t& y, int32_t& v, int32_t& w, BitReserve& reservoir,
+                      int32_t limit) {
     BitReserve::Cursor bits(reservoir, limit);
     const int32_t result = DecodeHuffmanCode(table, x, y, v, w, bits);
     reservoir.SkipBits(bits.Taken());

@@ -150,7 +150,7 @@ inline int32_t DecodeHuffmanCode(const HuffCodeTable& table, int32_t& x, int32_t
 // does not call it: Layer3Decoder::DecodeSamples reads a granule's codes
 // through one cursor with DecodeHuffmanCode, the same reading underneath,
 // and the Samples cases of HuffmanTest check that reading of whole granules.
-int32_t HuffmanDecode(const HuffCodeTable& table, int32_t& x, int32_t& y, int32_t& v, int32_t& w,
-                      BitReserve& reservoir, int32_t limit);
+int32_t HuffmanDecode(const HuffCodeTable& table, int32_t& x, int32_t& y, int32_t& v, int32_t& w, BitReserve& reservoir,
+                      int32_t limit);
 
 } // namespace zumo

@@ -16,10 +16,8 @@ Layer3Decoder::Layer3Decoder(Bitstream& stream, Header& header, SynthFilter& fil
     channelCount = header.mode == 3 ? 1 : 2;
     granuleCount = header.version == 1 ? 2 : 1;
     const int32_t rate = header.sampleFrequency < 3 ? header.sampleFrequency : 0;
-    if (header.mpeg25)
-        frequencyIndex = 6 + rate; // MPEG-2.5: otherwise decoded as MPEG-2
-    else
-        frequencyIndex = rate + (header.version == 1 ? 3 : 0);
+    if (header.mpeg25) frequencyIndex = 6 + rate; // MPEG-2.5: otherwise decoded as MPEG-2
+    else frequencyIndex = rate + (header.version == 1 ? 3 : 0);
 
     ChooseChannels();
     HuffTables(); // build the code tables now rather than inside the first frame
@@ -79,10 +77,8 @@ void Layer3Decoder::DecodeFrame() {
                 nonZeroCount[ch] = 0;
                 std::fill(std::begin(huffSamples), std::end(huffSamples), 0);
             } else {
-                if (header->version == 1)
-                    ReadScaleFactors(ch, gr);
-                else
-                    ReadLsfScaleFactors(ch, gr);
+                if (header->version == 1) ReadScaleFactors(ch, gr);
+                else ReadLsfScaleFactors(ch, gr);
                 damaged = !DecodeSamples(ch, gr);
             }
             Dequantize(ch, gr);
@@ -103,12 +99,9 @@ void Layer3Decoder::DecodeFrame() {
             Antialias(ch, gr);
             Hybrid(ch, gr);
             FrequencyInversion();
-            if (!paired)
-                HandOff(ch == 0 || channelChoice == ChannelChoice::Right ? *filter0 : *filter1);
-            else if (ch == firstChannel)
-                std::copy(hybridOut, hybridOut + 576, firstChannelOut);
-            else
-                HandOffPair();
+            if (!paired) HandOff(ch == 0 || channelChoice == ChannelChoice::Right ? *filter0 : *filter1);
+            else if (ch == firstChannel) std::copy(hybridOut, hybridOut + 576, firstChannelOut);
+            else HandOffPair();
         }
     }
 

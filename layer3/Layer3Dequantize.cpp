@@ -65,7 +65,8 @@ void Layer3Decoder::Dequantize(int ch, int gr) {
         for (int32_t band = 0; band < 22 && bands.longStart[band] < longEnd; ++band) {
             int32_t e = sf.longFactors[band];
             if (gi.preflag != 0) e += pretabTable[band];
-            scaleLines(bands.longStart[band], std::min(bands.longStart[band + 1], longEnd), BandScale(gain, e << shift));
+            scaleLines(bands.longStart[band], std::min(bands.longStart[band + 1], longEnd),
+                       BandScale(gain, e << shift));
         }
         shortFrom = longEnd;
         firstShortBand = 3;

@@ -172,10 +172,8 @@ void Layer3Decoder::Hybrid(int ch, int gr) {
         }
         float r[36];
         const int type = mixedLow && sb < longSubbands ? 0 : blockType;
-        if (direct)
-            InvMdctDirect(lines, r, type);
-        else
-            InvMdct(lines, r, type);
+        if (direct) InvMdctDirect(lines, r, type);
+        else InvMdct(lines, r, type);
         for (int k = 0; k < 18; ++k) {
             lines[k] = r[k] + carry[k];
             carry[k] = r[18 + k];

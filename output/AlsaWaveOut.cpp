@@ -100,7 +100,7 @@ int Recover(snd_pcm_t* pcm, int err) {
     if (err == -EPIPE) return std::min(snd_pcm_prepare(pcm), 0);
     // The system was suspended: ALSA resumes the stream or prepares it anew.
     if (err == -ESTRPIPE) return std::min(snd_pcm_recover(pcm, err, 1), 0);
-    return err;  // EIO, EBADFD, ENODEV, ENOTTY and anything else
+    return err; // EIO, EBADFD, ENODEV, ENOTTY and anything else
 }
 
 } // namespace
@@ -118,8 +118,8 @@ uint32_t AlsaWaveOut::OpenWithFormat(const WaveFormat& f, Handle& out) const {
     InstallQuietAlsaErrors();
     snd_pcm_t* handle = nullptr;
     if (snd_pcm_open(&handle, name.c_str(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0) return kError;
-    if (snd_pcm_set_params(handle, SND_PCM_FORMAT_S16_LE, SND_PCM_ACCESS_RW_INTERLEAVED, f.channels,
-                           f.samplesPerSec, 1, kLatencyUs) < 0) {
+    if (snd_pcm_set_params(handle, SND_PCM_FORMAT_S16_LE, SND_PCM_ACCESS_RW_INTERLEAVED, f.channels, f.samplesPerSec, 1,
+                           kLatencyUs) < 0) {
         snd_pcm_close(handle);
         return kBadFormat;
     }
@@ -389,7 +389,8 @@ void AlsaWaveOut::Run() {
             }
             l.lock();
             if (rewind) {
-                const uint64_t unplayed = std::min<uint64_t>(static_cast<uint64_t>(std::max<snd_pcm_sframes_t>(delay, 0)),
+                const uint64_t unplayed = std::min<uint64_t>(static_cast<uint64_t>(
+                                                                 std::max<snd_pcm_sframes_t>(delay, 0)),
                                                              written - blocks.Start());
                 RetirePlayed(written - unplayed);
                 written = std::max(played, blocks.Start());
@@ -467,7 +468,7 @@ void AlsaWaveOut::Run() {
             LoseDevice(failure, l);
             continue;
         }
-        if (resetDone < resetAsked) continue;  // the reset is carried out first
+        if (resetDone < resetAsked) continue; // the reset is carried out first
         written += added;
         uint64_t nowPlayed = written;
         if (!allPlayed) {
@@ -476,7 +477,7 @@ void AlsaWaveOut::Run() {
             nowPlayed = written - pending;
         }
         RetirePlayed(nowPlayed);
-        if (wrote) continue;  // there may be more room right away
+        if (wrote) continue; // there may be more room right away
         // Wait for room, or for the frames still to be played; requests wake us at once.
         // (Never less than 10 ms: a device that reports neither room nor
         // anything left to play must not keep the writer spinning.)

@@ -90,7 +90,7 @@ private:
 
     std::string name;
     WaveFormat format;
-    snd_pcm_t* pcm = nullptr;  // only the writer touches it while the writer runs; none while lost
+    snd_pcm_t* pcm = nullptr; // only the writer touches it while the writer runs; none while lost
     std::thread writer;
     bool open = false;
     uint32_t frameBytes = 4;
@@ -98,15 +98,15 @@ private:
     bool canPause = false;
 
     std::mutex lock;
-    std::condition_variable wake;   // wakes the writer
-    std::condition_variable done;   // tells callers a request was carried out
+    std::condition_variable wake;    // wakes the writer
+    std::condition_variable done;    // tells callers a request was carried out
     std::condition_variable changed; // tells WaitForChange that `changes` grew
     uint64_t changes = 0;            // blocks played or dropped, and Wake calls
     WaveBlockQueue blocks;
-    uint64_t written = 0;      // frames handed to ALSA since the last reset
-    uint64_t played = 0;       // frames heard since the last reset, as last measured
-    uint64_t heardBefore = 0;  // frames heard before the last reset
-    bool lost = false;         // the device went away; pcm is closed
+    uint64_t written = 0;     // frames handed to ALSA since the last reset
+    uint64_t played = 0;      // frames heard since the last reset, as last measured
+    uint64_t heardBefore = 0; // frames heard before the last reset
+    bool lost = false;        // the device went away; pcm is closed
     std::chrono::steady_clock::time_point nextReopen{};
     bool pauseWanted = false;
     bool pauseApplied = false;

@@ -24,8 +24,8 @@ LoadedLibrary Load() {
     if (handle == nullptr) return library;
     PulseLibrary& f = library.functions;
     bool complete = true;
-#define ZUMO_PULSE_FIND(name)                                         \
-    f.name = reinterpret_cast<decltype(f.name)>(dlsym(handle, #name)); \
+#define ZUMO_PULSE_FIND(name)                                                                                          \
+    f.name = reinterpret_cast<decltype(f.name)>(dlsym(handle, #name));                                                 \
     complete = complete && f.name != nullptr;
     ZUMO_PULSE_FUNCTIONS(ZUMO_PULSE_FIND)
 #undef ZUMO_PULSE_FIND

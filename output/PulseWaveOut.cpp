@@ -139,11 +139,8 @@ void PulseWaveOut::OnContextState(pa_context* c, void* self) {
         if (d->stream == nullptr) d->NewStream();
         break;
     case PA_CONTEXT_FAILED:
-    case PA_CONTEXT_TERMINATED:
-        d->Failed(pulse().pa_strerror(pulse().pa_context_errno(c)));
-        break;
-    default:
-        break;
+    case PA_CONTEXT_TERMINATED: d->Failed(pulse().pa_strerror(pulse().pa_context_errno(c))); break;
+    default: break;
     }
 }
 
@@ -220,8 +217,7 @@ void PulseWaveOut::OnStreamState(pa_stream* s, void* self) {
             d->Failed("the stream ended");
         }
         break;
-    default:
-        break;
+    default: break;
     }
 }
 
@@ -311,7 +307,7 @@ void PulseWaveOut::Feed() {
         const uint64_t frames = std::min<uint64_t>(room / frameBytes, blocks.FramesOf(*block) - offset);
         // (A failure shows in the stream's state.)
         if (pulse().pa_stream_write(stream, block->data + offset * frameBytes, frames * frameBytes, nullptr, 0,
-                            PA_SEEK_RELATIVE) < 0)
+                                    PA_SEEK_RELATIVE) < 0)
             return;
         written += frames;
     }
@@ -355,7 +351,8 @@ void PulseWaveOut::Measure() {
                 struct timeval now;
                 pulse().pa_gettimeofday(&now);
                 if (pulse().pa_timeval_cmp(&now, &t->timestamp) > 0)
-                    heardUs += static_cast<int64_t>(std::min<uint64_t>(pulse().pa_timeval_diff(&now, &t->timestamp), kMaxInterpolationUs));
+                    heardUs += static_cast<int64_t>(
+                        std::min<uint64_t>(pulse().pa_timeval_diff(&now, &t->timestamp), kMaxInterpolationUs));
             }
             const int64_t frames = t->read_index / frameBytes + heardUs * static_cast<int64_t>(rate) / 1000000;
             if (frames > 0) played = std::max(played, std::min(written, streamBase + static_cast<uint64_t>(frames)));

@@ -130,7 +130,7 @@ private:
 
     const std::string streamName;
 
-    std::mutex apiLock;  // one operation at a time touches the loop; guards `loop` itself
+    std::mutex apiLock; // one operation at a time touches the loop; guards `loop` itself
     pa_threaded_mainloop* loop = nullptr;
     bool hung = false;
 
@@ -141,33 +141,33 @@ private:
     pa_time_event* timer = nullptr;
     pa_defer_event* kick = nullptr;
     bool streamReady = false;
-    bool established = false;  // the first stream was ready: Open has succeeded
+    bool established = false; // the first stream was ready: Open has succeeded
     bool closing = false;
-    bool lost = false;         // the server went away; trying again at nextReopen
+    bool lost = false; // the server went away; trying again at nextReopen
     bool paused = false;
-    bool corked = false;       // as the stream was last told
+    bool corked = false; // as the stream was last told
     std::chrono::steady_clock::time_point nextReopen{};
     std::chrono::steady_clock::time_point streamMadeAt{};
     WaveFormat format;
     uint32_t frameBytes = 4;
     uint32_t rate = 44100;
     WaveBlockQueue blocks;
-    uint64_t written = 0;      // frames handed to the server since the last reset
-    uint64_t played = 0;       // frames heard since the last reset, as last measured
-    uint64_t heardBefore = 0;  // frames heard before the last reset
-    uint64_t streamBase = 0;   // frame position of the current stream's first frame
-    bool timingAsked = false;  // a timing report is on its way, asked for in askedEpoch
-    bool timingFresh = false;  // the last report came after the last change (timingEpoch)
+    uint64_t written = 0;     // frames handed to the server since the last reset
+    uint64_t played = 0;      // frames heard since the last reset, as last measured
+    uint64_t heardBefore = 0; // frames heard before the last reset
+    uint64_t streamBase = 0;  // frame position of the current stream's first frame
+    bool timingAsked = false; // a timing report is on its way, asked for in askedEpoch
+    bool timingFresh = false; // the last report came after the last change (timingEpoch)
     uint32_t timingEpoch = 0;
     uint32_t askedEpoch = 0;
     std::chrono::steady_clock::time_point timingAt{};
-    bool underflowPending = false;  // the stream ran dry at underflowAt, heard by underflowDue
+    bool underflowPending = false; // the stream ran dry at underflowAt, heard by underflowDue
     uint64_t underflowAt = 0;
     std::chrono::steady_clock::time_point underflowDue{};
 
     // Guarded by `lock`: what waiting callers look at.
     std::mutex lock;
-    std::condition_variable changed;  // `changes` grew, the device closed, or Open has its answer
+    std::condition_variable changed; // `changes` grew, the device closed, or Open has its answer
     uint64_t changes = 0;
     bool open = false;
     uint32_t openResult = 0;

@@ -31,9 +31,13 @@ uint32_t SystemWaveOut::Open(const WaveFormat& format) {
     return result;
 }
 
-uint32_t SystemWaveOut::Prepare(WaveBlock& block, uint32_t headerSize) { return device.load()->Prepare(block, headerSize); }
+uint32_t SystemWaveOut::Prepare(WaveBlock& block, uint32_t headerSize) {
+    return device.load()->Prepare(block, headerSize);
+}
 uint32_t SystemWaveOut::Write(WaveBlock& block, uint32_t headerSize) { return device.load()->Write(block, headerSize); }
-uint32_t SystemWaveOut::Unprepare(WaveBlock& block, uint32_t headerSize) { return device.load()->Unprepare(block, headerSize); }
+uint32_t SystemWaveOut::Unprepare(WaveBlock& block, uint32_t headerSize) {
+    return device.load()->Unprepare(block, headerSize);
+}
 uint32_t SystemWaveOut::Reset() { return device.load()->Reset(); }
 uint32_t SystemWaveOut::Pause() { return device.load()->Pause(); }
 uint32_t SystemWaveOut::Restart() { return device.load()->Restart(); }

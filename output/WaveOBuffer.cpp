@@ -27,8 +27,8 @@ WaveOBuffer::WaveOBuffer(int32_t channelCount, int32_t frequency, int32_t layer,
                          std::unique_ptr<WaveOutDevice> outputDevice)
     : channels(channelCount == 1 ? 1 : 2), device(std::move(outputDevice)) {
     uint32_t size = static_cast<uint32_t>(channels) * kBytesPerChannel;
-    if (layer == 1) size /= 3;                  // 32 frames of 384 samples
-    if (version == 0 && layer == 3) size /= 2;  // MPEG-2 Layer III: 32 frames of 576 samples
+    if (layer == 1) size /= 3;                 // 32 frames of 384 samples
+    if (version == 0 && layer == 3) size /= 2; // MPEG-2 Layer III: 32 frames of 576 samples
     blockSize = static_cast<int32_t>(size);
 
     primed = 0;
@@ -60,7 +60,7 @@ void WaveOBuffer::MakeBlocks() {
 }
 
 WaveOBuffer::~WaveOBuffer() {
-    if (released.load()) return;  // the device is closed already
+    if (released.load()) return; // the device is closed already
     // A paused device would never finish the queued blocks: when nobody
     // restarted it, the queued audio is dropped as after a stop.
     const bool drop = stopFlag.load() || paused.load();
@@ -83,7 +83,7 @@ WaveOBuffer::~WaveOBuffer() {
 
 void WaveOBuffer::QueueTail(bool padToBlock) {
     if (primed == 1) {
-        Queue(*blocks[0]);  // the one full block never written
+        Queue(*blocks[0]); // the one full block never written
         primed = 2;
     }
     if (frameCount != 0) {
@@ -154,7 +154,8 @@ void WaveOBuffer::NewFormat(int32_t channelCount, int32_t frequency) {
     {
         std::lock_guard<std::mutex> lock(clockLock);
         if (format.samplesPerSec > 0)
-            heardBefore += static_cast<int64_t>((device->PlayedFrames() - framesAtOpen) * 1000000 / format.samplesPerSec);
+            heardBefore += static_cast<int64_t>((device->PlayedFrames() - framesAtOpen) * 1000000 /
+                                                format.samplesPerSec);
         reopening = true;
     }
     device->Reset();
@@ -338,9 +339,8 @@ void WaveOBuffer::ResetWritePositions() {
     writePos[1] = 2;
 }
 
-std::unique_ptr<OBuffer> NewWaveOBuffer(uint8_t mode, ChannelChoice whichChannels, int32_t frequency,
-                                        int32_t layer, uint8_t version,
-                                        std::unique_ptr<WaveOutDevice> device) {
+std::unique_ptr<OBuffer> NewWaveOBuffer(uint8_t mode, ChannelChoice whichChannels, int32_t frequency, int32_t layer,
+                                        uint8_t version, std::unique_ptr<WaveOutDevice> device) {
     const int32_t channels = OutputChannels(mode, whichChannels);
     if (!device) device = std::make_unique<SystemWaveOut>("");
     try {

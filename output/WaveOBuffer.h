@@ -77,9 +77,9 @@ private:
     int32_t writePos[2] = {0, 2};
     int32_t channels = 0;
     WaveFormat format;
-    std::array<WaveBlock, 3> storage;          // the three block headers
-    std::array<std::vector<uint8_t>, 3> data;  // their sample data, allocated once
-    std::array<WaveBlock*, 3> blocks{};        // the rotation; blocks[2] is being filled
+    std::array<WaveBlock, 3> storage;         // the three block headers
+    std::array<std::vector<uint8_t>, 3> data; // their sample data, allocated once
+    std::array<WaveBlock*, 3> blocks{};       // the rotation; blocks[2] is being filled
     std::unique_ptr<WaveOutDevice> device;
     int32_t frameCount = 0;
     uint32_t headerSize = WaveOutDevice::kHeaderSize;
@@ -102,8 +102,7 @@ private:
 // (single channel) or a single channel was chosen, else two. A null device
 // means the system's sound output (SystemWaveOut) with a stream of no name
 // of its own. Gives nullptr when the device cannot be opened.
-std::unique_ptr<OBuffer> NewWaveOBuffer(uint8_t mode, ChannelChoice whichChannels, int32_t frequency,
-                                        int32_t layer, uint8_t version,
-                                        std::unique_ptr<WaveOutDevice> device = nullptr);
+std::unique_ptr<OBuffer> NewWaveOBuffer(uint8_t mode, ChannelChoice whichChannels, int32_t frequency, int32_t layer,
+                                        uint8_t version, std::unique_ptr<WaveOutDevice> device = nullptr);
 
 } // namespace zumo

@@ -8,11 +8,11 @@ namespace zumo {
 // PCM format of a wave-out device: 16-bit signed little-endian samples,
 // interleaved by channel.
 struct WaveFormat {
-    uint16_t formatTag = 1;       // 1: PCM
+    uint16_t formatTag = 1; // 1: PCM
     uint16_t channels = 0;
     uint32_t samplesPerSec = 0;
-    uint32_t avgBytesPerSec = 0;  // samplesPerSec * blockAlign
-    uint16_t blockAlign = 0;      // channels * 2
+    uint32_t avgBytesPerSec = 0; // samplesPerSec * blockAlign
+    uint16_t blockAlign = 0;     // channels * 2
     uint16_t bitsPerSample = 16;
     uint16_t extraSize = 0;
 };
@@ -24,9 +24,9 @@ struct WaveFormat {
 // the caller's own mark, which no device reads.
 struct WaveBlock {
     uint8_t* data = nullptr;
-    uint32_t bufferLength = 0;    // bytes of sample data to play
+    uint32_t bufferLength = 0; // bytes of sample data to play
     uint32_t bytesRecorded = 0;
-    bool queued = false;          // written by the caller, not yet seen played
+    bool queued = false; // written by the caller, not yet seen played
     uint32_t flags = 0;
     uint32_t loops = 0;
 };
@@ -43,17 +43,17 @@ struct WaveBlock {
 class WaveOutDevice {
 public:
     static constexpr uint32_t kOk = 0;
-    static constexpr uint32_t kError = 1;          // unspecified failure
-    static constexpr uint32_t kNotOpen = 5;        // no device is open
-    static constexpr uint32_t kInvalidParam = 11;  // bad block or format
-    static constexpr uint32_t kBadFormat = 32;     // the device cannot play the format
-    static constexpr uint32_t kStillPlaying = 33;  // the block (or a block) is still queued
-    static constexpr uint32_t kUnprepared = 34;    // the block was not prepared
+    static constexpr uint32_t kError = 1;         // unspecified failure
+    static constexpr uint32_t kNotOpen = 5;       // no device is open
+    static constexpr uint32_t kInvalidParam = 11; // bad block or format
+    static constexpr uint32_t kBadFormat = 32;    // the device cannot play the format
+    static constexpr uint32_t kStillPlaying = 33; // the block (or a block) is still queued
+    static constexpr uint32_t kUnprepared = 34;   // the block was not prepared
 
     // Block flags kept by the device.
-    static constexpr uint32_t kFlagDone = 0x01;     // played (or dropped by Reset)
+    static constexpr uint32_t kFlagDone = 0x01; // played (or dropped by Reset)
     static constexpr uint32_t kFlagPrepared = 0x02;
-    static constexpr uint32_t kFlagInQueue = 0x10;  // written, not yet played
+    static constexpr uint32_t kFlagInQueue = 0x10; // written, not yet played
 
     // Size of the block header record handed with every block call, as the
     // wave-out calls expect; a call with another size is refused.

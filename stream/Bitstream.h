@@ -17,7 +17,7 @@ namespace zumo {
 // Lyrics3), wherever they sit, are skipped whole by their sizes.
 class Bitstream {
 public:
-    static constexpr int32_t kBufferWords = 433;             // 1,732 bytes
+    static constexpr int32_t kBufferWords = 433; // 1,732 bytes
     static constexpr int32_t kBufferBytes = kBufferWords * 4;
 
     // Opens the file; a file that cannot be opened gives a stream of length 0.

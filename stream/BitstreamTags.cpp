@@ -92,14 +92,14 @@ int64_t Bitstream::TagSizeAt(int64_t pos) {
         uint32_t apeSize = 0, flags = 0;
         // From a header the tag runs on for its size; a footer met first
         // (its items were not recognised) is skipped by itself.
-        if (n == kApeSize && ApeFields(t, apeSize, flags)) size = (flags & kApeIsHeader) ? kApeSize + apeSize : kApeSize;
+        if (n == kApeSize && ApeFields(t, apeSize, flags))
+            size = (flags & kApeIsHeader) ? kApeSize + apeSize : kApeSize;
         break;
     }
     case 'L':
         if (n >= 11 && std::memcmp(t, "LYRICSBEGIN", 11) == 0) size = LyricsSizeAt(pos);
         break;
-    default:
-        break;
+    default: break;
     }
     // A tag that claims more than the file holds is no tag.
     return size > 0 && size <= room ? size : 0;

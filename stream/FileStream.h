@@ -18,10 +18,10 @@ public:
 
     bool IsOpen() const { return fd >= 0; }
 
-    void SetSize(int64_t newSize) override; // does nothing: the stream is read-only
-    int64_t Read(void* dest, int64_t count) override; // 0 on failure or at the end
+    void SetSize(int64_t newSize) override;              // does nothing: the stream is read-only
+    int64_t Read(void* dest, int64_t count) override;    // 0 on failure or at the end
     int64_t Seek(int64_t position, int origin) override; // -1 on failure
-    int64_t Size() override; // asked of the file each time; 0 when unknown
+    int64_t Size() override;                             // asked of the file each time; 0 when unknown
 
 private:
     int fd = -1;

@@ -107,14 +107,14 @@ public:
     float MsPerFrame() const;
     float TotalMs(Bitstream& stream) const;
 
-    uint8_t version = 0;         // 1 = MPEG-1, 0 = MPEG-2 lower sampling frequencies (and MPEG-2.5)
-    bool mpeg25 = false;         // MPEG-2.5: the lower frequencies halved again (version is 0)
+    uint8_t version = 0; // 1 = MPEG-1, 0 = MPEG-2 lower sampling frequencies (and MPEG-2.5)
+    bool mpeg25 = false; // MPEG-2.5: the lower frequencies halved again (version is 0)
     int32_t layer = 0;
-    int32_t protectionBit = 0;   // 0: a CRC word follows the header
+    int32_t protectionBit = 0; // 0: a CRC word follows the header
     int32_t bitrateIndex = 0;
     uint8_t sampleFrequency = 0;
     int32_t paddingBit = 0;
-    uint8_t mode = 0;            // 0 stereo, 1 joint stereo, 2 dual channel, 3 single channel
+    uint8_t mode = 0; // 0 stereo, 1 joint stereo, 2 dual channel, 3 single channel
     int32_t modeExtension = 0;
     bool copyright = false;
     bool original = false;

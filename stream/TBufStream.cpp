@@ -18,8 +18,8 @@ int32_t WindowSize(int32_t requested) {
 } // namespace
 
 TBufStream::TBufStream(Stream* src, int32_t requestedSize)
-    : source(src), bufData(static_cast<size_t>(WindowSize(requestedSize)), 0),
-      bufSize(WindowSize(requestedSize)), size(src->Size()) {}
+    : source(src), bufData(static_cast<size_t>(WindowSize(requestedSize)), 0), bufSize(WindowSize(requestedSize)),
+      size(src->Size()) {}
 
 void TBufStream::bsReadBuffer() {
     bufFill = 0;

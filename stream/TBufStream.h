@@ -47,7 +47,7 @@ public:
 private:
     void bsReadBuffer();
 
-    Stream* source;              // borrowed
+    Stream* source; // borrowed
     std::vector<uint8_t> bufData;
     int32_t bufSize;
     int64_t bufBase = 0;

@@ -4,7 +4,8 @@ namespace zumo {
 
 namespace {
 
-template <int L> constexpr std::array<std::array<float, 3>, L * L * L> MakeGrouping() {
+template <int L>
+constexpr std::array<std::array<float, 3>, L * L * L> MakeGrouping() {
     std::array<std::array<float, 3>, L * L * L> table{};
     for (int v = 0; v < L * L * L; ++v) {
         int rest = v;
@@ -47,16 +48,16 @@ enum : int8_t {
 // Tables B.2a and B.2b).
 constexpr AllocationSet kSubbands0To2 = {N,    L3,    L7,    L15,   L31,   L63,    L127,   L255,
                                          L511, L1023, L2047, L4095, L8191, L16383, L32767, L65535};
-constexpr AllocationSet kSubbands3To10 = {N,    L3,   L5,    L7,    L9,    L15,   L31,   L63,
+constexpr AllocationSet kSubbands3To10 = {N,    L3,   L5,   L7,    L9,    L15,   L31,   L63,
                                           L127, L255, L511, L1023, L2047, L4095, L8191, L65535};
 constexpr AllocationSet kSubbands11To22 = {N, L3, L5, L7, L9, L15, L31, L65535, N, N, N, N, N, N, N, N};
 constexpr AllocationSet kSubbands23To31 = {N, L3, L5, L65535, N, N, N, N, N, N, N, N, N, N, N, N};
 // MPEG-1, 32 and 48 kbit/s per channel, every subband (ISO/IEC 11172-3,
 // Tables B.2c and B.2d).
-constexpr AllocationSet kLowRate = {N,    L3,    L5,    L9,    L15,   L31,    L63,    L127,
+constexpr AllocationSet kLowRate = {N,    L3,   L5,    L9,    L15,   L31,   L63,    L127,
                                     L255, L511, L1023, L2047, L4095, L8191, L16383, L32767};
 // MPEG-2 lower sampling frequencies, every bit rate (ISO/IEC 13818-3, Annex B).
-constexpr AllocationSet kLsfSubbands0To3 = {N,    L3,   L5,    L7,    L9,    L15,   L31,    L63,
+constexpr AllocationSet kLsfSubbands0To3 = {N,    L3,   L5,   L7,    L9,    L15,   L31,   L63,
                                             L127, L255, L511, L1023, L2047, L4095, L8191, L16383};
 constexpr AllocationSet kLsfSubbands4To10 = {N, L3, L5, L9, L15, L31, L63, L127, N, N, N, N, N, N, N, N};
 constexpr AllocationSet kLsfSubbands11To29 = {N, L3, L5, L9, N, N, N, N, N, N, N, N, N, N, N, N};

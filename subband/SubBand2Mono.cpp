@@ -54,9 +54,7 @@ void SubBand2Mono::ReadScales(Bitstream& stream, int32_t selection, float* out) 
         out[0] = out[1] = ScaleFactor(stream.GetBits(6));
         out[2] = ScaleFactor(stream.GetBits(6));
         break;
-    case 2:
-        out[0] = out[1] = out[2] = ScaleFactor(stream.GetBits(6));
-        break;
+    case 2: out[0] = out[1] = out[2] = ScaleFactor(stream.GetBits(6)); break;
     default:
         out[0] = ScaleFactor(stream.GetBits(6));
         out[1] = out[2] = ScaleFactor(stream.GetBits(6));

@@ -89,7 +89,8 @@ inline void SubBand2Mono::ReadGroup(const QuantClass& q, Bits&& bits, float* out
 // (SubBandFrame::DecodeLayer2Groups), with the same arithmetic; the
 // per-sample steps are the reference the tests hold it to (see SubBand).
 inline void SubBand2Mono::ReadTriple(Bitstream& stream, const QuantClass& q, float* out) {
-    ReadGroup(q, [&](int n) { return stream.GetBits(n); }, out);
+    ReadGroup(
+        q, [&](int n) { return stream.GetBits(n); }, out);
 }
 
 inline bool SubBand2Mono::CountGroup() {

@@ -23,8 +23,7 @@ int32_t StereoBound(const Header& header, int32_t subbands) {
 // Calls f on the decoder of each subband, in subband order, by its kind
 // (known per range of subbands).
 template <typename Mono, typename Stereo, typename Intensity, typename F>
-void ForEachBand(Mono* mono, Stereo* stereo, Intensity* intensity, bool single, int32_t bound, int32_t count,
-                 F&& f) {
+void ForEachBand(Mono* mono, Stereo* stereo, Intensity* intensity, bool single, int32_t bound, int32_t count, F&& f) {
     if (single) {
         for (int32_t sb = 0; sb < count; ++sb) f(mono[sb]);
         return;
@@ -42,10 +41,8 @@ void RequantiseBlocks(const SlotRow* left, const SlotRow* right, float* out) {
 // The same from a Layer II frame's rows.
 void ScaleBlocks(const GroupRow* left, const GroupRow* right, float* out) {
     if (kernels::ScaleBlocks(left, right, out)) return;
-    if (right)
-        ScaleBlocksBy<true>(left, right, out);
-    else
-        ScaleBlocksBy<false>(left, right, out);
+    if (right) ScaleBlocksBy<true>(left, right, out);
+    else ScaleBlocksBy<false>(left, right, out);
 }
 
 // Makes each filter's blocks from a frame's rows ([channel * 32 + subband])
@@ -57,12 +54,9 @@ template <typename Row, void (*blocks)(const Row*, const Row*, float*)>
 void SynthesizeByChoice(const Row* rows, int32_t perSubband, ChannelChoice choice, bool single, float* blocks0,
                         float* blocks1, SynthFilter& filter0, SynthFilter& filter1, OBuffer& output) {
     constexpr int32_t kRight = kFrameSubbands;
-    if (choice == ChannelChoice::Mix && !single)
-        blocks(rows, rows + kRight, blocks0);
-    else if (choice == ChannelChoice::Right && single)
-        std::fill_n(blocks0, kFrameSubbands * perSubband, 0.0f);
-    else
-        blocks(rows + (choice == ChannelChoice::Right ? kRight : 0), nullptr, blocks0);
+    if (choice == ChannelChoice::Mix && !single) blocks(rows, rows + kRight, blocks0);
+    else if (choice == ChannelChoice::Right && single) std::fill_n(blocks0, kFrameSubbands * perSubband, 0.0f);
+    else blocks(rows + (choice == ChannelChoice::Right ? kRight : 0), nullptr, blocks0);
     if (choice == ChannelChoice::Both && !single) {
         blocks(rows + kRight, nullptr, blocks1);
         SynthFilter::SynthesizeBlocks(filter0, blocks0, filter1, blocks1, perSubband, perSubband, output);
@@ -77,12 +71,9 @@ int32_t SubBandFrame::PrepareLayer1(const Header& header) {
     const int32_t count = kFrameSubbands;
     const int32_t bound = StereoBound(header, count);
     for (int32_t sb = 0; sb < count; ++sb) {
-        if (header.mode == kSingleChannel)
-            mono1[sb] = SubBand1Mono(sb);
-        else if (sb < bound)
-            stereo1[sb] = SubBand1Stereo(sb);
-        else
-            intensity1[sb] = SubBand1Intensity(sb);
+        if (header.mode == kSingleChannel) mono1[sb] = SubBand1Mono(sb);
+        else if (sb < bound) stereo1[sb] = SubBand1Stereo(sb);
+        else intensity1[sb] = SubBand1Intensity(sb);
     }
     return count;
 }
@@ -93,12 +84,9 @@ int32_t SubBandFrame::PrepareLayer2(const Header& header) {
     const int32_t count = header.version != 1 ? 30 : std::clamp(header.numberOfSubbands, 0, kFrameSubbands);
     const int32_t bound = StereoBound(header, count);
     for (int32_t sb = 0; sb < count; ++sb) {
-        if (header.mode == kSingleChannel)
-            mono2[sb] = SubBand2Mono(sb);
-        else if (sb < bound)
-            stereo2[sb] = SubBand2Stereo(sb);
-        else
-            intensity2[sb] = SubBand2Intensity(sb);
+        if (header.mode == kSingleChannel) mono2[sb] = SubBand2Mono(sb);
+        else if (sb < bound) stereo2[sb] = SubBand2Stereo(sb);
+        else intensity2[sb] = SubBand2Intensity(sb);
     }
     return count;
 }
@@ -223,16 +211,15 @@ void SubBandFrame::DecodeLayer2Groups(Bitstream& stream, bool single, int32_t bo
     };
     if (position + 12 * groupBits <= Bitstream::kBufferWords * 32)
         readGroups([&](int n) { return Bitstream::BitsWithin(words, position, n); });
-    else
-        readGroups([&](int n) { return Bitstream::BitsAt(words, position, n); });
+    else readGroups([&](int n) { return Bitstream::BitsAt(words, position, n); });
     stream.SetBitPosition(position);
 
-    SynthesizeByChoice<GroupRow, ScaleBlocks>(rows.data(), 36, choice, single, blocks0.data(), blocks1.data(),
-                                              filter0, filter1, output);
+    SynthesizeByChoice<GroupRow, ScaleBlocks>(rows.data(), 36, choice, single, blocks0.data(), blocks1.data(), filter0,
+                                              filter1, output);
 }
 
-bool SubBandFrame::Decode(Bitstream& stream, Header& header, Crc16* crc, SynthFilter& filter0,
-                          SynthFilter& filter1, OBuffer& output, ChannelChoice channelChoice) {
+bool SubBandFrame::Decode(Bitstream& stream, Header& header, Crc16* crc, SynthFilter& filter0, SynthFilter& filter1,
+                          OBuffer& output, ChannelChoice channelChoice) {
     // Unknown choices count as "left only": the output then has one channel,
     // so nothing may go to filter1.
     const ChannelChoice choice = channelChoice <= ChannelChoice::Mix ? channelChoice : ChannelChoice::Left;
@@ -244,10 +231,8 @@ bool SubBandFrame::Decode(Bitstream& stream, Header& header, Crc16* crc, SynthFi
     // called directly by its kind. (Clang takes a type alias that only
     // qualifies a call for unused, hence the marks.)
     auto forEachBand = [&](auto&& f) {
-        if (layer1)
-            ForEachBand(mono1.data(), stereo1.data(), intensity1.data(), single, bound, count, f);
-        else
-            ForEachBand(mono2.data(), stereo2.data(), intensity2.data(), single, bound, count, f);
+        if (layer1) ForEachBand(mono1.data(), stereo1.data(), intensity1.data(), single, bound, count, f);
+        else ForEachBand(mono2.data(), stereo2.data(), intensity2.data(), single, bound, count, f);
     };
 
     forEachBand([&](auto& band) {

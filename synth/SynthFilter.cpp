@@ -103,18 +103,15 @@ void SynthFilter::ClearHistory() {
 // The cosine transforms of the next blocks: by the defining sums on the
 // straightforward path, otherwise side by side by a kernel, and one by the
 // fast factorisation where no kernels run.
-int32_t SynthFilter::CosineBlocks(DecodePath path, const float* first, int32_t stride, int32_t left,
-                                  float* x) const {
+int32_t SynthFilter::CosineBlocks(DecodePath path, const float* first, int32_t stride, int32_t left, float* x) const {
     if (path != DecodePath::Straightforward) {
         const int32_t done = kernels::CosineBlocks(first, stride, left, x, dctScale);
         if (done > 0) return done;
     }
     float in[32];
     for (int sb = 0; sb < 32; ++sb) in[sb] = first[sb * stride];
-    if (path == DecodePath::Straightforward)
-        DirectCosine32(in, x);
-    else
-        FastCosine<32>(in, x, dctScale);
+    if (path == DecodePath::Straightforward) DirectCosine32(in, x);
+    else FastCosine<32>(in, x, dctScale);
     return 1;
 }
 

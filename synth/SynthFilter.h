@@ -100,7 +100,7 @@ private:
     // current block (step kMaxQueued).
     float* pending = subbandIn.data();
     int32_t pendingStride = 1;
-    const float* dctScale; // the shared transform multipliers, looked up once
+    const float* dctScale;         // the shared transform multipliers, looked up once
     const WindowByTap* windowTaps; // the shared window by tap, looked up once
     int32_t channel;
     float scale;

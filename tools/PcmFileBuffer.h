@@ -60,7 +60,7 @@ private:
     void Flush();
     void WriteChunk();
 
-    static constexpr size_t kFrameSamples = 1152; // the most samples per channel in one frame
+    static constexpr size_t kFrameSamples = 1152;      // the most samples per channel in one frame
     static constexpr size_t kChunkSamples = 64 * 1024; // 128 KiB a write
 
     std::FILE* file = nullptr;
@@ -68,9 +68,9 @@ private:
     bool cutAtClose = false; // a regular file, written over in place
     bool wavHeader = false;
     bool ok = true;
-    int fileChannels;       // the WAV file's (raw: the current frames')
+    int fileChannels; // the WAV file's (raw: the current frames')
     int32_t fileFrequency;
-    int inChannels;         // the channel count of the frames coming in
+    int inChannels; // the channel count of the frames coming in
     bool ended = false;
     int changes = 0;
     Change firstChange;

@@ -187,7 +187,8 @@ bool OpenPlayer(MPEGPlayer& player, const std::string& path, ChannelChoice choic
 
 // Whether two paths name one file (writing the output would destroy the input).
 bool SameFile(const std::string& a, const std::string& b) {
-    struct stat sa {}, sb {};
+    struct stat sa {
+    }, sb{};
     return b != "-" && ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
            sa.st_ino == sb.st_ino;
 }
@@ -228,12 +229,15 @@ int Decode(const std::string& path, const std::string& out, ChannelChoice choice
     if (pcm->Changes() > 0) {
         const PcmFileBuffer::Change& c = pcm->FirstChange();
         if (wav)
-            std::fprintf(stderr, "zumo-decode: %s: the frames turn to %d channel%s after %.3f s; the WAV file keeps %d (%s)\n",
+            std::fprintf(stderr,
+                         "zumo-decode: %s: the frames turn to %d channel%s after %.3f s; the WAV file keeps %d (%s)\n",
                          name, c.channels, c.channels == 1 ? "" : "s", c.atSeconds, pcm->FileChannels(),
                          pcm->FileChannels() == 2 ? "one channel written on both" : "two channels mixed into one");
         else
-            std::fprintf(stderr, "zumo-decode: %s: the format changes after %.3f s (to %d channel%s, %d Hz); the raw PCM follows it\n",
-                         name, c.atSeconds, c.channels, c.channels == 1 ? "" : "s", c.frequency);
+            std::fprintf(
+                stderr,
+                "zumo-decode: %s: the format changes after %.3f s (to %d channel%s, %d Hz); the raw PCM follows it\n",
+                name, c.atSeconds, c.channels, c.channels == 1 ? "" : "s", c.frequency);
     }
     return 0;
 }

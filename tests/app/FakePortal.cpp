@@ -22,10 +22,11 @@ public:
     bool cancel = false;
 
     QString introspect(const QString&) const override {
-        return QStringLiteral("<interface name=\"org.freedesktop.portal.FileChooser\"><method name=\"OpenFile\">"
-                              "<arg type=\"s\" direction=\"in\"/><arg type=\"s\" direction=\"in\"/>"
-                              "<arg type=\"a{sv}\" direction=\"in\"/><arg type=\"o\" direction=\"out\"/>"
-                              "</method></interface>");
+        return QStringLiteral(
+            "<interface name=\"org.freedesktop.portal.FileChooser\"><method name=\"OpenFile\">"
+            "<arg type=\"s\" direction=\"in\"/><arg type=\"s\" direction=\"in\"/>"
+            "<arg type=\"a{sv}\" direction=\"in\"/><arg type=\"o\" direction=\"out\"/>"
+            "</method></interface>");
     }
 
     bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {

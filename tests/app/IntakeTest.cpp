@@ -71,13 +71,13 @@ TEST(Intake, PlaylistEntriesAreResolvedDecodedAndSkipped) {
     const std::string m3u = dir.Write("list.m3u8",
                                       "\xEF\xBB\xBF#EXTM3U\r\n#EXTINF:12,Someone - A\r\na.mp3\r\n"
                                       "http://example.org/stream.mp3\r\n\r\n  " +
-                                          b + "  \r\nmissing.mp3\r\nsub\\b b.mp3\r\nfile://" +
-                                          dir.path.string() + "/%C3%BC.mp3\nfile://elsewhere" + a + "\rfile://localhost" +
-                                          a + "\n");
+                                          b + "  \r\nmissing.mp3\r\nsub\\b b.mp3\r\nfile://" + dir.path.string() +
+                                          "/%C3%BC.mp3\nfile://elsewhere" + a + "\rfile://localhost" + a + "\n");
     EXPECT_EQ(ReadPlaylistFile(m3u), (std::vector<std::string>{a, b, b, u, a}));
     // .pls: in the order of the numbers, whatever the order of the lines.
-    const std::string pls = dir.Write("sub/list.PLS", "[playlist]\nFile10=../a.mp3\nTitle1=B\nfile2 = " + u +
-                                                          "\nFile1=b b.mp3\nFile3=https://x/y.mp3\nNumberOfEntries=3\n");
+    const std::string pls = dir.Write("sub/list.PLS",
+                                      "[playlist]\nFile10=../a.mp3\nTitle1=B\nfile2 = " + u +
+                                          "\nFile1=b b.mp3\nFile3=https://x/y.mp3\nNumberOfEntries=3\n");
     EXPECT_EQ(ReadPlaylistFile(pls), (std::vector<std::string>{dir / "sub/b b.mp3", u, dir / "sub/../a.mp3"}));
     // Any name comes back from its URL as it was.
     const std::string odd = "/m/\xFF it's 100% \"odd\" #1?.mp3";
@@ -86,9 +86,9 @@ TEST(Intake, PlaylistEntriesAreResolvedDecodedAndSkipped) {
 
 TEST(Intake, FoldersComeInNaturalOrderAfterWhatCameBefore) {
     TempDir dir;
-    for (const char* name : {"music/track 10.mp3", "music/track 2.mp3", "music/Track 3.MP3", "music/notes.txt",
-                             "music/.hidden/x.mp3", "music/._junk.mp3", "music/cd 1/01.mp3", "music/cd 10/01.mp3",
-                             "music/cd 2/01.mp3", "music/cd 2/02.mp3"})
+    for (const char* name :
+         {"music/track 10.mp3", "music/track 2.mp3", "music/Track 3.MP3", "music/notes.txt", "music/.hidden/x.mp3",
+          "music/._junk.mp3", "music/cd 1/01.mp3", "music/cd 10/01.mp3", "music/cd 2/01.mp3", "music/cd 2/02.mp3"})
         dir.Touch(name);
     fs::create_directory_symlink("..", dir.path / "music/cd 2/loop");
     fs::create_directory_symlink(dir.path / "music/cd 1", dir.path / "music/cd 1 again");
@@ -100,10 +100,10 @@ TEST(Intake, FoldersComeInNaturalOrderAfterWhatCameBefore) {
     EXPECT_TRUE(window.expander.Busy());
     ASSERT_TRUE(window.WaitIdle());
     const std::string m = dir / "music/";
-    EXPECT_EQ(window.queued, (std::vector<std::string>{dir / "first.mp3", m + "cd 1/01.mp3", m + "cd 2/01.mp3",
-                                                       m + "cd 2/02.mp3", m + "cd 10/01.mp3", m + "track 2.mp3",
-                                                       m + "Track 3.MP3", m + "track 10.mp3", m + "track 2.mp3",
-                                                       dir / "last.MP3"}));
+    EXPECT_EQ(window.queued,
+              (std::vector<std::string>{dir / "first.mp3", m + "cd 1/01.mp3", m + "cd 2/01.mp3", m + "cd 2/02.mp3",
+                                        m + "cd 10/01.mp3", m + "track 2.mp3", m + "Track 3.MP3", m + "track 10.mp3",
+                                        m + "track 2.mp3", dir / "last.MP3"}));
 
     // Cancelled: nothing more of what was added arrives.
     window.queued.clear();

@@ -27,23 +27,26 @@ Bytes BigEndian(uint32_t v, int bytes) {
 }
 
 Bytes Syncsafe(uint32_t v) {
-    return {static_cast<uint8_t>(v >> 21 & 0x7F), static_cast<uint8_t>(v >> 14 & 0x7F), static_cast<uint8_t>(v >> 7 & 0x7F),
-            static_cast<uint8_t>(v & 0x7F)};
+    return {static_cast<uint8_t>(v >> 21 & 0x7F), static_cast<uint8_t>(v >> 14 & 0x7F),
+            static_cast<uint8_t>(v >> 7 & 0x7F), static_cast<uint8_t>(v & 0x7F)};
 }
 
 Bytes LittleEndian32(uint32_t v) {
-    return {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 24)};
+    return {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v >> 16),
+            static_cast<uint8_t>(v >> 24)};
 }
 
 // A frame with the size field of its version (2.4: syncsafe).
 Bytes Frame(int version, const std::string& id, const Bytes& data, uint8_t format = 0) {
     if (version == 2) return B(id) + BigEndian(static_cast<uint32_t>(data.size()), 3) + data;
-    const Bytes size = version == 3 ? BigEndian(static_cast<uint32_t>(data.size()), 4) : Syncsafe(static_cast<uint32_t>(data.size()));
+    const Bytes size = version == 3 ? BigEndian(static_cast<uint32_t>(data.size()), 4)
+                                    : Syncsafe(static_cast<uint32_t>(data.size()));
     return B(id) + size + Bytes{0, format} + data;
 }
 
 Bytes Tag(int version, uint8_t flags, const Bytes& body) {
-    return B("ID3") + Bytes{static_cast<uint8_t>(version), 0, flags} + Syncsafe(static_cast<uint32_t>(body.size())) + body;
+    return B("ID3") + Bytes{static_cast<uint8_t>(version), 0, flags} + Syncsafe(static_cast<uint32_t>(body.size())) +
+           body;
 }
 
 // UTF-16 with a byte-order mark.
@@ -85,7 +88,8 @@ TrackTags Read(const Bytes& file) { return ReadTrackTags(file.data(), file.size(
 
 TEST(TrackTags, ReadsEveryId3v2VersionAndTextEncoding) {
     // 2.2: three-letter frames; ISO-8859-1.
-    TrackTags v22 = Read(Tag(2, 0, Frame(2, "TT2", Bytes{0} + B("Caf\xE9")) + Frame(2, "TP1", Bytes{0} + B("Band"))) + kAudio);
+    TrackTags v22 = Read(Tag(2, 0, Frame(2, "TT2", Bytes{0} + B("Caf\xE9")) + Frame(2, "TP1", Bytes{0} + B("Band"))) +
+                         kAudio);
     EXPECT_EQ(v22.title, "Caf\xC3\xA9");
     EXPECT_EQ(v22.artist, "Band");
 
@@ -96,7 +100,9 @@ TEST(TrackTags, ReadsEveryId3v2VersionAndTextEncoding) {
                                  Frame(3, "TPE1", Bytes{1} + Utf16(u"\u00C4rzte", true)) +
                                  Frame(3, "TALB", Bytes{0} + B("M\xC3\xA4rchen")) + Bytes(40, 0)) +
                          kAudio);
-    EXPECT_EQ(v23.title, "Gr\xC3\xBC\xC3\x9F" "e \xF0\x9F\x8E\xB5");
+    EXPECT_EQ(v23.title,
+              "Gr\xC3\xBC\xC3\x9F"
+              "e \xF0\x9F\x8E\xB5");
     EXPECT_EQ(v23.artist, "\xC3\x84rzte");
     EXPECT_EQ(v23.album, "M\xC3\xA4rchen");
 
@@ -119,7 +125,9 @@ TEST(TrackTags, UndoesUnsynchronisation) {
     // The text a, 0xFF, 0xE1, b: stored with a zero byte after the 0xFF.
     const Bytes text = {0, 'a', 0xFF, 0xE1, 'b'};
     const Bytes stored = {0, 'a', 0xFF, 0x00, 0xE1, 'b'};
-    const std::string expected = "a\xC3\xBF\xC3\xA1" "b";
+    const std::string expected =
+        "a\xC3\xBF\xC3\xA1"
+        "b";
 
     // 2.3: the whole tag, frame headers included; sizes are of the text.
     Bytes frame = Frame(3, "TIT2", text);
@@ -163,7 +171,8 @@ TEST(TrackTags, DamagedTagsAreIgnoredAndNothingIsReadBeyondTheFile) {
     EXPECT_EQ(Read(Tag(4, 0, plain + Frame(4, "TPE1", Bytes{0} + B("Artist"))) + kAudio),
               (TrackTags{std::string(255, 't'), "Artist", ""}));
     // APE items whose sizes point past the tag, and an absurd item count.
-    Bytes ape = ApeTag(ApeItem("Title", "Fine") + LittleEndian32(100000) + LittleEndian32(0) + B("Artist") + Bytes{0}, 4000000);
+    Bytes ape = ApeTag(ApeItem("Title", "Fine") + LittleEndian32(100000) + LittleEndian32(0) + B("Artist") + Bytes{0},
+                       4000000);
     EXPECT_EQ(Read(kAudio + ape), (TrackTags{"Fine", "", ""}));
     // A title too long to show is cut.
     EXPECT_EQ(Read(Tag(3, 0, Frame(3, "TIT2", Bytes{0} + Bytes(3000, 'y')))).title.size(), 256u);
@@ -171,8 +180,9 @@ TEST(TrackTags, DamagedTagsAreIgnoredAndNothingIsReadBeyondTheFile) {
     // Every byte of a file with all three tags damaged in turn, and every
     // length it could be cut to: no read outside the data (the sanitizer
     // builds check), and never a text longer than a field may be.
-    const Bytes whole = Tag(4, 0x80, Frame(4, "TIT2", Bytes{1} + Utf16(u"T\u00EFtle", false), 0x03) +
-                                         Frame(4, "TPE1", Bytes{3} + B("Art\xFF\x00ist"s), 0x02)) +
+    const Bytes whole = Tag(4, 0x80,
+                            Frame(4, "TIT2", Bytes{1} + Utf16(u"T\u00EFtle", false), 0x03) +
+                                Frame(4, "TPE1", Bytes{3} + B("Art\xFF\x00ist"s), 0x02)) +
                         Bytes(20, 0x11) + ApeTag(ApeItem("Album", "Alb"), 1) + Id3v1("t", "a", "b");
     std::mt19937 random(7);
     for (size_t i = 0; i < whole.size(); ++i) {

@@ -38,7 +38,7 @@ TEST(Window, GeometryAndInitialTexts) {
     EXPECT_EQ(w.compactHeight, 66);
     int x = 5;
     for (QWidget* b : std::initializer_list<QWidget*>{w.pauseButton, w.playButton, w.prevButton, w.nextButton,
-                                                       w.repeatButton, w.listButton, w.infoButton, w.closeButton}) {
+                                                      w.repeatButton, w.listButton, w.infoButton, w.closeButton}) {
         EXPECT_EQ(b->pos(), QPoint(x, 5));
         x += 32;
     }
@@ -420,7 +420,7 @@ TEST(Window, PlayOpensTheDialogAndCancelClearsTheFlag) {
     MainWindow w(services);
     QTest::mouseClick(w.playButton, Qt::LeftButton); // nothing plays: the dialog
     EXPECT_EQ(asked, 1);
-    EXPECT_FALSE(w.playButton->Checked());           // cancelled
+    EXPECT_FALSE(w.playButton->Checked()); // cancelled
     answer = std::vector<std::string>{"/m/x.mp3", "/m/y.mp3"};
     QTest::mouseClick(w.playButton, Qt::LeftButton);
     EXPECT_EQ(asked, 2);
@@ -471,7 +471,8 @@ TEST(Window, TrayMenuItemsAndTrayClicks) {
     EnsureApp();
     MainWindow w;
     w.show();
-    const char* texts[] = {"Zumo mp3", "Show", "Always on top", "", "Next", "Previous", "Repeat All", "Pause", "", "Exit"};
+    const char* texts[] = {"Zumo mp3", "Show",       "Always on top", "", "Next",
+                           "Previous", "Repeat All", "Pause",         "", "Exit"};
     for (int i = 0; i < 10; ++i) EXPECT_EQ(w.menuItems[i]->text(), QString::fromUtf8(texts[i])) << i;
     EXPECT_TRUE(w.menuItems[ItemSep1]->isSeparator());
     EXPECT_TRUE(w.menuItems[ItemShow]->isChecked());
@@ -520,7 +521,7 @@ TEST(Window, PostedCallsKeepTheirOrderAndTheirDropRules) {
     std::thread worker([&] {
         EXPECT_TRUE(bridge.Post(record(1), live));
         EXPECT_TRUE(bridge.Post(record(99), terminated)); // a terminated worker's update
-        EXPECT_TRUE(bridge.Run(record(2), live));    // waits: 1 has run by then
+        EXPECT_TRUE(bridge.Run(record(2), live));         // waits: 1 has run by then
         EXPECT_TRUE(bridge.Post(record(3), live));
         done = true;
     });

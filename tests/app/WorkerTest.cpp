@@ -33,7 +33,10 @@ struct FakePlayer : TrackPlayer {
     }
     void Pause() override { paused = true; }
     void Resume() override { paused = false; }
-    void Stop() override { playing = false; stopped = true; }
+    void Stop() override {
+        playing = false;
+        stopped = true;
+    }
     std::atomic<uint32_t> elapsed{59};
     uint32_t ElapsedSeconds() override { return elapsed; }
     bool Playing() override { return playing; }
@@ -73,17 +76,39 @@ struct Recorder : WorkerDisplay {
         tracks.push_back(note.empty() ? title : title + " (" + note + ")");
     }
     std::string title;
-    void ShowTotal(const std::string& t) override { std::lock_guard<std::mutex> g(lock); total = t; }
-    void ShowBitrate(const std::string& t) override { std::lock_guard<std::mutex> g(lock); bitrate = t; }
-    void ShowElapsed(const std::string& t) override { std::lock_guard<std::mutex> g(lock); elapsed.push_back(t); }
+    void ShowTotal(const std::string& t) override {
+        std::lock_guard<std::mutex> g(lock);
+        total = t;
+    }
+    void ShowBitrate(const std::string& t) override {
+        std::lock_guard<std::mutex> g(lock);
+        bitrate = t;
+    }
+    void ShowElapsed(const std::string& t) override {
+        std::lock_guard<std::mutex> g(lock);
+        elapsed.push_back(t);
+    }
     void ScrollTitle() override {}
     void ResetTitlePosition() override {}
-    void ShowStopped() override { std::lock_guard<std::mutex> g(lock); ++stopped; }
-    void ShowRunEnded() override { std::lock_guard<std::mutex> g(lock); ++runEnded; shared->flags.play = false; }
+    void ShowStopped() override {
+        std::lock_guard<std::mutex> g(lock);
+        ++stopped;
+    }
+    void ShowRunEnded() override {
+        std::lock_guard<std::mutex> g(lock);
+        ++runEnded;
+        shared->flags.play = false;
+    }
     void SetButtonEnabled(WorkerButton, bool) override {}
     void RefreshButtons() override {}
-    std::vector<std::string> Tracks() { std::lock_guard<std::mutex> g(lock); return tracks; }
-    std::vector<std::string> Elapsed() { std::lock_guard<std::mutex> g(lock); return elapsed; }
+    std::vector<std::string> Tracks() {
+        std::lock_guard<std::mutex> g(lock);
+        return tracks;
+    }
+    std::vector<std::string> Elapsed() {
+        std::lock_guard<std::mutex> g(lock);
+        return elapsed;
+    }
 };
 
 struct Session {
@@ -98,14 +123,17 @@ struct Session {
         display->shared = shared;
         shared->playlist.entries = std::move(entries);
         shared->flags.play = true;
-        worker = PlaylistWorker::Create(shared, display, [this] {
-            auto p = std::make_shared<FakePlayer>();
-            p->output = withOutput;
-            std::lock_guard<std::mutex> g(lock);
-            players.push_back(p);
-            owned.push_back(p.get());
-            return std::unique_ptr<TrackPlayer>(new Proxy(p));
-        }, nullptr, {}, WorkerTiming{10ms, 5ms, 20ms});
+        worker = PlaylistWorker::Create(
+            shared, display,
+            [this] {
+                auto p = std::make_shared<FakePlayer>();
+                p->output = withOutput;
+                std::lock_guard<std::mutex> g(lock);
+                players.push_back(p);
+                owned.push_back(p.get());
+                return std::unique_ptr<TrackPlayer>(new Proxy(p));
+            },
+            nullptr, {}, WorkerTiming{10ms, 5ms, 20ms});
     }
     std::vector<FakePlayer*> owned;
     // Waits until the n-th player (1-based) exists and returns it.
@@ -205,7 +233,7 @@ TEST(Worker, PauseIsALevelAndListClickSwitches) {
     s.shared->playlist.Click(0); // the row playing: not interrupted
     std::this_thread::sleep_for(50ms);
     EXPECT_FALSE(first->stopped);
-    first->playing = false;      // and then it plays once more
+    first->playing = false; // and then it plays once more
     FakePlayer* again = s.Player(2);
     ASSERT_TRUE(again);
     EXPECT_EQ(again->path, "/a.mp3");

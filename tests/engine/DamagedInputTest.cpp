@@ -131,7 +131,8 @@ TEST(DamagedInput, TinyAndFeaturelessFilesEndAtOnce) {
         {"a lone header", {0xFF, 0xFB, 0x90, 0x00}},
         {"0xFF only", std::vector<uint8_t>(20000, 0xFF)},
         {"zeros only", std::vector<uint8_t>(20000, 0x00)},
-        {"sync pattern repeated", [] {
+        {"sync pattern repeated",
+         [] {
              std::vector<uint8_t> v;
              for (int i = 0; i < 5000; ++i) v.insert(v.end(), {0xFF, 0xF0});
              return v;
@@ -167,7 +168,8 @@ TEST(DamagedInput, BodiesOfAllOnesAtEveryLayerVersionAndMode) {
                     const std::vector<uint8_t> ones(static_cast<size_t>(FrameBodySize(frame)), 0xFF);
                     for (int i = 0; i < 12; ++i) AppendFrame(file, frame, ones);
                     const std::string what = "version " + std::to_string(version) + " layer " + std::to_string(layer) +
-                                             " mode " + std::to_string(mode) + " protection " + std::to_string(protection);
+                                             " mode " + std::to_string(mode) + " protection " +
+                                             std::to_string(protection);
                     for (ChannelChoice choice : kEveryChoice) ExpectClean(Decode(file, choice), what);
                 }
 }
@@ -288,8 +290,8 @@ TEST(DamagedInput, PathsWithSpacesAndNonAsciiLettersPlay) {
     const fs::path dir = fs::path(::testing::TempDir()) / "Zumo test ünïcødé ÇŞ 音楽";
     fs::create_directories(dir);
     const fs::path path = dir / "01 — Ölçü şarkı, «live».mp3";
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                 static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     const Outcome fromFile = DecodeFile(path.string());
     ExpectClean(fromFile, path.string());
     EXPECT_GT(fromFile.frames, 200);

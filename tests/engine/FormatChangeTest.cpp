@@ -93,25 +93,25 @@ void AppendCount1Frame(std::vector<uint8_t>& file, bool mpeg25, std::mt19937& rn
     data.PadToByte();
 
     BitWriter body;
-    body.Put(0, 8);        // main_data_begin
-    body.Put(0, 1);        // private bit
-    body.Put(length, 12);  // part2_3_length
-    body.Put(0, 9);        // big_values
-    body.Put(190, 8);      // global_gain
-    body.Put(0, 9);        // scalefac_compress: no scale factors
-    body.Put(0, 1);        // no window switching
-    body.Put(0, 15);       // table_select
-    body.Put(0, 7);        // region counts
-    body.Put(0, 1);        // scalefac_scale
-    body.Put(1, 1);        // count1table_select: table B
+    body.Put(0, 8);       // main_data_begin
+    body.Put(0, 1);       // private bit
+    body.Put(length, 12); // part2_3_length
+    body.Put(0, 9);       // big_values
+    body.Put(190, 8);     // global_gain
+    body.Put(0, 9);       // scalefac_compress: no scale factors
+    body.Put(0, 1);       // no window switching
+    body.Put(0, 15);      // table_select
+    body.Put(0, 7);       // region counts
+    body.Put(0, 1);       // scalefac_scale
+    body.Put(1, 1);       // count1table_select: table B
     body.PutBytes(data.Bytes());
 
     FrameFields f;
     f.version = 0;
     f.mode = 3;
     f.mpeg25 = mpeg25;
-    f.sampleFrequency = 2;               // 16 kHz, or 8 kHz for MPEG-2.5
-    f.bitrateIndex = mpeg25 ? 4 : 8;     // 32 or 64 kbit/s: 288 bytes either way
+    f.sampleFrequency = 2;           // 16 kHz, or 8 kHz for MPEG-2.5
+    f.bitrateIndex = mpeg25 ? 4 : 8; // 32 or 64 kbit/s: 288 bytes either way
     AppendFrame(file, f, body.Bytes());
 }
 

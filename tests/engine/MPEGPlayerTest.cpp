@@ -39,7 +39,8 @@ struct OutputLog {
 // pace of the sound device.
 class PacedOutput : public OBuffer {
 public:
-    PacedOutput(std::shared_ptr<OutputLog> log, std::chrono::milliseconds perFrame) : log(std::move(log)), perFrame(perFrame) {}
+    PacedOutput(std::shared_ptr<OutputLog> log, std::chrono::milliseconds perFrame)
+        : log(std::move(log)), perFrame(perFrame) {}
     ~PacedOutput() override { log->destroyed = true; }
     void Append(int32_t, int16_t) override {}
     void WriteBuffer() override {
@@ -189,20 +190,20 @@ TEST(MPEGPlayerLifeCycle, NothingToPlayEndsAtOnce) {
 }
 
 TEST(MPEGPlayerLifeCycle, DestroyInEveryStateIsSafe) {
-    { Rig created(Frames(5)); }  // opened, never played
-    { MPEGPlayer bare; }         // never opened
+    { Rig created(Frames(5)); } // opened, never played
+    { MPEGPlayer bare; }        // never opened
     {
         Rig playing(Frames(2000), 2ms);
         playing.player->Play();
         std::this_thread::sleep_for(20ms);
-        playing.player.reset();  // destroy while decoding
+        playing.player.reset(); // destroy while decoding
         EXPECT_TRUE(playing.log->stopFlag);
     }
     {
         Rig paused(Frames(2000), 2ms);
         paused.player->Play();
         paused.player->Pause();
-        paused.player.reset();  // destroy while paused must not hang
+        paused.player.reset(); // destroy while paused must not hang
         EXPECT_TRUE(paused.log->destroyed);
     }
 }
@@ -221,7 +222,7 @@ TEST(MPEGPlayerLifeCycle, StopEndsDecodingAndDropsQueuedAudio) {
     EXPECT_EQ(rig.log->finishes, 0); // a stopped track is not played out
     std::this_thread::sleep_for(20ms);
     EXPECT_EQ(rig.log->frames, decoded);
-    rig.player->Stop();  // a second Stop is harmless
+    rig.player->Stop(); // a second Stop is harmless
 }
 
 TEST(MPEGPlayerLifeCycle, PauseHoldsTheDecoderAndTheClockResumeGoesOn) {
@@ -229,7 +230,7 @@ TEST(MPEGPlayerLifeCycle, PauseHoldsTheDecoderAndTheClockResumeGoesOn) {
     rig.player->Play();
     ASSERT_TRUE(Eventually([&] { return rig.log->frames >= 3; }));
     rig.player->Pause();
-    rig.player->Pause();  // a level, not a count
+    rig.player->Pause(); // a level, not a count
     EXPECT_EQ(rig.log->pauses, 1);
     EXPECT_TRUE(rig.player->Playing());
     // The frame in progress may still end; after that nothing more.
@@ -250,7 +251,7 @@ TEST(MPEGPlayerLifeCycle, PauseHoldsTheDecoderAndTheClockResumeGoesOn) {
 }
 
 TEST(MPEGPlayerLifeCycle, ElapsedSecondsCountsPlayingTimeAndStandsAfterTheEnd) {
-    Rig rig(Frames(100), 12ms);  // about 1.2 s of decoding
+    Rig rig(Frames(100), 12ms); // about 1.2 s of decoding
     rig.player->Play();
     rig.player->WaitForEnd();
     EXPECT_EQ(rig.player->ElapsedSeconds(), 1u);
@@ -265,7 +266,7 @@ TEST(MPEGPlayerLifeCycle, ElapsedSecondsCountsPlayingTimeAndStandsAfterTheEnd) {
 // closed, though the player itself stays until the next track.
 TEST(MPEGPlayerLifeCycle, ElapsedTimeIsTheTimeHeardAndTheDeviceIsLetGoAtTheEnd) {
     Rig rig(Frames(200), 0ms, /*withOutput=*/false);
-    auto log = std::make_shared<RecordingWaveOut::Log>();  // plays only when told
+    auto log = std::make_shared<RecordingWaveOut::Log>(); // plays only when told
     rig.player->SetOutput(NewWaveOBuffer(0, ChannelChoice::Both, 44100, 1, 1, std::make_unique<RecordingWaveOut>(log)));
     rig.player->Play();
     ASSERT_TRUE(log->WaitForWritten(2));

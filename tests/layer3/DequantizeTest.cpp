@@ -94,9 +94,9 @@ TEST(Dequantize, ShortBlockWindowsAndSubblockGain) {
     const BandRow& bands = bandTable[3];
     const int width = bands.shortStart[5] - bands.shortStart[4];
     const int begin = 3 * bands.shortStart[4];
-    EXPECT_EQ(t.Line(begin), 1.0f);                        // window 0
-    EXPECT_FLOAT_EQ(t.Line(begin + width), 0.25f);          // window 1: sub-block gain 1 divides by 4
-    EXPECT_FLOAT_EQ(t.Line(begin + 2 * width), 0.5f);       // window 2: factor 2
+    EXPECT_EQ(t.Line(begin), 1.0f);                   // window 0
+    EXPECT_FLOAT_EQ(t.Line(begin + width), 0.25f);    // window 1: sub-block gain 1 divides by 4
+    EXPECT_FLOAT_EQ(t.Line(begin + 2 * width), 0.5f); // window 2: factor 2
     EXPECT_FLOAT_EQ(t.Line(begin + 3 * width - 1), 0.5f);
     // Window 1's gain holds in every band, band 12 included.
     EXPECT_FLOAT_EQ(t.Line(3 * bands.shortStart[12] + (bands.shortStart[13] - bands.shortStart[12])), 0.25f);
@@ -225,8 +225,8 @@ TEST(Dequantize, Mpeg25FramesUseTheirOwnBands) {
         bool shortBlock;
         const std::vector<int>& edges;
     };
-    for (const Case& c : {Case{0, false, bands16k}, Case{1, false, bands16k}, Case{2, false, long8k},
-                          Case{2, true, short8k}}) {
+    for (const Case& c :
+         {Case{0, false, bands16k}, Case{1, false, bands16k}, Case{2, false, long8k}, Case{2, true, short8k}}) {
         SCOPED_TRACE(testing::Message() << "rate index " << c.rateIndex << (c.shortBlock ? " short" : " long"));
         const Mpeg25Frame frame{c.rateIndex, c.shortBlock};
         test::FrameFile f(frame.Bytes(), 1);

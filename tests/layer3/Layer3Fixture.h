@@ -15,8 +15,8 @@ namespace zumo::test {
 // the header fields, the side information and the working arrays directly.
 struct Layer3Fixture {
     explicit Layer3Fixture(int frequencyIndex = 3, int channels = 2, ChannelChoice choice = ChannelChoice::Both)
-        : stream(std::make_unique<MemoryStream>(std::vector<uint8_t>{})), filter0(0, 32768.0f),
-          filter1(1, 32768.0f), out(2) {
+        : stream(std::make_unique<MemoryStream>(std::vector<uint8_t>{})), filter0(0, 32768.0f), filter1(1, 32768.0f),
+          out(2) {
         header.version = frequencyIndex >= 3 ? 1 : 0;
         header.sampleFrequency = static_cast<uint8_t>(frequencyIndex % 3);
         header.mode = channels == 1 ? 3 : 0;

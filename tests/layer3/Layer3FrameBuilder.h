@@ -76,8 +76,8 @@ inline void PutQuadruples(BitWriter& bits, const int* values, int lines) {
 // A decoder over a file of frames made in memory.
 struct FrameFile {
     FrameFile(const std::vector<uint8_t>& bytes, int channels, ChannelChoice choice = ChannelChoice::Both)
-        : stream(std::make_unique<MemoryStream>(bytes)), filter0(0, 32768.0f), filter1(1, 32768.0f),
-          out(channels), choice(choice) {}
+        : stream(std::make_unique<MemoryStream>(bytes)), filter0(0, 32768.0f), filter1(1, 32768.0f), out(channels),
+          choice(choice) {}
 
     // Reads the next frame and decodes it; false at the end of the file.
     bool Next() {

@@ -158,8 +158,7 @@ TEST(SideInfo, WindowSwitchingWithBlockTypeZeroAbandonsTheFrame) {
     EXPECT_EQ(g.decoder->skippedFrames, 1);
     EXPECT_EQ(g.decoder->reservoir.WriteIndex(), 2 * slots);
     ASSERT_EQ(sideBytes, 32u);
-    for (int i = 0; i < 64; ++i)
-        EXPECT_EQ(g.decoder->reservoir.PeekAt(8 * (slots + i)) >> 56, 0xA0u + i) << i;
+    for (int i = 0; i < 64; ++i) EXPECT_EQ(g.decoder->reservoir.PeekAt(8 * (slots + i)) >> 56, 0xA0u + i) << i;
 }
 
 // Which filter each channel reaches, for each channel choice.

@@ -133,7 +133,7 @@ TEST(Stereo, ShortBlockIntensityPerWindowAndBand12ContinuesBand11) {
     EXPECT_EQ(t.Left(lineOf(0, 0, 0)), 0.0f);  // window 0 all intensity, position 0
     EXPECT_EQ(t.Left(lineOf(12, 2, 3)), 0.0f); // band 12 continues band 11
     EXPECT_EQ(t.Left(lineOf(8, 1, 0)), t.decoder->dequantSamples[0][lineOf(8, 1, 0)]); // window 1: plain
-    EXPECT_EQ(t.Left(lineOf(9, 1, 0)), 0.0f);   // window 1 intensity above band 8
+    EXPECT_EQ(t.Left(lineOf(9, 1, 0)), 0.0f); // window 1 intensity above band 8
 }
 
 TEST(Stereo, MixedBlockIntensityReachesLongBandsOnlyWhenShortPartIsSilent) {
@@ -222,7 +222,7 @@ struct IntensityFrame {
     int blockType = 0; // 0 long, 2 short
     int mixed = 0;
     int modeExtension = 1;
-    int leftCompress = 0;  // 0: no scale-factor bits; 1: widths 0 0 0 1
+    int leftCompress = 0;   // 0: no scale-factor bits; 1: widths 0 0 0 1
     int leftFactorBits = 0; // bits the left channel's factors then take
     int rightCompress = 0;
     std::array<int, 4> slen{};

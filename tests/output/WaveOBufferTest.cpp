@@ -21,7 +21,8 @@ struct Rig {
 
     Rig(int channels, int layer = 3, uint8_t version = 1, bool autoPlay = true) {
         log->SetAutoPlay(autoPlay);
-        buffer = std::make_unique<WaveOBuffer>(channels, 44100, layer, version, std::make_unique<RecordingWaveOut>(log));
+        buffer = std::make_unique<WaveOBuffer>(channels, 44100, layer, version,
+                                               std::make_unique<RecordingWaveOut>(log));
     }
 };
 
@@ -329,7 +330,7 @@ TEST(WaveOBuffer, ClearBufferStartsEmpty) {
     auto log = rig.log;
     const size_t before = log->Written().size();
     rig.buffer.reset();
-    EXPECT_EQ(log->Written().size(), before + 1);  // the tail of 10 frames only
+    EXPECT_EQ(log->Written().size(), before + 1); // the tail of 10 frames only
 }
 
 namespace {

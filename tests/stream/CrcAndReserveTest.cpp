@@ -102,7 +102,8 @@ TEST(BitReserve, CursorReadsWhatGetBitsReadsUpToTheLimit) {
             for (int k = 0; k < n; ++k) {
                 const bool inside = copy.totalBits < limit;
                 const uint32_t bit = copy.GetBits(1);
-                ASSERT_EQ(static_cast<uint32_t>((peeked << k) >> 63), inside ? bit : 0u) << limitAfter << " " << step << " " << k;
+                ASSERT_EQ(static_cast<uint32_t>((peeked << k) >> 63), inside ? bit : 0u)
+                    << limitAfter << " " << step << " " << k;
             }
             cursor.Skip(n);
             ASSERT_EQ(cursor.TotalBits(), copy.totalBits);

@@ -103,9 +103,16 @@ std::vector<uint8_t> Id3v2WithPicture(size_t pictureBytes, bool footer, unsigned
     Append(body, std::string("\\x89PNG\\r\\n\\x1a\\n", 8));
     Append(body, LookAlikes(pictureBytes, seed));
     const auto size = static_cast<uint32_t>(body.size());
-    std::vector<uint8_t> tag = {'I', 'D', '3', 4, 0, static_cast<uint8_t>(footer ? 0x10 : 0),
-                                static_cast<uint8_t>((size >> 21) & 0x7F), static_cast<uint8_t>((size >> 14) & 0x7F),
-                                static_cast<uint8_t>((size >> 7) & 0x7F), static_cast<uint8_t>(size & 0x7F)};
+    std::vector<uint8_t> tag = {'I',
+                                'D',
+                                '3',
+                                4,
+                                0,
+                                static_cast<uint8_t>(footer ? 0x10 : 0),
+                                static_cast<uint8_t>((size >> 21) & 0x7F),
+                                static_cast<uint8_t>((size >> 14) & 0x7F),
+                                static_cast<uint8_t>((size >> 7) & 0x7F),
+                                static_cast<uint8_t>(size & 0x7F)};
     Append(tag, body);
     if (footer) {
         std::vector<uint8_t> foot(tag.begin(), tag.begin() + 10);
@@ -197,7 +204,8 @@ TEST(FrameSearch, FilesThatAreNotMpegAudioGiveNoFrame) {
     Append(m4a, "ftypM4A ");
     Append(m4a, noise(100000));
     files.emplace_back("M4A", m4a);
-    for (unsigned seed = 1; seed <= 8; ++seed) files.emplace_back("look-alikes " + std::to_string(seed), LookAlikes(60000, seed));
+    for (unsigned seed = 1; seed <= 8; ++seed)
+        files.emplace_back("look-alikes " + std::to_string(seed), LookAlikes(60000, seed));
 
     for (const auto& [what, bytes] : files) EXPECT_EQ(Walk(bytes).size(), 0u) << what;
 }
@@ -223,8 +231,8 @@ TEST(FrameSearch, TagsAnywhereAreSkippedWholeByTheirSizes) {
     EXPECT_EQ(Walk(file), expected);
 
     Bitstream stream(std::make_unique<MemoryStream>(file));
-    EXPECT_EQ(stream.AudioStart(), static_cast<int64_t>(Id3v2WithPicture(5000, true, 1).size() +
-                                                        ApeWithPicture(3000, true, 2).size()));
+    EXPECT_EQ(stream.AudioStart(),
+              static_cast<int64_t>(Id3v2WithPicture(5000, true, 1).size() + ApeWithPicture(3000, true, 2).size()));
 
     // A frame alone, or alone before a tag.
     std::vector<uint8_t> one;
@@ -246,16 +254,16 @@ TEST(FrameSearch, FilesJoinedEndToEndPlayWhole) {
     std::vector<uint8_t> file;
     const FrameFields stereo44 = Kind(1, 3, 0, 0, 9);
     AppendRun(file, stereo44, 4, &expected);
-    AppendRun(file, Kind(1, 3, 1, 1, 9), 4, &expected);  // 48 kHz
-    AppendRun(file, Kind(0, 3, 0, 3, 8), 4, &expected);  // MPEG-2, 22.05 kHz, one channel
+    AppendRun(file, Kind(1, 3, 1, 1, 9), 4, &expected); // 48 kHz
+    AppendRun(file, Kind(0, 3, 0, 3, 8), 4, &expected); // MPEG-2, 22.05 kHz, one channel
     Append(file, Id3v2WithPicture(500, false, 1));
     AppendRun(file, Kind(1, 3, 0, 3, 9), 4, &expected);  // 44.1 kHz, one channel
-    file.resize(file.size() + 300, 0);                    // junk
+    file.resize(file.size() + 300, 0);                   // junk
     AppendRun(file, Kind(1, 2, 0, 2, 10), 4, &expected); // Layer II, dual channel
     FrameFields stray = Kind(0, 3, 2, 0, 8);
     stray.mpeg25 = true;
-    AppendRun(file, stray, 1);                            // a lone frame of another kind
-    AppendRun(file, Kind(1, 2, 0, 0, 10), 3, &expected);  // Layer II stereo: the same stream goes on
+    AppendRun(file, stray, 1);                           // a lone frame of another kind
+    AppendRun(file, Kind(1, 2, 0, 0, 10), 3, &expected); // Layer II stereo: the same stream goes on
     EXPECT_EQ(Walk(file), expected);
 }
 
@@ -268,8 +276,8 @@ TEST(FrameSearch, FreeFormatFramesAreMeasured) {
         int freeBytes;
         int bitrate;
     };
-    for (const Case& c : {Case{1, 400, 400 / 4 * 44100 / 12}, Case{2, 500, 500 * 44100 / 144},
-                          Case{3, 391, 391 * 44100 / 144}}) {
+    for (const Case& c :
+         {Case{1, 400, 400 / 4 * 44100 / 12}, Case{2, 500, 500 * 44100 / 144}, Case{3, 391, 391 * 44100 / 144}}) {
         SCOPED_TRACE(c.layer);
         FrameFields f = Kind(1, c.layer, 0, 0, 0);
         f.freeBytes = c.freeBytes;

@@ -219,7 +219,7 @@ TEST(Header, VbrTagFramesGiveCountsAndDelaysAndHoldNoAudio) {
         std::vector<uint8_t> body(static_cast<size_t>(c.tagAt), 0);
         body.insert(body.end(), c.tag, c.tag + 4);
         body.insert(body.end(), {0, 0, 0, 0x0F, 0, 0, 0x30, 0x39}); // flags, 12345 frames
-        body.resize(body.size() + 4 + 100 + 4, 0);                    // bytes, seek table, quality
+        body.resize(body.size() + 4 + 100 + 4, 0);                  // bytes, seek table, quality
         if (c.lame) {
             const std::string name = "LAME3.100";
             body.insert(body.end(), name.begin(), name.end());

@@ -213,12 +213,9 @@ std::unique_ptr<CaptureBuffer> DecodeSampleBySample(const std::vector<uint8_t>& 
     SynthFilter filter1(1, 32768.0f);
     std::vector<std::unique_ptr<SubBand>> bands;
     for (int sb = 0; sb < 32; ++sb) {
-        if (mode == 3)
-            bands.push_back(std::make_unique<SubBand1Mono>(sb));
-        else if (sb < bound)
-            bands.push_back(std::make_unique<SubBand1Stereo>(sb));
-        else
-            bands.push_back(std::make_unique<SubBand1Intensity>(sb));
+        if (mode == 3) bands.push_back(std::make_unique<SubBand1Mono>(sb));
+        else if (sb < bound) bands.push_back(std::make_unique<SubBand1Stereo>(sb));
+        else bands.push_back(std::make_unique<SubBand1Intensity>(sb));
     }
     for (auto& band : bands) band->ParseAllocation(frame.stream, frame.header, nullptr);
     for (auto& band : bands) band->ParseScaleFactors(frame.stream, frame.header);
@@ -247,8 +244,8 @@ TEST(Layer1Frame, WholeFrameDecodingMatchesThePerSampleSteps) {
         for (ChannelChoice choice : kEveryChoice) {
             const int channels = OutputChannels(static_cast<uint8_t>(m.mode), choice);
             for (uint32_t seed = 1; seed <= 3; ++seed) {
-                SCOPED_TRACE(testing::Message() << "mode " << m.mode << " bound " << bound << " choice "
-                                                << int(choice) << " seed " << seed);
+                SCOPED_TRACE(testing::Message() << "mode " << m.mode << " bound " << bound << " choice " << int(choice)
+                                                << " seed " << seed);
                 const auto bytes = RandomLayer1Frame(seed * 31 + static_cast<uint32_t>(m.mode * 4 + m.extension),
                                                      m.mode, m.extension);
                 const auto whole = DecodeBytes(bytes, channels, choice);

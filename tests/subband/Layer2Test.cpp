@@ -97,7 +97,9 @@ TEST(Layer2Tables, ClassSetsBySubbandAndRate) {
 }
 
 TEST(Layer2Tables, GroupedCodewords) {
-    auto entry = [](const GroupingTable& t, int v) { return std::vector<float>(t.values[v].begin(), t.values[v].end()); };
+    auto entry = [](const GroupingTable& t, int v) {
+        return std::vector<float>(t.values[v].begin(), t.values[v].end());
+    };
     EXPECT_EQ(entry(grouping3, 0), std::vector<float>(3, -0.6666667f));
     EXPECT_EQ(entry(grouping3, 26), std::vector<float>(3, 0.6666667f));
     EXPECT_EQ(entry(grouping3, 13), std::vector<float>(3, 0.0f));
@@ -113,7 +115,8 @@ TEST(Layer2Tables, UngroupedCodesRequantise) {
     const QuantClass q7 = Probe(0).SelectQuantClass(high, 2);
     auto value = [](const QuantClass& q, uint32_t code) {
         float out[3];
-        SubBand2Mono::ReadGroup(q, [&](int) { return code; }, out);
+        SubBand2Mono::ReadGroup(
+            q, [&](int) { return code; }, out);
         return out[0];
     };
     EXPECT_FLOAT_EQ(value(q7, 0), -0.85714293f);
@@ -130,9 +133,9 @@ TEST(Layer2Tables, UngroupedCodesRequantise) {
 TEST(Layer2Tables, CodewordsBeyondTheTableAreSilence) {
     const Header high = MakeHeader(1, 0, 10);
     BitWriter w;
-    w.Put(31, 5);  // 3 levels: 27..31 are unused
+    w.Put(31, 5); // 3 levels: 27..31 are unused
     w.Put(27, 5);
-    w.Put(127, 7); // 5 levels: 125..127
+    w.Put(127, 7);   // 5 levels: 125..127
     w.Put(1023, 10); // 9 levels: 729..1023
     w.Put(26, 5);
     OpenFrame f(OneFrame(Layer2(0), w));
@@ -178,11 +181,11 @@ TEST(Layer2Subbands, ScaleFactorSelection) {
 
 TEST(Layer2Subbands, IntensityReadsThreeThenTwoIndices) {
     BitWriter w;
-    w.Put(1, 3);                          // shared allocation, 3 bits in subband 20
-    w.Put(0, 2);                          // scfsi left: three indices
-    w.Put(3, 2);                          // scfsi right: two
+    w.Put(1, 3);                           // shared allocation, 3 bits in subband 20
+    w.Put(0, 2);                           // scfsi left: three indices
+    w.Put(3, 2);                           // scfsi right: two
     w.Put(0, 6), w.Put(3, 6), w.Put(6, 6); // left 2.0, 1.0, 0.5
-    w.Put(9, 6), w.Put(12, 6);            // right 0.25, 0.125 0.125
+    w.Put(9, 6), w.Put(12, 6);             // right 0.25, 0.125 0.125
     OpenFrame f(OneFrame(Layer2(1), w));
     ASSERT_TRUE(f.ok);
     SubBand2Intensity s(20);
@@ -314,12 +317,9 @@ std::unique_ptr<CaptureBuffer> DecodeGroupByGroup(const std::vector<uint8_t>& by
     const int bound = h.mode == 1 ? std::min(4 * h.modeExtension + 4, count) : count;
     std::vector<std::unique_ptr<SubBand2Mono>> bands;
     for (int sb = 0; sb < count; ++sb) {
-        if (h.mode == 3)
-            bands.push_back(std::make_unique<SubBand2Mono>(sb));
-        else if (sb < bound)
-            bands.push_back(std::make_unique<SubBand2Stereo>(sb));
-        else
-            bands.push_back(std::make_unique<SubBand2Intensity>(sb));
+        if (h.mode == 3) bands.push_back(std::make_unique<SubBand2Mono>(sb));
+        else if (sb < bound) bands.push_back(std::make_unique<SubBand2Stereo>(sb));
+        else bands.push_back(std::make_unique<SubBand2Intensity>(sb));
     }
     for (auto& band : bands) band->ParseAllocation(frame.stream, h, nullptr);
     for (auto& band : bands) band->ParseScfsi(frame.stream, nullptr);
@@ -357,8 +357,8 @@ TEST(Layer2Frame, WholeFrameDecodingMatchesThePerSampleSteps) {
                 for (int k = 0; k < FrameBodySize(fields); ++k) w.Put(next() & 0xFF, 8);
                 const std::vector<uint8_t> bytes = OneFrame(fields, w);
                 for (ChannelChoice choice : kEveryChoice) {
-                    SCOPED_TRACE(testing::Message() << "version " << version << " mode " << mode << " trial "
-                                                    << trial << " choice " << int(choice));
+                    SCOPED_TRACE(testing::Message() << "version " << version << " mode " << mode << " trial " << trial
+                                                    << " choice " << int(choice));
                     const int channels = OutputChannels(static_cast<uint8_t>(mode), choice);
                     const auto whole = DecodeBytes(bytes, channels, choice);
                     const auto steps = DecodeGroupByGroup(bytes, choice, channels);

@@ -24,16 +24,16 @@ private:
 
 // The fields of a frame header.
 struct FrameFields {
-    int version = 1;        // 1 MPEG-1, 0 MPEG-2 (and MPEG-2.5)
-    bool mpeg25 = false;    // MPEG-2.5: version bits 00 (version 0)
-    int layer = 3;          // 1..3
-    int protection = 1;     // 0: CRC word follows
+    int version = 1;     // 1 MPEG-1, 0 MPEG-2 (and MPEG-2.5)
+    bool mpeg25 = false; // MPEG-2.5: version bits 00 (version 0)
+    int layer = 3;       // 1..3
+    int protection = 1;  // 0: CRC word follows
     int bitrateIndex = 9;
     int sampleFrequency = 0;
     int padding = 0;
     int mode = 0;
     int modeExtension = 0;
-    int freeBytes = 0;      // free format (bit-rate index 0): the frame length without padding
+    int freeBytes = 0; // free format (bit-rate index 0): the frame length without padding
 };
 
 // The 32-bit header value, sync bits at the top.

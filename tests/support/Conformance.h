@@ -37,8 +37,8 @@ std::vector<int16_t> ReadPcm16(const std::string& path);
 struct PcmComparison {
     double rms = 0;
     int maxDiff = 0;
-    int64_t compared = 0;    // samples (all channels) in the overlap
-    int offsetFrames = 0;    // reference starts this many frames into the output
+    int64_t compared = 0; // samples (all channels) in the overlap
+    int offsetFrames = 0; // reference starts this many frames into the output
 };
 
 // Compares decoder output with a reference, both interleaved. The
@@ -50,9 +50,9 @@ PcmComparison ComparePcm(const std::vector<int16_t>& output, const std::vector<i
 
 } // namespace zumo::test
 
-#define ZUMO_SKIP_WITHOUT_CONFORMANCE()                                                                      \
-    do {                                                                                                     \
-        if (!::zumo::test::HaveConformance())                                                                \
-            GTEST_SKIP() << "compliance streams not found in '" << ::zumo::test::ConformanceDir()            \
-                         << "' (set ZUMO_CONFORMANCE_DIR): skipping";                                       \
+#define ZUMO_SKIP_WITHOUT_CONFORMANCE()                                                                                \
+    do {                                                                                                               \
+        if (!::zumo::test::HaveConformance())                                                                          \
+            GTEST_SKIP() << "compliance streams not found in '" << ::zumo::test::ConformanceDir()                      \
+                         << "' (set ZUMO_CONFORMANCE_DIR): skipping";                                                  \
     } while (0)

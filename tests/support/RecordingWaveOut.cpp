@@ -57,25 +57,64 @@ bool RecordingWaveOut::Log::WaitForStillPlaying(int n, int timeoutMs) {
     return changed.wait_for(l, std::chrono::milliseconds(timeoutMs), [&] { return stillPlaying >= n; });
 }
 
-std::vector<RecordingWaveOut::Block> RecordingWaveOut::Log::Written() { Lock l(lock); return written; }
-std::vector<RecordingWaveOut::Block> RecordingWaveOut::Log::Played() { Lock l(lock); return played; }
+std::vector<RecordingWaveOut::Block> RecordingWaveOut::Log::Written() {
+    Lock l(lock);
+    return written;
+}
+std::vector<RecordingWaveOut::Block> RecordingWaveOut::Log::Played() {
+    Lock l(lock);
+    return played;
+}
 std::vector<uint8_t> RecordingWaveOut::Log::PlayedBytes() {
     Lock l(lock);
     std::vector<uint8_t> all;
     for (const Block& b : played) all.insert(all.end(), b.bytes.begin(), b.bytes.end());
     return all;
 }
-size_t RecordingWaveOut::Log::QueuedCount() { Lock l(lock); return queue.size(); }
-WaveFormat RecordingWaveOut::Log::Format() { Lock l(lock); return format; }
-int RecordingWaveOut::Log::OpenCalls() { Lock l(lock); return openCalls; }
-int RecordingWaveOut::Log::CloseCalls() { Lock l(lock); return closeCalls; }
-int RecordingWaveOut::Log::ResetCalls() { Lock l(lock); return resetCalls; }
-int RecordingWaveOut::Log::PauseCalls() { Lock l(lock); return pauseCalls; }
-int RecordingWaveOut::Log::RestartCalls() { Lock l(lock); return restartCalls; }
-int RecordingWaveOut::Log::StillPlayingAnswers() { Lock l(lock); return stillPlaying; }
-int RecordingWaveOut::Log::ChangeWaits() { Lock l(lock); return changeWaits; }
-bool RecordingWaveOut::Log::IsOpen() { Lock l(lock); return open; }
-bool RecordingWaveOut::Log::IsPaused() { Lock l(lock); return paused; }
+size_t RecordingWaveOut::Log::QueuedCount() {
+    Lock l(lock);
+    return queue.size();
+}
+WaveFormat RecordingWaveOut::Log::Format() {
+    Lock l(lock);
+    return format;
+}
+int RecordingWaveOut::Log::OpenCalls() {
+    Lock l(lock);
+    return openCalls;
+}
+int RecordingWaveOut::Log::CloseCalls() {
+    Lock l(lock);
+    return closeCalls;
+}
+int RecordingWaveOut::Log::ResetCalls() {
+    Lock l(lock);
+    return resetCalls;
+}
+int RecordingWaveOut::Log::PauseCalls() {
+    Lock l(lock);
+    return pauseCalls;
+}
+int RecordingWaveOut::Log::RestartCalls() {
+    Lock l(lock);
+    return restartCalls;
+}
+int RecordingWaveOut::Log::StillPlayingAnswers() {
+    Lock l(lock);
+    return stillPlaying;
+}
+int RecordingWaveOut::Log::ChangeWaits() {
+    Lock l(lock);
+    return changeWaits;
+}
+bool RecordingWaveOut::Log::IsOpen() {
+    Lock l(lock);
+    return open;
+}
+bool RecordingWaveOut::Log::IsPaused() {
+    Lock l(lock);
+    return paused;
+}
 
 RecordingWaveOut::RecordingWaveOut(std::shared_ptr<Log> recording) : log(std::move(recording)) {}
 

@@ -207,15 +207,16 @@ TEST(SynthFilter, FastCosineMatchesTheDirectSum) {
 
 TEST(SynthFilter, TransformMultipliersAreInStageOrder) {
     const auto& scale = DctScale();
-    const int ks[31] = {1, 3, 5, 7, 9, 11, 13, 15, 17, 19, 21, 23, 25, 27, 29, 31, 2, 6, 10, 14, 18, 22, 26, 30, 4, 12, 20, 28, 8, 24, 16};
+    const int ks[31] = {1, 3, 5,  7,  9,  11, 13, 15, 17, 19, 21, 23, 25, 27, 29, 31,
+                        2, 6, 10, 14, 18, 22, 26, 30, 4,  12, 20, 28, 8,  24, 16};
     for (int i = 0; i < 31; ++i)
         EXPECT_FLOAT_EQ(scale[i], static_cast<float>(1.0 / (2.0 * std::cos(ks[i] * std::numbers::pi / 64)))) << i;
 }
 
 TEST(SynthWindow, TableIsTheStandardWindowRegrouped) {
     const float row0[16] = {0.000000000f, -0.000442505f, 0.003250122f, -0.007003784f, 0.031082153f, -0.078628540f,
-                            0.100311279f, -0.572036743f, 1.144989014f, 0.572036743f, 0.100311279f, 0.078628540f,
-                            0.031082153f, 0.007003784f, 0.003250122f, 0.000442505f};
+                            0.100311279f, -0.572036743f, 1.144989014f, 0.572036743f,  0.100311279f, 0.078628540f,
+                            0.031082153f, 0.007003784f,  0.003250122f, 0.000442505f};
     for (int m = 0; m < 16; ++m) EXPECT_EQ(synthWindow[m], row0[m]) << m;
     // Column 0 holds D[0..31]: zero, then -1/65536 six times.
     EXPECT_EQ(synthWindow[0], 0.0f);

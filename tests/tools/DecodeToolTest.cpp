@@ -21,7 +21,7 @@ using namespace zumo::test;
 namespace {
 
 struct ToolRun {
-    int status = -1;     // exit status, or -1 when the program did not exit normally
+    int status = -1; // exit status, or -1 when the program did not exit normally
     bool signalled = false;
     std::string err;
 };
@@ -99,8 +99,7 @@ TEST(DecodeToolConformance, EveryStreamMatchesItsReference) {
         }
         const PcmComparison c = ComparePcm(output, reference, row.channels, spf, layer3 ? 4 : 0);
         std::printf("%-22s layer %d  %6lld samples/channel  offset %+d frames  rms %.4f LSB  max %d LSB\n",
-                    row.name.c_str(), row.layer, static_cast<long long>(perChannel), c.offsetFrames, c.rms,
-                    c.maxDiff);
+                    row.name.c_str(), row.layer, static_cast<long long>(perChannel), c.offsetFrames, c.rms, c.maxDiff);
         if (layer3) {
             const int64_t needed = static_cast<int64_t>(reference.size()) - int64_t{2} * spf * row.channels;
             EXPECT_GE(c.compared, needed);
@@ -153,12 +152,12 @@ TEST(DecodeTool, WavOutputHasACorrectHeader) {
     EXPECT_EQ(std::string(wav.begin(), wav.begin() + 4), "RIFF");
     EXPECT_EQ(std::string(wav.begin() + 8, wav.begin() + 16), "WAVEfmt ");
     EXPECT_EQ(u32(4), wav.size() - 8);
-    EXPECT_EQ(u16(20), 1);       // PCM
-    EXPECT_EQ(u16(22), 1);       // one channel
-    EXPECT_EQ(u32(24), 32000u);  // samples per second
-    EXPECT_EQ(u32(28), 64000u);  // bytes per second
-    EXPECT_EQ(u16(32), 2);       // block alignment
-    EXPECT_EQ(u16(34), 16);      // bits per sample
+    EXPECT_EQ(u16(20), 1);      // PCM
+    EXPECT_EQ(u16(22), 1);      // one channel
+    EXPECT_EQ(u32(24), 32000u); // samples per second
+    EXPECT_EQ(u32(28), 64000u); // bytes per second
+    EXPECT_EQ(u16(32), 2);      // block alignment
+    EXPECT_EQ(u16(34), 16);     // bits per sample
     EXPECT_EQ(u32(40), wav.size() - 44);
     EXPECT_EQ(u32(40), 10u * 384 * 2);
 }
@@ -308,10 +307,10 @@ TEST(DecodeTool, ChangesOfFormatInRawAndWavOutput) {
     const auto file = ReadFileBytes(wav);
     std::filesystem::remove(wav);
     ASSERT_GE(file.size(), 44u);
-    EXPECT_EQ(file[22], 2);                               // two channels
+    EXPECT_EQ(file[22], 2); // two channels
     EXPECT_EQ(file[24] | file[25] << 8, 44100);
     const auto stereo = Samples(file, 44);
-    ASSERT_EQ(stereo.size(), 6u * 384 * 2);               // up to the change of rate
+    ASSERT_EQ(stereo.size(), 6u * 384 * 2); // up to the change of rate
     for (size_t k = 0; k < 3 * 384; ++k) {
         ASSERT_EQ(stereo[3 * 384 * 2 + 2 * k], pcm[3 * 384 * 2 + k]) << k;
         ASSERT_EQ(stereo[3 * 384 * 2 + 2 * k + 1], pcm[3 * 384 * 2 + k]) << k;
