@@ -13,7 +13,9 @@ namespace zumo {
 // The decoder of one subband of a Layer I or Layer II frame. One object per
 // subband lives for one frame; the frame decoder (SubBandFrame) calls each
 // section operation on all objects in subband order, so that every object
-// reads its own fields of each section of the frame body in turn.
+// reads its own fields of each section of the frame body in turn: bit
+// allocation, scale-factor selection (Layer II), scale factors, samples
+// (ISO/IEC 11172-3, 2.4.1.5 and 2.4.1.6; their meaning 2.4.2.5 and 2.4.2.6).
 class SubBand {
 public:
     explicit SubBand(int32_t subband) : subband(subband) {}

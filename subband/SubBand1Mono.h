@@ -7,7 +7,8 @@
 namespace zumo {
 
 // A Layer I subband of a single-channel frame; also the left channel of the
-// two-channel kinds, which extend it.
+// two-channel kinds, which extend it. Requantisation: ISO/IEC 11172-3,
+// 2.4.3.2.
 class SubBand1Mono : public SubBand {
 public:
     explicit SubBand1Mono(int32_t subband = 0) : SubBand(subband) {}

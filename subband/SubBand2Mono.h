@@ -6,7 +6,8 @@
 namespace zumo {
 
 // A Layer II subband of a single-channel frame; also the left channel of the
-// two-channel kinds, which extend it.
+// two-channel kinds, which extend it. Ungrouping and requantisation:
+// ISO/IEC 11172-3, 2.4.3.3.
 class SubBand2Mono : public SubBand {
 public:
     explicit SubBand2Mono(int32_t subband = 0) : SubBand(subband) {}

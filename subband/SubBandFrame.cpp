@@ -14,7 +14,8 @@ constexpr uint8_t kSingleChannel = 3;
 constexpr uint8_t kJointStereo = 1;
 
 // First subband of a joint-stereo frame that shares one set of samples
-// between the channels; the subband count for every other mode.
+// between the channels; the subband count for every other mode
+// (mode_extension, ISO/IEC 11172-3, 2.4.2.3).
 int32_t StereoBound(const Header& header, int32_t subbands) {
     if (header.mode != kJointStereo) return subbands;
     return std::clamp(header.modeExtension * 4 + 4, 0, subbands);
@@ -80,7 +81,8 @@ int32_t SubBandFrame::PrepareLayer1(const Header& header) {
 
 int32_t SubBandFrame::PrepareLayer2(const Header& header) {
     // MPEG-2 lower-sampling-frequency streams carry data in 30 subbands
-    // whatever the bit rate; MPEG-1 streams in the header's count.
+    // whatever the bit rate (ISO/IEC 13818-3); MPEG-1 streams in the
+    // header's count (ISO/IEC 11172-3, Tables B.2a to B.2d).
     const int32_t count = header.version != 1 ? 30 : std::clamp(header.numberOfSubbands, 0, kFrameSubbands);
     const int32_t bound = StereoBound(header, count);
     for (int32_t sb = 0; sb < count; ++sb) {
@@ -96,7 +98,8 @@ int32_t SubBandFrame::PrepareLayer2(const Header& header) {
 // subband by subband, left before right), and then requantised a subband at
 // a time into each filter's blocks, with the same arithmetic as the
 // per-sample steps. A channel without codes has factors of zero and gives
-// 0.0, as a subband without a sample does.
+// 0.0, as a subband without a sample does. (ISO/IEC 11172-3, 2.4.1.5 and
+// 2.4.3.2.)
 void SubBandFrame::DecodeLayer1Slots(Bitstream& stream, bool single, int32_t bound, ChannelChoice choice,
                                      SynthFilter& filter0, SynthFilter& filter1, OBuffer& output) {
     using Coding = SubBand1Mono::SlotCoding;
@@ -159,6 +162,7 @@ void SubBandFrame::DecodeLayer1Slots(Bitstream& stream, bool single, int32_t bou
 // (no allocation, an allocation code without a class, a subband past the
 // frame's count) is a row of silence. Above the joint-stereo bound the right
 // channel takes the left one's values with its own scale factors.
+// (ISO/IEC 11172-3, 2.4.1.6 and 2.4.3.3.)
 void SubBandFrame::DecodeLayer2Groups(Bitstream& stream, bool single, int32_t bound, int32_t count,
                                       ChannelChoice choice, SynthFilter& filter0, SynthFilter& filter1,
                                       OBuffer& output) {
