@@ -69,8 +69,8 @@ uint32_t PulseWaveOut::Open(const WaveFormat& f) {
         return kBadFormat;
     // Without the client library there is no server to reach, as when none answers.
     if (!PulseLibraryLoaded()) return kError;
-    pa_sample_spec spec{PA_SAMPLE_S16LE, f.samplesPerSec, static_cast<uint8_t>(f.channels)};
-    if (!pulse().pa_sample_spec_valid(&spec)) return kBadFormat;
+    pa_sample_spec sampleFormat{PA_SAMPLE_S16LE, f.samplesPerSec, static_cast<uint8_t>(f.channels)};
+    if (!pulse().pa_sample_spec_valid(&sampleFormat)) return kBadFormat;
 
     loop = pulse().pa_threaded_mainloop_new();
     if (loop == nullptr) return kError;
@@ -146,14 +146,14 @@ void PulseWaveOut::OnContextState(pa_context* c, void* self) {
 
 void PulseWaveOut::NewStream() {
     if (context == nullptr || pulse().pa_context_get_state(context) != PA_CONTEXT_READY) return;
-    pa_sample_spec spec{PA_SAMPLE_S16LE, format.samplesPerSec, static_cast<uint8_t>(format.channels)};
+    pa_sample_spec sampleFormat{PA_SAMPLE_S16LE, format.samplesPerSec, static_cast<uint8_t>(format.channels)};
     pa_proplist* props = pulse().pa_proplist_new();
     // The server takes only valid UTF-8: other bytes of a file name are replaced.
     char* name = pulse().pa_utf8_filter(streamName.empty() ? kApplicationName : streamName.c_str());
     pulse().pa_proplist_sets(props, PA_PROP_MEDIA_NAME, name != nullptr ? name : kApplicationName);
     pulse().pa_xfree(name);
     pulse().pa_proplist_sets(props, PA_PROP_MEDIA_ROLE, "music");
-    stream = pulse().pa_stream_new_with_proplist(context, nullptr, &spec, nullptr, props);
+    stream = pulse().pa_stream_new_with_proplist(context, nullptr, &sampleFormat, nullptr, props);
     pulse().pa_proplist_free(props);
     streamMadeAt = std::chrono::steady_clock::now();
     if (stream == nullptr) {
@@ -167,7 +167,7 @@ void PulseWaveOut::NewStream() {
 
     pa_buffer_attr attr;
     attr.maxlength = static_cast<uint32_t>(-1);
-    attr.tlength = static_cast<uint32_t>(pulse().pa_usec_to_bytes(kBufferUs, &spec));
+    attr.tlength = static_cast<uint32_t>(pulse().pa_usec_to_bytes(kBufferUs, &sampleFormat));
     // Playing starts with the first frame written: a short last block must
     // play even though it never fills the buffer. After running dry the
     // stream waits for new frames rather than playing on into silence.

@@ -60,16 +60,6 @@ void AppendRun(std::vector<uint8_t>& file, const FrameFields& f, int n, std::vec
     }
 }
 
-FrameFields Kind(int version, int layer, int sf, int mode, int bitrateIndex) {
-    FrameFields f;
-    f.version = version;
-    f.layer = layer;
-    f.sampleFrequency = sf;
-    f.mode = mode;
-    f.bitrateIndex = bitrateIndex;
-    return f;
-}
-
 // Bytes that a naive search takes for frames: the header of a 128 kbit/s
 // MPEG-1 Layer III stereo frame at 44.1 kHz again and again, between
 // random bytes, the way a picture or packed data may hold them.
@@ -215,7 +205,7 @@ TEST(FrameSearch, FilesThatAreNotMpegAudioGiveNoFrame) {
 // size, and exactly the audio frames come out. A frame that ends right
 // before a tag, and a file of one frame, are believed.
 TEST(FrameSearch, TagsAnywhereAreSkippedWholeByTheirSizes) {
-    const FrameFields a = Kind(1, 3, 0, 0, 9);
+    const FrameFields a = MakeFields(1, 3, 9, 0, 0);
     std::vector<Walked> expected;
     std::vector<uint8_t> file = Id3v2WithPicture(5000, true, 1);
     Append(file, ApeWithPicture(3000, true, 2));
@@ -252,18 +242,18 @@ TEST(FrameSearch, TagsAnywhereAreSkippedWholeByTheirSizes) {
 TEST(FrameSearch, FilesJoinedEndToEndPlayWhole) {
     std::vector<Walked> expected;
     std::vector<uint8_t> file;
-    const FrameFields stereo44 = Kind(1, 3, 0, 0, 9);
+    const FrameFields stereo44 = MakeFields(1, 3, 9, 0, 0);
     AppendRun(file, stereo44, 4, &expected);
-    AppendRun(file, Kind(1, 3, 1, 1, 9), 4, &expected); // 48 kHz
-    AppendRun(file, Kind(0, 3, 0, 3, 8), 4, &expected); // MPEG-2, 22.05 kHz, one channel
+    AppendRun(file, MakeFields(1, 3, 9, 1, 1), 4, &expected); // 48 kHz
+    AppendRun(file, MakeFields(0, 3, 8, 0, 3), 4, &expected); // MPEG-2, 22.05 kHz, one channel
     Append(file, Id3v2WithPicture(500, false, 1));
-    AppendRun(file, Kind(1, 3, 0, 3, 9), 4, &expected);  // 44.1 kHz, one channel
-    file.resize(file.size() + 300, 0);                   // junk
-    AppendRun(file, Kind(1, 2, 0, 2, 10), 4, &expected); // Layer II, dual channel
-    FrameFields stray = Kind(0, 3, 2, 0, 8);
+    AppendRun(file, MakeFields(1, 3, 9, 0, 3), 4, &expected);  // 44.1 kHz, one channel
+    file.resize(file.size() + 300, 0);                         // junk
+    AppendRun(file, MakeFields(1, 2, 10, 0, 2), 4, &expected); // Layer II, dual channel
+    FrameFields stray = MakeFields(0, 3, 8, 2, 0);
     stray.mpeg25 = true;
-    AppendRun(file, stray, 1);                           // a lone frame of another kind
-    AppendRun(file, Kind(1, 2, 0, 0, 10), 3, &expected); // Layer II stereo: the same stream goes on
+    AppendRun(file, stray, 1);                                 // a lone frame of another kind
+    AppendRun(file, MakeFields(1, 2, 10, 0, 0), 3, &expected); // Layer II stereo: the same stream goes on
     EXPECT_EQ(Walk(file), expected);
 }
 
@@ -279,7 +269,7 @@ TEST(FrameSearch, FreeFormatFramesAreMeasured) {
     for (const Case& c :
          {Case{1, 400, 400 / 4 * 44100 / 12}, Case{2, 500, 500 * 44100 / 144}, Case{3, 391, 391 * 44100 / 144}}) {
         SCOPED_TRACE(c.layer);
-        FrameFields f = Kind(1, c.layer, 0, 0, 0);
+        FrameFields f = MakeFields(1, c.layer, 0, 0, 0);
         f.freeBytes = c.freeBytes;
         std::vector<uint8_t> file;
         std::vector<Walked> expected;

@@ -31,24 +31,12 @@ std::unique_ptr<Opened> ReadOne(const FrameFields& frame) {
     return ReadFirst(file);
 }
 
-FrameFields Fields(int version, int layer, int bitrateIndex, int sf, int mode, int padding = 0, int protection = 1) {
-    FrameFields s;
-    s.version = version;
-    s.layer = layer;
-    s.bitrateIndex = bitrateIndex;
-    s.sampleFrequency = sf;
-    s.mode = mode;
-    s.padding = padding;
-    s.protection = protection;
-    return s;
-}
-
 // A constant-bit-rate stream of any length, made up on the fly: one
 // 128 kbit/s MPEG-1 Layer III frame (417 bytes) repeated, so that files far
 // beyond 2 GiB can be read without holding them.
 class RepeatedFrames : public Stream {
 public:
-    explicit RepeatedFrames(int64_t size) : size(size) { AppendFrame(frame, Fields(1, 3, 9, 0, 0)); }
+    explicit RepeatedFrames(int64_t size) : size(size) { AppendFrame(frame, MakeFields(1, 3, 9, 0, 0)); }
     void SetSize(int64_t) override {}
     int64_t Read(void* dest, int64_t count) override {
         auto* out = static_cast<uint8_t*>(dest);
@@ -73,53 +61,53 @@ private:
 } // namespace
 
 TEST(Header, FrameSizesAndMainDataSlots) {
-    auto l3 = ReadOne(Fields(1, 3, 9, 0, 0, 0, 0)); // 128 kbit/s, 44.1 kHz, stereo, protected
+    auto l3 = ReadOne(MakeFields(1, 3, 9, 0, 0, 0, 0)); // 128 kbit/s, 44.1 kHz, stereo, protected
     ASSERT_TRUE(l3->ok);
     EXPECT_EQ(l3->header.frameSize, 413);
     EXPECT_EQ(l3->header.nSlots, 379);
-    auto padded = ReadOne(Fields(1, 3, 9, 0, 0, 1, 0));
+    auto padded = ReadOne(MakeFields(1, 3, 9, 0, 0, 1, 0));
     EXPECT_EQ(padded->header.frameSize, 414);
     EXPECT_EQ(padded->header.nSlots, 380);
 
-    auto l1 = ReadOne(Fields(1, 1, 12, 1, 0, 1)); // 384 kbit/s, 48 kHz, padding
+    auto l1 = ReadOne(MakeFields(1, 1, 12, 1, 0, 1)); // 384 kbit/s, 48 kHz, padding
     EXPECT_EQ(l1->header.frameSize, 384);
     EXPECT_EQ(l1->header.nSlots, 0);
 
-    auto lsf3 = ReadOne(Fields(0, 3, 8, 0, 3)); // MPEG-2, 64 kbit/s, 22.05 kHz, mono
+    auto lsf3 = ReadOne(MakeFields(0, 3, 8, 0, 3)); // MPEG-2, 64 kbit/s, 22.05 kHz, mono
     EXPECT_EQ(lsf3->header.frameSize, 204);
     EXPECT_EQ(lsf3->header.nSlots, 195);
     EXPECT_FLOAT_EQ(lsf3->header.MsPerFrame(), 26.12245f);
 
-    auto lsf2 = ReadOne(Fields(0, 2, 8, 0, 0));
+    auto lsf2 = ReadOne(MakeFields(0, 2, 8, 0, 0));
     EXPECT_EQ(lsf2->header.frameSize, 413);
     EXPECT_FLOAT_EQ(lsf2->header.MsPerFrame(), 2 * 26.12245f);
 
-    auto largest = ReadOne(Fields(1, 2, 14, 2, 0, 1)); // 384 kbit/s, 32 kHz, padding
+    auto largest = ReadOne(MakeFields(1, 2, 14, 2, 0, 1)); // 384 kbit/s, 32 kHz, padding
     EXPECT_EQ(largest->header.frameSize, 1725);
 }
 
 TEST(Header, SubbandCountsAndIntensityBound) {
-    EXPECT_EQ(ReadOne(Fields(1, 2, 2, 2, 3))->header.numberOfSubbands, 12);
-    EXPECT_EQ(ReadOne(Fields(1, 2, 2, 0, 3))->header.numberOfSubbands, 8);
-    EXPECT_EQ(ReadOne(Fields(1, 2, 6, 1, 0))->header.numberOfSubbands, 8);
-    EXPECT_EQ(ReadOne(Fields(1, 2, 10, 0, 0))->header.numberOfSubbands, 30);
-    EXPECT_EQ(ReadOne(Fields(1, 2, 10, 1, 0))->header.numberOfSubbands, 27);
-    EXPECT_EQ(ReadOne(Fields(1, 1, 10, 1, 0))->header.numberOfSubbands, 32);
+    EXPECT_EQ(ReadOne(MakeFields(1, 2, 2, 2, 3))->header.numberOfSubbands, 12);
+    EXPECT_EQ(ReadOne(MakeFields(1, 2, 2, 0, 3))->header.numberOfSubbands, 8);
+    EXPECT_EQ(ReadOne(MakeFields(1, 2, 6, 1, 0))->header.numberOfSubbands, 8);
+    EXPECT_EQ(ReadOne(MakeFields(1, 2, 10, 0, 0))->header.numberOfSubbands, 30);
+    EXPECT_EQ(ReadOne(MakeFields(1, 2, 10, 1, 0))->header.numberOfSubbands, 27);
+    EXPECT_EQ(ReadOne(MakeFields(1, 1, 10, 1, 0))->header.numberOfSubbands, 32);
 
-    FrameFields joint = Fields(1, 1, 10, 0, 1);
+    FrameFields joint = MakeFields(1, 1, 10, 0, 1);
     joint.modeExtension = 3;
     EXPECT_EQ(ReadOne(joint)->header.intensityStereoBound, 16);
-    FrameFields joint2 = Fields(1, 2, 4, 0, 1); // 8 subbands
+    FrameFields joint2 = MakeFields(1, 2, 4, 0, 1); // 8 subbands
     joint2.modeExtension = 3;
     auto j = ReadOne(joint2);
     EXPECT_EQ(j->header.numberOfSubbands, 8);
     EXPECT_EQ(j->header.intensityStereoBound, 8);
-    EXPECT_EQ(ReadOne(Fields(1, 1, 10, 0, 0))->header.intensityStereoBound, 0);
+    EXPECT_EQ(ReadOne(MakeFields(1, 1, 10, 0, 0))->header.intensityStereoBound, 0);
 }
 
 TEST(Header, EstimatesForAConstantBitRateFile) {
     std::vector<uint8_t> file;
-    for (int i = 0; i < 10000; ++i) AppendFrame(file, Fields(1, 3, 9, 0, 0));
+    for (int i = 0; i < 10000; ++i) AppendFrame(file, MakeFields(1, 3, 9, 0, 0));
     auto o = ReadFirst(file);
     ASSERT_TRUE(o->ok);
     EXPECT_EQ(o->header.FrameCount(*o->stream), 10000);
@@ -159,7 +147,7 @@ TEST(Header, ReservedCodesAndMpeg25) {
     };
     for (const Case& c : {Case{0, 8, 11025, 417 - 4, 2 * 26.12245f}, Case{1, 8, 12000, 384 - 4, 48.0f},
                           Case{2, 4, 8000, 288 - 4, 72.0f}}) {
-        FrameFields f = Fields(0, 3, c.bitrateIndex, c.sf, 3);
+        FrameFields f = MakeFields(0, 3, c.bitrateIndex, c.sf, 3);
         f.mpeg25 = true;
         std::vector<uint8_t> file;
         for (int i = 0; i < 3; ++i) AppendFrame(file, f);
@@ -176,15 +164,15 @@ TEST(Header, ReservedCodesAndMpeg25) {
 }
 
 TEST(Header, FreeFormatAndTruncatedFramesFail) {
-    EXPECT_FALSE(ReadOne(Fields(1, 3, 0, 0, 0))->ok); // free format: body size -4
+    EXPECT_FALSE(ReadOne(MakeFields(1, 3, 0, 0, 0))->ok); // free format: body size -4
     std::vector<uint8_t> file;
-    AppendFrame(file, Fields(1, 3, 9, 0, 0));
+    AppendFrame(file, MakeFields(1, 3, 9, 0, 0));
     file.resize(file.size() - 1);
     EXPECT_FALSE(ReadFirst(file)->ok);
 }
 
 TEST(Header, ProtectedFrameCarriesItsCrcWord) {
-    FrameFields frame = Fields(1, 2, 10, 0, 0, 0, 0);
+    FrameFields frame = MakeFields(1, 2, 10, 0, 0, 0, 0);
     Crc16 expected;
     expected.AddBits(HeaderWord(frame), 16);
     const uint16_t sum = expected.Checksum();
@@ -199,7 +187,7 @@ TEST(Header, ProtectedFrameCarriesItsCrcWord) {
     ASSERT_TRUE(o->header.ReadHeader(*o->stream, o->crc));
     EXPECT_FALSE(o->header.ChecksumOk());
     // An unprotected frame hands out no CRC.
-    EXPECT_EQ(ReadOne(Fields(1, 2, 10, 0, 0))->crc, nullptr);
+    EXPECT_EQ(ReadOne(MakeFields(1, 2, 10, 0, 0))->crc, nullptr);
 }
 
 // The Xing/"Info" or VBRI tag in the first frame gives the frame count; in
@@ -227,8 +215,8 @@ TEST(Header, VbrTagFramesGiveCountsAndDelaysAndHoldNoAudio) {
             body.insert(body.end(), {0x24, 0x04, 0xD2}); // delay 576, padding 1234
         }
         std::vector<uint8_t> file;
-        AppendFrame(file, Fields(1, 3, 9, 0, 0, 0, c.protection), body);
-        for (int i = 0; i < 5; ++i) AppendFrame(file, Fields(1, 3, 10, 0, 0, 0, c.protection));
+        AppendFrame(file, MakeFields(1, 3, 9, 0, 0, 0, c.protection), body);
+        for (int i = 0; i < 5; ++i) AppendFrame(file, MakeFields(1, 3, 10, 0, 0, 0, c.protection));
         auto o = ReadFirst(file);
         SCOPED_TRACE(std::string(c.tag) + (c.protection == 0 ? " protected" : "") + " at " + std::to_string(c.tagAt));
         ASSERT_TRUE(o->ok);
@@ -241,8 +229,8 @@ TEST(Header, VbrTagFramesGiveCountsAndDelaysAndHoldNoAudio) {
     std::vector<uint8_t> vbri(32, 0);
     vbri.insert(vbri.end(), {'V', 'B', 'R', 'I', 0, 1, 0, 0, 0, 50, 0, 0, 0x10, 0, 0, 0, 0x03, 0xE8});
     std::vector<uint8_t> file;
-    AppendFrame(file, Fields(1, 3, 9, 0, 3), vbri);
-    for (int i = 0; i < 3; ++i) AppendFrame(file, Fields(1, 3, 10, 0, 3));
+    AppendFrame(file, MakeFields(1, 3, 9, 0, 3), vbri);
+    for (int i = 0; i < 3; ++i) AppendFrame(file, MakeFields(1, 3, 10, 0, 3));
     auto o = ReadFirst(file);
     ASSERT_TRUE(o->ok);
     EXPECT_EQ(o->header.bitrateIndex, 10);
@@ -252,7 +240,7 @@ TEST(Header, VbrTagFramesGiveCountsAndDelaysAndHoldNoAudio) {
 TEST(Header, CoverArtDoesNotCountAsAudio) {
     std::vector<uint8_t> file = {'I', 'D', '3', 3, 0, 0, 0, 0x3D, 0x04, 0x40}; // 1,000,000 bytes of tag
     file.resize(10 + 1000000, 0xFF);
-    for (int i = 0; i < 100; ++i) AppendFrame(file, Fields(1, 3, 9, 0, 0));
+    for (int i = 0; i < 100; ++i) AppendFrame(file, MakeFields(1, 3, 9, 0, 0));
     auto o = ReadFirst(file);
     ASSERT_TRUE(o->ok);
     EXPECT_EQ(o->header.FrameCount(*o->stream), 100);

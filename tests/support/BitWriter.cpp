@@ -28,6 +28,19 @@ void BitWriter::PadTo(size_t byteCount) {
     while (bitCount < byteCount * 8) Put(0, 1);
 }
 
+FrameFields MakeFields(int version, int layer, int bitrateIndex, int sampleFrequency, int mode, int padding,
+                       int protection) {
+    FrameFields f;
+    f.version = version;
+    f.layer = layer;
+    f.bitrateIndex = bitrateIndex;
+    f.sampleFrequency = sampleFrequency;
+    f.mode = mode;
+    f.padding = padding;
+    f.protection = protection;
+    return f;
+}
+
 uint32_t HeaderWord(const FrameFields& s) {
     uint32_t h = s.mpeg25 ? 0xFFE00000u : 0xFFF00000u;
     h |= static_cast<uint32_t>(s.version & 1) << 19;

@@ -36,6 +36,10 @@ struct FrameFields {
     int freeBytes = 0; // free format (bit-rate index 0): the frame length without padding
 };
 
+// The fields of a frame of the given kind; the rest as FrameFields has them.
+FrameFields MakeFields(int version, int layer, int bitrateIndex, int sampleFrequency, int mode, int padding = 0,
+                       int protection = 1);
+
 // The 32-bit header value, sync bits at the top.
 uint32_t HeaderWord(const FrameFields& frame);
 // Body length in bytes (frame length less the 4 header bytes) by the
